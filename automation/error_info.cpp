@@ -1,0 +1,22 @@
+#include "automation/error_info.h"
+
+#include <oleauto.h>
+
+#include "automation/identity.h"
+#include "automation/owners.h"
+
+namespace automation {
+
+void SetErrorInformation(HRESULT, const wchar_t* description) {
+  ComPtr<ICreateErrorInfo> created;
+  if (FAILED(CreateErrorInfo(created.Put()))) return;
+  created->SetGUID(kInterfaceId);
+  created->SetSource(const_cast<LPOLESTR>(kProgId));
+  created->SetDescription(const_cast<LPOLESTR>(description));
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(created->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put())))) {
+    ::SetErrorInfo(0, info.Get());
+  }
+}
+
+}  // namespace automation

@@ -1,0 +1,25 @@
+// The DLL's entry point and its four exports (ordinals in VoskTolvane.def).
+#include <windows.h>
+
+#include "automation/class_factory.h"
+#include "automation/module_state.h"
+#include "automation/registration.h"
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
+  return TRUE;
+}
+
+STDAPI DllCanUnloadNow() { return automation::CanUnload() ? S_OK : S_FALSE; }
+
+STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* object) {
+  return automation::GetClassObject(classId, iid, object);
+}
+
+STDAPI DllRegisterServer() { return automation::RegisterServer(); }
+
+STDAPI DllUnregisterServer() { return automation::UnregisterServer(); }
+
+}  // extern "C"

@@ -1,0 +1,76 @@
+// The members of _Tolvane, in function-table order (slot 7 onwards): the one
+// description of names, dispatch identifiers, invoke kinds, parameters and results.
+// The type library is built from it, the script calling forms are served from it, and
+// the tests check the interface against it.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <array>
+#include <cstddef>
+
+namespace automation {
+
+enum class ValueType { None, Text, TextArray, Variant, Boolean, Long };
+
+struct Parameter {
+  const wchar_t* name;
+  ValueType type;
+  bool byReference;
+};
+
+struct Member {
+  const wchar_t* name;
+  INVOKEKIND kind;
+  DISPID dispid;
+  std::array<Parameter, 3> parameters;
+  size_t parameterCount;
+  ValueType result;  // returned through a final out, retval pointer; None for no result
+};
+
+inline constexpr size_t kFirstMemberSlot = 7;  // after IUnknown and IDispatch
+
+namespace member_table_detail {
+constexpr Parameter TextIn(const wchar_t* name) { return {name, ValueType::Text, false}; }
+constexpr Parameter TextRef(const wchar_t* name) { return {name, ValueType::Text, true}; }
+constexpr Parameter ArrayRef(const wchar_t* name) { return {name, ValueType::TextArray, true}; }
+}  // namespace member_table_detail
+
+inline constexpr std::array<Member, 14> kMembers = [] {
+  using namespace member_table_detail;
+  constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET, kPut = INVOKE_PROPERTYPUT, kMethod = INVOKE_FUNC;
+  return std::array<Member, 14>{{
+      {L"IniFileName", kGet, 0x68030002, {}, 0, ValueType::Text},
+      // The put's parameter (New_FileName) is unnamed in the type library.
+      {L"IniFileName", kPut, 0x68030002, {{{nullptr, ValueType::Text, true}}}, 1, ValueType::None},
+      {L"LastErrorA", kGet, 0x68030001, {}, 0, ValueType::Text},
+      {L"ReadValue", kMethod, 0x60030003, {TextRef(L"Section"), TextRef(L"Key")}, 2, ValueType::Text},
+      {L"ReadSection", kMethod, 0x60030004, {TextRef(L"Section"), ArrayRef(L"Keys"), ArrayRef(L"Values")}, 3,
+       ValueType::Variant},
+      {L"CreateKeyAndValue", kMethod, 0x60030005, {TextIn(L"Section"), TextIn(L"Key"), TextIn(L"Value")}, 3,
+       ValueType::Boolean},
+      {L"WriteValue", kMethod, 0x60030006, {TextRef(L"Section"), TextRef(L"Key"), TextRef(L"Value")}, 3,
+       ValueType::Boolean},
+      {L"SectionsCount", kGet, 0x68030000, {}, 0, ValueType::Long},
+      {L"SectionAdd", kMethod, 0x60030007, {TextIn(L"Section")}, 1, ValueType::Boolean},
+      {L"SectionWriteAtOnce", kMethod, 0x60030008, {TextRef(L"Section"), ArrayRef(L"Keys"), ArrayRef(L"Values")},
+       3, ValueType::Long},
+      {L"RenameKey", kMethod, 0x60030009,
+       {TextIn(L"Section"), TextIn(L"CurrentKeyName"), TextIn(L"NewKeyName")}, 3, ValueType::None},
+      {L"RenameSection", kMethod, 0x6003000A, {TextIn(L"CurrentSectionName"), TextIn(L"NewSectionName")}, 2,
+       ValueType::None},
+      {L"DeleteSection", kMethod, 0x6003000B, {TextIn(L"Section")}, 1, ValueType::None},
+      {L"DeleteKey", kMethod, 0x6003000C, {TextIn(L"Section"), TextIn(L"Key")}, 2, ValueType::None},
+  }};
+}();
+
+// The member with this dispatch identifier and invoke kind, or nullptr.
+constexpr const Member* FindMember(DISPID dispid, INVOKEKIND kind) {
+  for (const Member& member : kMembers) {
+    if (member.dispid == dispid && member.kind == kind) return &member;
+  }
+  return nullptr;
+}
+
+}  // namespace automation

@@ -1,0 +1,74 @@
+#include "automation/type_information.h"
+
+#include <oleauto.h>
+
+#include "automation/identity.h"
+#include "automation/owners.h"
+
+namespace automation {
+namespace {
+
+struct TypeInformation {
+  ComPtr<ITypeLib> library;
+  ComPtr<ITypeInfo> dispatch;
+  ComPtr<ITypeInfo> functionTable;
+};
+
+TypeInformation* Load() {
+  wchar_t path[MAX_PATH + 1] = {};
+  if (GetModuleFileNameW(ThisModule(), path, MAX_PATH) == 0) return nullptr;
+  auto loaded = new (std::nothrow) TypeInformation;
+  if (!loaded) return nullptr;
+  HREFTYPE functionTable = 0;
+  if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, loaded->library.Put())) ||
+      FAILED(loaded->library->GetTypeInfoOfGuid(kInterfaceId, loaded->dispatch.Put())) ||
+      FAILED(loaded->dispatch->GetRefTypeOfImplType(-1, &functionTable)) ||
+      FAILED(loaded->dispatch->GetRefTypeInfo(functionTable, loaded->functionTable.Put()))) {
+    delete loaded;
+    return nullptr;
+  }
+  return loaded;
+}
+
+// Loaded once; a thread that loses the race to publish its copy drops it.
+const TypeInformation* Cached() {
+  static TypeInformation* cached = nullptr;
+  TypeInformation* current = static_cast<TypeInformation*>(InterlockedCompareExchangePointer(
+      reinterpret_cast<void**>(&cached), nullptr, nullptr));
+  if (current) return current;
+  TypeInformation* loaded = Load();
+  if (!loaded) return nullptr;
+  current = static_cast<TypeInformation*>(
+      InterlockedCompareExchangePointer(reinterpret_cast<void**>(&cached), loaded, nullptr));
+  if (current) {
+    delete loaded;
+    return current;
+  }
+  return loaded;
+}
+
+}  // namespace
+
+ITypeLib* EmbeddedTypeLibrary() {
+  const TypeInformation* info = Cached();
+  return info ? info->library.Get() : nullptr;
+}
+
+ITypeInfo* DispatchTypeInfo() {
+  const TypeInformation* info = Cached();
+  return info ? info->dispatch.Get() : nullptr;
+}
+
+ITypeInfo* FunctionTableTypeInfo() {
+  const TypeInformation* info = Cached();
+  return info ? info->functionTable.Get() : nullptr;
+}
+
+HMODULE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+  return module;
+}
+
+}  // namespace automation

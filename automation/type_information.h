@@ -1,0 +1,19 @@
+// The type library embedded in this module (resource "TYPELIB" 1), loaded on first use
+// and kept for the life of the process.
+#pragma once
+
+#include <oaidl.h>
+
+namespace automation {
+
+// The library itself; nullptr if it cannot be loaded. Borrowed: do not release.
+ITypeLib* EmbeddedTypeLibrary();
+// _Tolvane as the library describes it (the dispatch view of the dual interface).
+ITypeInfo* DispatchTypeInfo();
+// _Tolvane's function-table view, which ITypeInfo::Invoke calls through.
+ITypeInfo* FunctionTableTypeInfo();
+
+// This module's file (the DLL, or the program that links the object in).
+HMODULE ThisModule();
+
+}  // namespace automation

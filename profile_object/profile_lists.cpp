@@ -1,0 +1,38 @@
+#include "profile_object/profile_lists.h"
+
+namespace profile_object {
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+Entry SplitEntry(std::string_view line) {
+  const size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return {line, {}, false};
+  return {line.substr(0, equals), line.substr(equals + 1), true};
+}
+
+bool SameProfileName(std::string_view a, std::string_view b) {
+  a = TrimBlanks(a);
+  b = TrimBlanks(b);
+  if (a.empty() || b.empty()) return a.empty() && b.empty();
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                        static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+bool NameListHolds(std::string_view names, std::string_view name) {
+  while (!names.empty()) {
+    const size_t end = names.find('\0');
+    if (SameProfileName(names.substr(0, end), name)) return true;
+    if (end == std::string_view::npos) break;
+    names.remove_prefix(end + 1);
+  }
+  return false;
+}
+
+}  // namespace profile_object

@@ -1,0 +1,49 @@
+// Reading the NUL-separated lists that the profile service returns, and comparing
+// section and key names the way the service does.
+#pragma once
+
+#include <windows.h>
+
+#include <climits>
+#include <string_view>
+
+#include "profile_object/fault.h"
+
+namespace profile_object {
+
+// Walks the items of a name or entry list filled by the service. `count` is the count
+// the service returned: the walk stops at the first NUL beyond it, so two NULs in a row
+// inside the count give an empty item. Items are counted in 16 bits, as callers of this
+// component have always seen them. Returns the number of items.
+template <typename ProcessItem>
+SHORT ForEachListItem(std::string_view buffer, DWORD count, ProcessItem process) {
+  SHORT items = 0;
+  size_t start = 0;
+  size_t nul = buffer.find('\0');
+  while (nul != std::string_view::npos) {
+    process(items, buffer.substr(start, nul - start));
+    if (items == SHRT_MAX) throw Fault::Overflow();
+    ++items;
+    start = nul + 1;
+    const size_t next = buffer.find('\0', start);
+    nul = (next != std::string_view::npos && next < count) ? next : std::string_view::npos;
+  }
+  return items;
+}
+
+// One "key=value" line of a section, split at its first "=".
+struct Entry {
+  std::string_view key;
+  std::string_view value;
+  bool hasEquals;
+};
+Entry SplitEntry(std::string_view line);
+
+// True when the service would take both as the same section or key name: blanks
+// around a name do not count, and case does not matter.
+bool SameProfileName(std::string_view a, std::string_view b);
+
+// True when `names` (a name list without its final NUL) holds `name`.
+bool NameListHolds(std::string_view names, std::string_view name);
+
+}  // namespace profile_object

@@ -1,0 +1,37 @@
+// The one-dimensional text arrays (SAFEARRAY of BSTR) that ReadSection fills and
+// SectionWriteAtOnce reads, and the two-row pair array. Misuse raises the faults a
+// caller of such arrays expects: subscript out of range, fixed or locked.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "automation/owners.h"
+
+namespace profile_object {
+
+// Throws a type mismatch unless `array` is unallocated (null) or a one-dimensional
+// array of BSTR.
+void RequireTextArray(SAFEARRAY* array);
+
+// Bounds of a one-dimensional array; an unallocated array raises subscript out of range.
+LONG LowerBound(SAFEARRAY* array);
+LONG UpperBound(SAFEARRAY* array);
+
+// The element at `index`, read through the array's own bounds (borrowed, may be null).
+BSTR TextAt(SAFEARRAY* array, LONG index);
+
+// A new text array with bounds 0 to count - 1, every element the null BSTR
+// (which clients read as the empty text).
+automation::UniqueSafeArray NewTextArray(LONG count);
+
+// Puts `replacement` in the caller's array variable, freeing what it held. A fixed-size
+// or locked array cannot be replaced: that raises the fixed-or-locked fault and
+// leaves the caller's array as it was.
+void ReplaceTextArray(SAFEARRAY** slot, automation::UniqueSafeArray replacement);
+
+// A two-dimensional text array: first index 0 to 1 (key, value), varying fastest,
+// second index 0 to count - 1.
+automation::UniqueSafeArray NewPairArray(LONG count);
+
+}  // namespace profile_object

@@ -1,0 +1,344 @@
+#include "profile_object/tolvane.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "profile_object/fault.h"
+#include "profile_object/profile_lists.h"
+#include "profile_object/text_arrays.h"
+#include "profile_object/write_rules.h"
+#include "profile_service/profile_service.h"
+
+namespace profile_object {
+
+using automation::UniqueBstr;
+using automation::UniqueSafeArray;
+using automation::UniqueVariant;
+using profile_service::AnsiText;
+namespace service = profile_service;
+
+namespace {
+
+constexpr wchar_t kMissingFileName[] = L"Missing IniFilename";
+constexpr wchar_t kUnknownError[] = L"Unknown Error";
+constexpr wchar_t kUnequalArrays[] = L"Key array is not the same size as Value array";
+constexpr wchar_t kCopyNotConfirmed[] =
+    L"RenameSection: the copied keys could not be read back whole; the section was kept";
+
+std::string_view UpToFirstNul(const std::string& buffer) {
+  return std::string_view(buffer).substr(0, buffer.find('\0'));
+}
+
+UniqueBstr BstrFromAnsi(std::string_view text) { return service::WideFromAnsi(text); }
+
+// Fills a new text array from the ANSI texts that `textAt(i)` gives for i = 0..count-1.
+template <typename TextAt>
+UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
+  UniqueSafeArray array = NewTextArray(count);
+  automation::SafeArrayData<BSTR> elements(array.Get());
+  for (LONG i = 0; i < count; ++i) elements[i] = BstrFromAnsi(textAt(i)).Release();
+  return array;
+}
+
+}  // namespace
+
+bool Tolvane::CheckFileName() {
+  if (fileName_.Length() != 0) return true;
+  SetLastErrorText(kMissingFileName);
+  return false;
+}
+
+void Tolvane::CaptureLastError() {
+  const DWORD code = service::LastError();
+  lastErrorCode_ = static_cast<LONG>(code);
+  if (code == 0) {
+    SetLastErrorText(kUnknownError);
+    return;
+  }
+  lastErrorText_ = BstrFromAnsi(service::MessageFor(code));
+}
+
+void Tolvane::SetLastErrorText(const wchar_t* text) { lastErrorText_ = UniqueBstr::Copy(text); }
+
+AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get()); }
+
+void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.InOut(), file); }
+
+// ---- Single keys ----------------------------------------------------------------------
+
+UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
+  service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
+  if (!CheckFileName()) return UniqueBstr::Copy(L"False");
+  const AnsiText sectionText = AnsiText::FromBstr(*section);
+  const AnsiText keyText = AnsiText::FromBstr(*key);
+  const AnsiText file = FileArgument();
+  const DWORD count = service::ReadString(sectionText, keyText, "", buffer, file);
+  if (count == 0) CaptureLastError();
+  service::WriteBack(section, sectionText);
+  service::WriteBack(key, keyText);
+  FileNameSeen(file);
+  if (count == 0) return UniqueBstr();
+  return BstrFromAnsi(UpToFirstNul(buffer));
+}
+
+bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
+  if (!CheckFileName()) return false;
+  if (const wchar_t* refusal = RefusalForWrite(*section, *key, *value)) {
+    SetLastErrorText(refusal);
+    return false;
+  }
+  const AnsiText sectionText = AnsiText::FromBstr(*section);
+  const AnsiText keyText = AnsiText::FromBstr(*key);
+  const AnsiText valueText = AnsiText::FromBstr(*value);
+  const AnsiText file = FileArgument();
+  const BOOL written = service::WriteString(sectionText, keyText, valueText, file);
+  if (!written) CaptureLastError();
+  service::WriteBack(section, sectionText);
+  service::WriteBack(key, keyText);
+  service::WriteBack(value, valueText);
+  FileNameSeen(file);
+  return written != FALSE;
+}
+
+bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
+  if (const wchar_t* refusal = RefusalForWrite(section, key, value)) {
+    SetLastErrorText(refusal);
+    return false;
+  }
+  const AnsiText file = FileArgument();
+  const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
+                                            AnsiText::FromBstr(value), file);
+  if (!written) CaptureLastError();
+  FileNameSeen(file);
+  return written != FALSE;
+}
+
+void Tolvane::DeleteKey(BSTR section, BSTR key) {
+  const AnsiText file = FileArgument();
+  service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key), AnsiText(), file);
+  FileNameSeen(file);
+}
+
+// Moves the key with its whole value as the file holds it (read from the section's
+// entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
+// current key only once the new one is written. A missing key, or a new name that the
+// service takes for the same key, changes nothing.
+void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
+  const AnsiText current = AnsiText::FromBstr(currentKeyName);
+  if (SameProfileName(current.View(), AnsiText::FromBstr(newKeyName).View())) return;
+
+  std::string entries;
+  if (!service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) return;
+  std::optional<std::string_view> storedValue;
+  ForEachListItem(entries, static_cast<DWORD>(entries.size()), [&](SHORT, std::string_view line) {
+    const Entry entry = SplitEntry(line);
+    if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
+  });
+  if (!storedValue) return;
+
+  UniqueBstr sectionArgument = UniqueBstr::Copy(section);
+  UniqueBstr keyArgument = UniqueBstr::Copy(newKeyName);
+  UniqueBstr valueArgument = BstrFromAnsi(*storedValue);
+  VARIANT_BOOL written = VARIANT_FALSE;
+  ThrowIfFailed(self_.WriteValue(sectionArgument.InOut(), keyArgument.InOut(), valueArgument.InOut(), &written));
+  if (!written) return;
+  ThrowIfFailed(self_.DeleteKey(section, currentKeyName));
+}
+
+// ---- Whole sections -------------------------------------------------------------------
+
+LONG Tolvane::SectionsCount() {
+  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
+  if (!CheckFileName()) return -1;
+  const AnsiText file = FileArgument();
+  const DWORD count = service::ReadSectionNames(buffer, file);
+  if (count == 0) CaptureLastError();
+  FileNameSeen(file);
+  if (count == 0) return 0;
+  return ForEachListItem(buffer, count, [](SHORT, std::string_view) {});
+}
+
+// A missing or empty section returns False and leaves the caller's arrays as they were.
+UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values) {
+  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
+  UniqueVariant result;
+  V_VT(result.Get()) = VT_BOOL;
+  V_BOOL(result.Get()) = VARIANT_FALSE;
+  if (!CheckFileName()) return result;
+  const AnsiText sectionText = AnsiText::FromBstr(*section);
+  const AnsiText file = FileArgument();
+  const DWORD count = service::ReadSection(sectionText, buffer, file);
+  if (count == 0) CaptureLastError();
+  service::WriteBack(section, sectionText);
+  FileNameSeen(file);
+  if (count == 0) return result;
+
+  // The lines up to and including the first one without "=", which ends the read with
+  // the invalid-argument fault once the lines before it are stored.
+  std::vector<Entry> entries;
+  bool lineWithoutEquals = false;
+  ForEachListItem(buffer, count, [&](SHORT, std::string_view line) {
+    if (lineWithoutEquals) return;
+    entries.push_back(SplitEntry(line));
+    lineWithoutEquals = !entries.back().hasEquals;
+  });
+  const LONG stored = static_cast<LONG>(entries.size());
+
+  // Both arrays are re-created (a fixed or locked one faults here), then sized once.
+  ReplaceTextArray(keys, NewTextArray(1));
+  ReplaceTextArray(values, NewTextArray(1));
+  SAFEARRAYBOUND bound{static_cast<ULONG>(stored), 0};
+  if (FAILED(SafeArrayRedim(*keys, &bound)) || FAILED(SafeArrayRedim(*values, &bound))) throw std::bad_alloc();
+  {
+    automation::SafeArrayData<BSTR> keyElements(*keys), valueElements(*values);
+    for (LONG i = 0; i < stored; ++i) {
+      if (!entries[i].hasEquals) break;  // stays an empty element
+      keyElements[i] = BstrFromAnsi(entries[i].key).Release();
+      valueElements[i] = BstrFromAnsi(entries[i].value).Release();
+    }
+  }
+  if (lineWithoutEquals) throw Fault::InvalidArgument();
+
+  UniqueSafeArray pairs = NewPairArray(stored);
+  {
+    automation::SafeArrayData<BSTR> pairElements(pairs.Get());
+    for (LONG i = 0; i < stored; ++i) {
+      pairElements[2 * i] = UniqueBstr::Copy(TextAt(*keys, i)).Release();
+      pairElements[2 * i + 1] = UniqueBstr::Copy(TextAt(*values, i)).Release();
+    }
+  }
+  result.Clear();
+  V_VT(result.Get()) = VT_ARRAY | VT_BSTR;
+  V_ARRAY(result.Get()) = pairs.Release();
+  return result;
+}
+
+bool Tolvane::SectionExists(const AnsiText& section, const AnsiText& file) {
+  std::string names;
+  return service::ReadAllSectionNames(names, file) && NameListHolds(names, section.View());
+}
+
+bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) {
+  // Writing a key and deleting it leaves the section's header behind.
+  const AnsiText placeholder(std::string("SectionAdd"));
+  if (!service::WriteString(section, placeholder, AnsiText(std::string()), file)) return false;
+  return service::WriteString(section, placeholder, AnsiText(), file) != FALSE;
+}
+
+// An existing section, keys and all, is left as it is.
+bool Tolvane::SectionAdd(BSTR section) {
+  if (!CheckFileName()) return false;
+  if (const wchar_t* refusal = RefusalForSection(section)) {
+    SetLastErrorText(refusal);
+    return false;
+  }
+  const AnsiText sectionText = AnsiText::FromBstr(section);
+  const AnsiText file = FileArgument();
+  bool added = SectionExists(sectionText, file);
+  if (!added) {
+    static constexpr char kNoEntries[] = "\0";  // one NUL, then the closing NUL
+    added = service::WriteSection(sectionText, kNoEntries, file) &&
+            (SectionExists(sectionText, file) || CreateEmptySection(sectionText, file));
+    if (!added) CaptureLastError();
+  }
+  FileNameSeen(file);
+  return added;
+}
+
+LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* values) {
+  if (!CheckFileName()) return 0;
+  const LONG upper = UpperBound(keys);
+  if (UpperBound(values) != upper) {
+    SetLastErrorText(kUnequalArrays);
+    return 0;
+  }
+  if (const wchar_t* refusal = RefusalForSection(*section)) {
+    SetLastErrorText(refusal);
+    return 0;
+  }
+  std::string entries;
+  const LONG lower = LowerBound(keys);
+  for (LONG i = lower; i <= upper; ++i) {
+    BSTR key = TextAt(keys, i);
+    BSTR value = TextAt(values, i);
+    if (const wchar_t* refusal = RefusalForWrite(nullptr, key, value)) {
+      SetLastErrorText(refusal);
+      return 0;
+    }
+    service::AppendAnsi(entries, key);
+    entries += '=';
+    service::AppendAnsi(entries, value);
+    entries += '\0';
+  }
+  const AnsiText sectionText = AnsiText::FromBstr(*section);
+  const AnsiText file = FileArgument();
+  // No pair means no entry list at all, not an empty one.
+  if (!service::WriteSection(sectionText, lower <= upper ? entries.c_str() : nullptr, file)) CaptureLastError();
+  service::WriteBack(section, sectionText);
+  FileNameSeen(file);
+  return upper;
+}
+
+void Tolvane::DeleteSection(BSTR section) {
+  const AnsiText file = FileArgument();
+  service::WriteString(AnsiText::FromBstr(section), AnsiText(), AnsiText(), file);
+  FileNameSeen(file);
+}
+
+// Moves every key with its whole value, as the file holds it, and deletes the current
+// section only once all of them are confirmed in the new one. Into a new section the
+// keys go in one whole-section write; into an existing one key by key, so that its own
+// keys stay. A missing section, or a new name that the service takes for the same
+// section, changes nothing; an empty section is renamed as an empty section.
+void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
+  const AnsiText current = AnsiText::FromBstr(currentSectionName);
+  const AnsiText target = AnsiText::FromBstr(newSectionName);
+  if (SameProfileName(current.View(), target.View())) return;
+  const AnsiText file = FileArgument();
+
+  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
+  std::string list;
+  if (!service::ReadWholeSection(current, list, file)) {
+    if (!SectionExists(current, file)) return;
+    VARIANT_BOOL added = VARIANT_FALSE;
+    ThrowIfFailed(self_.SectionAdd(targetArgument.Get(), &added));
+    if (added) ThrowIfFailed(self_.DeleteSection(currentSectionName));
+    return;
+  }
+
+  std::vector<Entry> entries;
+  ForEachListItem(list, static_cast<DWORD>(list.size()), [&](SHORT, std::string_view line) {
+    const Entry entry = SplitEntry(line);
+    if (entry.hasEquals) entries.push_back(entry);
+  });
+  const LONG count = static_cast<LONG>(entries.size());
+  UniqueSafeArray keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
+  UniqueSafeArray values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
+
+  if (!SectionExists(target, file)) {
+    SAFEARRAY* keySlot = keys.Get();
+    SAFEARRAY* valueSlot = values.Get();
+    LONG lastIndex = 0;
+    ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
+    std::string copied;
+    std::string expected;
+    for (const Entry& entry : entries) ((expected += entry.key) += '=') += std::string(entry.value) + '\0';
+    if (!service::ReadWholeSection(target, copied, file) || copied != expected) {
+      SetLastErrorText(kCopyNotConfirmed);
+      return;
+    }
+  } else {
+    automation::SafeArrayData<BSTR> keyElements(keys.Get()), valueElements(values.Get());
+    for (LONG i = 0; i < count; ++i) {
+      UniqueBstr key = UniqueBstr::Copy(keyElements[i]);
+      UniqueBstr value = UniqueBstr::Copy(valueElements[i]);
+      VARIANT_BOOL written = VARIANT_FALSE;
+      ThrowIfFailed(self_.WriteValue(targetArgument.InOut(), key.InOut(), value.InOut(), &written));
+      if (!written) return;
+    }
+  }
+  ThrowIfFailed(self_.DeleteSection(currentSectionName));
+}
+
+}  // namespace profile_object

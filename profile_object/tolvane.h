@@ -1,0 +1,72 @@
+// Tolvane: one INI file's operations, each passed straight to the profile service.
+// The object keeps only its file name and a description of its last failure.
+//
+// Return conventions, the same for every member:
+// - Outcomes are results. Without a file name the guarded members return their
+//   no-file value ("False", False, -1, 0) and LastErrorA becomes "Missing IniFilename";
+//   when the service fails they return the absent text, False or 0 and LastErrorA holds
+//   the system's message. A success never clears LastErrorA.
+// - Faults (profile_object/fault.h) abort a call as an exception; work already done
+//   stays done.
+// - By-reference texts come back as the service saw them: converted through the ANSI
+//   code page. By-value texts are never changed.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "automation/owners.h"
+#include "automation/tolvane_interface.h"
+#include "profile_service/ansi_text.h"
+
+namespace profile_object {
+
+class Tolvane {
+ public:
+  // `publicInterface` is the object's own _Tolvane: the composite operations
+  // (RenameKey, RenameSection) reach their parts through it, as a client would.
+  explicit Tolvane(_Tolvane& publicInterface) : self_(publicInterface) {}
+  Tolvane(const Tolvane&) = delete;
+  Tolvane& operator=(const Tolvane&) = delete;
+
+  automation::UniqueBstr IniFileName() const { return automation::UniqueBstr::Copy(fileName_.Get()); }
+  void SetIniFileName(BSTR newFileName) { fileName_ = automation::UniqueBstr::Copy(newFileName); }
+  automation::UniqueBstr LastErrorA() const { return automation::UniqueBstr::Copy(lastErrorText_.Get()); }
+
+  // Single keys.
+  automation::UniqueBstr ReadValue(BSTR* section, BSTR* key);
+  bool WriteValue(BSTR* section, BSTR* key, BSTR* value);
+  bool CreateKeyAndValue(BSTR section, BSTR key, BSTR value);
+  void DeleteKey(BSTR section, BSTR key);
+  void RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName);
+
+  // Whole sections.
+  LONG SectionsCount();
+  automation::UniqueVariant ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values);
+  bool SectionAdd(BSTR section);
+  LONG SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* values);
+  void DeleteSection(BSTR section);
+  void RenameSection(BSTR currentSectionName, BSTR newSectionName);
+
+ private:
+  // The file-name guard: false, with "Missing IniFilename", when there is no file name.
+  bool CheckFileName();
+  // Records GetLastError and its system message; call right after a service call returned 0.
+  void CaptureLastError();
+  void SetLastErrorText(const wchar_t* text);
+  // The file name as the service takes it; FileNameSeen stores the converted-back form.
+  profile_service::AnsiText FileArgument() const;
+  void FileNameSeen(const profile_service::AnsiText& file);
+  bool SectionExists(const profile_service::AnsiText& section, const profile_service::AnsiText& file);
+  // Adds an empty section where the service's empty whole-section write created none.
+  bool CreateEmptySection(const profile_service::AnsiText& section, const profile_service::AnsiText& file);
+
+  _Tolvane& self_;
+  automation::UniqueBstr fileName_;
+  LONG lastErrorCode_ = 0;
+  automation::UniqueBstr lastErrorText_;
+  // The fourth field, a default text that nothing ever assigns, is the absent text;
+  // no member here needs it.
+};
+
+}  // namespace profile_object

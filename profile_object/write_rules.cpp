@@ -1,0 +1,45 @@
+#include "profile_object/write_rules.h"
+
+#include <string_view>
+
+namespace profile_object {
+namespace {
+
+std::wstring_view View(BSTR text) { return text ? std::wstring_view(text, SysStringLen(text)) : std::wstring_view(); }
+
+bool HasLineBreakOrNul(std::wstring_view text) {
+  return text.find_first_of(std::wstring_view(L"\r\n\0", 3)) != std::wstring_view::npos;
+}
+
+}  // namespace
+
+const wchar_t* RefusalForSection(BSTR section) {
+  const std::wstring_view text = View(section);
+  if (HasLineBreakOrNul(text)) return L"Refused to write: the section name contains a line break or NUL character";
+  if (text.find(L']') != std::wstring_view::npos) return L"Refused to write: the section name contains \"]\"";
+  return nullptr;
+}
+
+const wchar_t* RefusalForKey(BSTR key) {
+  const std::wstring_view text = View(key);
+  if (HasLineBreakOrNul(text)) return L"Refused to write: the key name contains a line break or NUL character";
+  if (text.find(L'=') != std::wstring_view::npos) return L"Refused to write: the key name contains \"=\"";
+  const size_t first = text.find_first_not_of(L" \t");
+  if (first != std::wstring_view::npos && (text[first] == L';' || text[first] == L'[')) {
+    return L"Refused to write: the key name begins with \";\" or \"[\"";
+  }
+  return nullptr;
+}
+
+const wchar_t* RefusalForValue(BSTR value) {
+  if (HasLineBreakOrNul(View(value))) return L"Refused to write: the value contains a line break or NUL character";
+  return nullptr;
+}
+
+const wchar_t* RefusalForWrite(BSTR section, BSTR key, BSTR value) {
+  if (const wchar_t* refusal = RefusalForSection(section)) return refusal;
+  if (const wchar_t* refusal = RefusalForKey(key)) return refusal;
+  return RefusalForValue(value);
+}
+
+}  // namespace profile_object

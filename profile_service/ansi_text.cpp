@@ -1,0 +1,38 @@
+#include "profile_service/ansi_text.h"
+
+namespace profile_service {
+
+AnsiText AnsiText::FromBstr(BSTR text) {
+  if (!text) return AnsiText();
+  std::string converted;
+  AppendAnsi(converted, text);
+  return AnsiText(std::move(converted));
+}
+
+void AppendAnsi(std::string& target, BSTR text) {
+  const int length = static_cast<int>(SysStringLen(text));
+  if (length == 0) return;
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+  const size_t start = target.size();
+  target.resize(start + static_cast<size_t>(size));
+  WideCharToMultiByte(CP_ACP, 0, text, length, target.data() + start, size, nullptr, nullptr);
+}
+
+automation::UniqueBstr WideFromAnsi(std::string_view text) {
+  if (text.empty()) return automation::UniqueBstr::Copy(L"", 0);
+  const int length = static_cast<int>(text.size());
+  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  BSTR converted = SysAllocStringLen(nullptr, static_cast<UINT>(size));
+  if (!converted) throw std::bad_alloc();
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, converted, size);
+  return automation::UniqueBstr(converted);
+}
+
+void WriteBack(BSTR* slot, const AnsiText& converted) {
+  automation::UniqueBstr replacement;
+  if (!converted.IsAbsent()) replacement = WideFromAnsi(converted.View());
+  SysFreeString(*slot);
+  *slot = replacement.Release();
+}
+
+}  // namespace profile_service

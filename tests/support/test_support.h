@@ -1,0 +1,85 @@
+// Shared helpers for the tests: real INI files in a private folder, BSTR and SAFEARRAY
+// builders, and a fixture holding one Tolvane object reached through its function table.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "automation/owners.h"
+#include "automation/tolvane_interface.h"
+
+namespace test_support {
+
+using automation::ComPtr;
+using automation::UniqueBstr;
+using automation::UniqueSafeArray;
+using automation::UniqueVariant;
+
+// A text as a test states it: nullopt stands for the absent (null) BSTR.
+using Text = std::optional<std::wstring>;
+
+UniqueBstr Bstr(const Text& text);
+Text TextOf(BSTR text);
+
+// A one-dimensional SAFEARRAY of BSTR with the given lower bound.
+UniqueSafeArray TextArray(const std::vector<Text>& elements, LONG lowerBound = 0);
+// The elements of a one-dimensional array, in index order.
+std::vector<Text> Elements(SAFEARRAY* array);
+struct Bounds {
+  LONG lower;
+  LONG upper;
+  bool operator==(const Bounds&) const = default;
+};
+Bounds BoundsOf(SAFEARRAY* array, UINT dimension = 1);
+
+// A folder of its own for one test's INI files, removed with everything in it.
+class IniFolder {
+ public:
+  IniFolder();
+  ~IniFolder();
+  std::wstring PathOf(const std::wstring& name) const { return folder_ + L"\\" + name; }
+  const std::wstring& Path() const { return folder_; }
+
+ private:
+  std::wstring folder_;
+};
+
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+// The file's exact bytes; nullopt when there is no such file.
+std::optional<std::string> ReadBytes(const std::wstring& path);
+
+// A fixture with one object, early-bound, and a file `test.ini` in a private folder.
+class TolvaneTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  void UseFile(const std::wstring& path);
+  // Writes `bytes` to test.ini and points the object at it.
+  void GivenFile(const std::string& bytes);
+  std::optional<std::string> FileBytes() const { return ReadBytes(file_); }
+
+  Text LastError();
+  // Calls through the function table, asserting S_OK.
+  Text ReadValue(const Text& section, const Text& key);
+  bool WriteValue(const Text& section, const Text& key, const Text& value);
+  bool CreateKeyAndValue(const Text& section, const Text& key, const Text& value);
+  void DeleteKey(const Text& section, const Text& key);
+  void RenameKey(const Text& section, const Text& current, const Text& renamed);
+  LONG SectionsCount();
+  bool SectionAdd(const Text& section);
+  void DeleteSection(const Text& section);
+  void RenameSection(const Text& current, const Text& renamed);
+
+  IniFolder folder_;
+  std::wstring file_;
+  ComPtr<_Tolvane> object_;
+};
+
+}  // namespace test_support

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, skipping what is there.
+set -euo pipefail
+
+need=()
+dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
+for pkg in wine wine32:i386 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
+           mingw-w64-tools libwine-dev googletest cmake make; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
+done
+[ ${#need[@]} -eq 0 ] && [ -z "${add_i386:-}" ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+[ -n "${add_i386:-}" ] && $SUDO dpkg --add-architecture i386
+echo "Installing: ${need[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
