@@ -1,1 +1,142 @@
+// Single keys: ReadValue, WriteValue, CreateKeyAndValue, DeleteKey, and the file-name
+// guard and error capture around them, against real files.
 #include "tests/support/test_support.h"
+
+using test_support::Bstr;
+using test_support::Text;
+using test_support::TextOf;
+using test_support::UniqueBstr;
+
+namespace {
+
+class ValueOperations : public test_support::TolvaneTest {};
+
+TEST_F(ValueOperations, NewObjectHasNoFileNameAndNoError) {
+  BSTR name = reinterpret_cast<BSTR>(1);
+  ASSERT_EQ(object_->get_IniFileName(&name), S_OK);
+  EXPECT_EQ(TextOf(UniqueBstr(name).Get()).value_or(L""), L"");
+  EXPECT_EQ(LastError().value_or(L""), L"");
+}
+
+TEST_F(ValueOperations, ReadsAndWritesKeysInTheFileSyntax) {
+  GivenFile("[s1]\r\na=1\r\nquoted=\" spaced \"\r\n");
+  EXPECT_EQ(ReadValue(L"s1", L"a"), L"1");
+  EXPECT_EQ(ReadValue(L"S1", L"A"), L"1");  // the service ignores case
+  EXPECT_EQ(ReadValue(L"s1", L"quoted"), L" spaced ");
+  EXPECT_TRUE(WriteValue(L"s1", L"b", L"2"));
+  EXPECT_TRUE(CreateKeyAndValue(L"s2", L"c", L"3"));
+  EXPECT_EQ(FileBytes(), "[s1]\r\na=1\r\nquoted=\" spaced \"\r\nb=2\r\n[s2]\r\nc=3\r\n");
+}
+
+TEST_F(ValueOperations, WithoutAFileNameGuardedMembersRefuseAndSaySo) {
+  EXPECT_EQ(ReadValue(L"s", L"k"), L"False");
+  EXPECT_EQ(LastError(), L"Missing IniFilename");
+  EXPECT_FALSE(WriteValue(L"s", L"k", L"v"));
+  EXPECT_EQ(LastError(), L"Missing IniFilename");
+}
+
+TEST_F(ValueOperations, GuardFailureLeavesByReferenceArgumentsUntouched) {
+  UniqueBstr section = Bstr(L"s\u0100"), key = Bstr(L"k");
+  BSTR original = section.Get();
+  BSTR result = nullptr;
+  ASSERT_EQ(object_->ReadValue(section.InOut(), key.InOut(), &result), S_OK);
+  UniqueBstr owned(result);
+  EXPECT_EQ(section.Get(), original);
+}
+
+TEST_F(ValueOperations, SuccessNeverClearsTheLastError) {
+  ReadValue(L"s", L"k");  // no file name yet
+  GivenFile("[s]\r\nk=v\r\n");
+  EXPECT_EQ(ReadValue(L"s", L"k"), L"v");
+  EXPECT_TRUE(WriteValue(L"s", L"k2", L"v2"));
+  EXPECT_EQ(LastError(), L"Missing IniFilename");
+}
+
+TEST_F(ValueOperations, MissingAndEmptyValuesReadAsTheAbsentTextAndRunTheCapture) {
+  GivenFile("[s]\r\nempty=\r\n");
+  EXPECT_EQ(ReadValue(L"s", L"nokey"), std::nullopt);
+  EXPECT_EQ(LastError(), L"Unknown Error");  // the service reports no error code
+  ReadValue(L"s", L"k");
+  EXPECT_EQ(ReadValue(L"s", L"empty"), std::nullopt);
+}
+
+TEST_F(ValueOperations, AMissingFileStoresTheSystemMessageUntrimmed) {
+  UseFile(folder_.PathOf(L"absent.ini"));
+  EXPECT_EQ(ReadValue(L"s", L"k"), std::nullopt);
+  const Text message = LastError();
+  ASSERT_TRUE(message && !message->empty());
+  EXPECT_NE(*message, L"Unknown Error");
+  EXPECT_EQ(message->back(), L'\n');
+}
+
+TEST_F(ValueOperations, AbsentKeyReadsTheFirstKeyName) {
+  GivenFile("[s]\r\nfirst=1\r\nsecond=2\r\n");
+  EXPECT_EQ(ReadValue(L"s", std::nullopt), L"first");
+}
+
+TEST_F(ValueOperations, LongValuesReadBackCutTo254Characters) {
+  GivenFile("[s]\r\nlong=" + std::string(300, 'x') + "\r\n");
+  EXPECT_EQ(ReadValue(L"s", L"long"), std::wstring(254, L'x'));
+}
+
+TEST_F(ValueOperations, AbsentValueDeletesTheKeyAndAbsentKeyTheSection) {
+  GivenFile("[s]\r\na=1\r\nb=2\r\n[t]\r\nc=3\r\n");
+  EXPECT_TRUE(WriteValue(L"s", L"a", std::nullopt));
+  EXPECT_EQ(FileBytes(), "[s]\r\nb=2\r\n[t]\r\nc=3\r\n");
+  EXPECT_TRUE(CreateKeyAndValue(L"s", std::nullopt, L"ignored"));
+  EXPECT_EQ(FileBytes(), "[t]\r\nc=3\r\n");
+}
+
+TEST_F(ValueOperations, DeleteKeyIsSilent) {
+  GivenFile("[s]\r\na=1\r\nb=2\r\n");
+  DeleteKey(L"s", L"a");
+  DeleteKey(L"s", L"missing");
+  DeleteKey(L"missing", L"a");
+  EXPECT_EQ(FileBytes(), "[s]\r\nb=2\r\n");
+  EXPECT_EQ(LastError().value_or(L""), L"");
+}
+
+TEST_F(ValueOperations, ByReferenceTextComesBackAsTheServiceSawIt) {
+  GivenFile("[s]\r\n");
+  UniqueBstr section = Bstr(L"s"), key = Bstr(L"k\u4e00"), value = Bstr(L"v\u4e01");
+  VARIANT_BOOL written = VARIANT_FALSE;
+  ASSERT_EQ(object_->WriteValue(section.InOut(), key.InOut(), value.InOut(), &written), S_OK);
+  EXPECT_EQ(written, VARIANT_TRUE);
+  // Characters outside code page 1252 come back in their converted form.
+  EXPECT_EQ(TextOf(key.Get()), L"k?");
+  EXPECT_EQ(TextOf(value.Get()), L"v?");
+
+  // By-value texts are never changed.
+  UniqueBstr byValue = Bstr(L"k\u0100");
+  BSTR before = byValue.Get();
+  EXPECT_EQ(object_->DeleteKey(section.Get(), byValue.Get()), S_OK);
+  EXPECT_EQ(byValue.Get(), before);
+  EXPECT_EQ(TextOf(byValue.Get()), L"k\u0100");
+}
+
+TEST_F(ValueOperations, CreateKeyAndValueIsUnguardedButNeverReachesTheWindowsFolder) {
+  EXPECT_FALSE(CreateKeyAndValue(L"s", L"k", L"v"));
+  const Text message = LastError();
+  ASSERT_TRUE(message);
+  EXPECT_NE(*message, L"Missing IniFilename");
+  EXPECT_FALSE(message->empty());
+  EXPECT_FALSE(WriteValue(L"s", L"k", L"v"));
+  EXPECT_EQ(LastError(), L"Missing IniFilename");
+}
+
+TEST_F(ValueOperations, ANameThatDoesNotExistYetIsAcceptedAndCreatedByAWrite) {
+  UseFile(folder_.PathOf(L"new.ini"));
+  EXPECT_TRUE(WriteValue(L"s", L"k", L"v"));
+  EXPECT_EQ(test_support::ReadBytes(folder_.PathOf(L"new.ini")), "[s]\r\nk=v\r\n");
+}
+
+TEST_F(ValueOperations, AFailedWriteReportsTheSystemMessage) {
+  UseFile(folder_.PathOf(L"no such folder\\x.ini"));
+  EXPECT_FALSE(WriteValue(L"s", L"k", L"v"));
+  const Text message = LastError();
+  ASSERT_TRUE(message);
+  EXPECT_NE(*message, L"Unknown Error");
+  EXPECT_NE(*message, L"Missing IniFilename");
+}
+
+}  // namespace
