@@ -91,6 +91,8 @@ class UniqueSafeArray {
   ~UniqueSafeArray() { Reset(); }
 
   SAFEARRAY* Get() const { return value_; }
+  // For an in-out SAFEARRAY** parameter: the callee may destroy the array and store another.
+  SAFEARRAY** InOut() { return &value_; }
   SAFEARRAY* Release() { return std::exchange(value_, nullptr); }
   void Reset(SAFEARRAY* owned = nullptr) {
     if (value_ && value_ != owned) SafeArrayDestroy(value_);

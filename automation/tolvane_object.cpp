@@ -5,6 +5,7 @@
 #include "automation/error_info.h"
 #include "automation/identity.h"
 #include "automation/module_state.h"
+#include "automation/script_calls.h"
 #include "automation/type_information.h"
 #include "profile_object/text_arrays.h"
 
@@ -103,8 +104,12 @@ HRESULT TolvaneObject::Invoke(DISPID dispid, REFIID iid, LCID, WORD flags, DISPP
   ITypeInfo* functionTable = FunctionTableTypeInfo();
   if (!functionTable) return TYPE_E_CANTLOADLIBRARY;
   AddRef();
-  const HRESULT status = functionTable->Invoke(static_cast<_Tolvane*>(this), dispid, flags, arguments, result,
-                                               exception, argumentError);
+  _Tolvane* self = this;
+  HRESULT status = functionTable->Invoke(self, dispid, flags, arguments, result, exception, argumentError);
+  if (status == DISP_E_TYPEMISMATCH || status == DISP_E_BADPARAMCOUNT || status == DISP_E_PARAMNOTOPTIONAL) {
+    status = InvokeWithScriptArguments(functionTable, self, dispid, flags, arguments, result, exception,
+                                       argumentError, status);
+  }
   Release();
   return status;
 }

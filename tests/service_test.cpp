@@ -20,9 +20,10 @@ TEST(ProfileService, BindsTheProfileFunctionsOnceAcrossThreads) {
   second.join();
   ASSERT_EQ(seen[0], seen[1]);
   HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  EXPECT_EQ(reinterpret_cast<FARPROC>(seen[0]->getString), GetProcAddress(kernel32, "GetPrivateProfileStringA"));
-  EXPECT_EQ(reinterpret_cast<FARPROC>(seen[0]->writeSection),
-            GetProcAddress(kernel32, "WritePrivateProfileSectionA"));
+  EXPECT_EQ(reinterpret_cast<void*>(seen[0]->getString),
+            reinterpret_cast<void*>(GetProcAddress(kernel32, "GetPrivateProfileStringA")));
+  EXPECT_EQ(reinterpret_cast<void*>(seen[0]->writeSection),
+            reinterpret_cast<void*>(GetProcAddress(kernel32, "WritePrivateProfileSectionA")));
 }
 
 TEST(ProfileService, RefusesAnEmptyOrAbsentFileNameWithoutTouchingTheWindowsFolder) {
