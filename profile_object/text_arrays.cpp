@@ -1,5 +1,7 @@
 #include "profile_object/text_arrays.h"
 
+#include <climits>
+
 #include "profile_object/fault.h"
 
 namespace profile_object {
@@ -20,7 +22,9 @@ LONG LowerBound(SAFEARRAY* array) {
 LONG UpperBound(SAFEARRAY* array) {
   if (!array) throw Fault::SubscriptOutOfRange();
   const SAFEARRAYBOUND& bound = array->rgsabound[0];
-  return static_cast<LONG>(static_cast<LONGLONG>(bound.lLbound) + bound.cElements - 1);
+  const LONGLONG upper = static_cast<LONGLONG>(bound.lLbound) + bound.cElements - 1;
+  if (upper > LONG_MAX) throw Fault::Overflow();  // bounds a 32-bit index cannot reach
+  return static_cast<LONG>(upper);
 }
 
 BSTR TextAt(SAFEARRAY* array, LONG index) {

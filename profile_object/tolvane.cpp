@@ -259,7 +259,8 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
   }
   std::string entries;
   const LONG lower = LowerBound(keys);
-  for (LONG i = lower; i <= upper; ++i) {
+  for (LONGLONG index = lower; index <= upper; ++index) {  // wide: `upper` may be LONG_MAX
+    const LONG i = static_cast<LONG>(index);
     BSTR key = TextAt(keys, i);
     BSTR value = TextAt(values, i);
     if (const wchar_t* refusal = RefusalForWrite(nullptr, key, value)) {
