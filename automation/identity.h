@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
 
 namespace automation {
 
@@ -19,5 +20,11 @@ inline constexpr const wchar_t* kClassName = L"Tolvane";
 inline constexpr const wchar_t* kProgId = L"Voskini15T.Tolvane";
 inline constexpr WORD kLibraryMajorVersion = 6;
 inline constexpr WORD kLibraryMinorVersion = 0;
+// The type library describes the function table of the DLL it is built into.
+#ifdef _WIN64
+inline constexpr SYSKIND kTargetSystem = SYS_WIN64;
+#else
+inline constexpr SYSKIND kTargetSystem = SYS_WIN32;
+#endif
 
 }  // namespace automation

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "automation/identity.h"
 #include "automation/owners.h"
 #include "automation/registration_record.h"
 #include "automation/type_information.h"
@@ -132,7 +133,7 @@ HRESULT UnregisterServer() {
   }
   if (TypeLibraryRegistered(record)) {
     const HRESULT status = UnRegisterTypeLib(record.libraryId, record.libraryMajorVersion,
-                                             record.libraryMinorVersion, record.libraryLocale, SYS_WIN32);
+                                             record.libraryMinorVersion, record.libraryLocale, kTargetSystem);
     if (FAILED(status)) result = status;
   }
   return result;

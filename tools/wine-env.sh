@@ -1,19 +1,35 @@
 # Sourced by the project's scripts: a Wine prefix inside the build tree, quiet Wine,
 # and a wineserver that stays up between test processes.
+#
+# WINE_BITS=32 (the default) uses the 32-bit prefix build/wineprefix32 and the 32-bit
+# loader; WINE_BITS=64 the 64-bit prefix build/wineprefix64 (which also runs 32-bit
+# programs from C:\windows\syswow64) and the 64-bit loader. `wine` below is the loader
+# for that choice.
 project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$project_root/build/wineprefix32}"
-export WINEARCH=win32
+export WINE_BITS="${WINE_BITS:-32}"
+if [ "$WINE_BITS" = 64 ]; then
+  export WINEPREFIX="${WINEPREFIX:-$project_root/build/wineprefix64}"
+  export WINEARCH=win64
+  wine_loader=/usr/lib/wine/wine64
+else
+  export WINEPREFIX="${WINEPREFIX:-$project_root/build/wineprefix32}"
+  export WINEARCH=win32
+  wine_loader=/usr/lib/wine/wine
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
+wine() { "$wine_loader" "$@"; }
+
 wine_prefix_ready() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
+    wine wineboot -i >/dev/null 2>&1 </dev/null
     # No display here: the null graphics driver still gives COM apartments their
     # message windows.
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
+    wineserver -w >/dev/null 2>&1 </dev/null || true
   fi
   # A persistent server makes each Wine process start in ~50 ms instead of ~2 s. Its
   # output goes nowhere, or it would hold the caller's pipes open. (It answers 2 when

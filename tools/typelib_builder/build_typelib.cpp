@@ -121,7 +121,7 @@ int wmain(int argc, wchar_t** argv) {
   Check(CoInitialize(nullptr), "CoInitialize");
   {
     ComPtr<ICreateTypeLib2> library;
-    Check(CreateTypeLib2(SYS_WIN32, argv[1], library.Put()), "CreateTypeLib2");
+    Check(CreateTypeLib2(automation::kTargetSystem, argv[1], library.Put()), "CreateTypeLib2");
     Check(library->SetName(const_cast<LPOLESTR>(automation::kLibraryName)), "SetName");
     Check(library->SetGuid(automation::kLibraryId), "SetGuid");
     Check(library->SetVersion(automation::kLibraryMajorVersion, automation::kLibraryMinorVersion), "SetVersion");
