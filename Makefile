@@ -1,29 +1,33 @@
 # Quick start: `make demo` runs the component for real, `make test` runs every test.
 # Each step installs what is missing first (Debian 12, as root or with sudo).
+#
+# Two DLLs come from the same sources: build/win32/VoskTolvane.dll (32-bit, the one
+# `make demo` uses) and build/win64/VoskTolvane.dll (64-bit, for 64-bit hosts).
 
-PRESET := win32
-BUILD  := build/$(PRESET)
-
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps build build32 build64 test demo bench clean
 
 all: build
 
 deps:
 	@tools/install-deps.sh
 
-configure: deps
-	@cmake --preset $(PRESET) >/dev/null
+build32: deps
+	@cmake --preset win32 >/dev/null
+	@cmake --build --preset win32
 
-build: configure
-	@cmake --build --preset $(PRESET)
+build64: deps
+	@cmake --preset win64 >/dev/null
+	@cmake --build --preset win64
+
+build: build32 build64
 
 test: build
-	@tools/run-tests.sh $(PRESET)
+	@tools/run-tests.sh win32 win64
 
-demo: build
+demo: build32
 	@tools/run-demo.sh
 
-bench: build
+bench: build32
 	@tools/run-bench.sh
 
 clean:

@@ -4,7 +4,8 @@ set -euo pipefail
 
 need=()
 dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
-for pkg in wine wine32:i386 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
+for pkg in wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
+           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
            mingw-w64-tools libwine-dev googletest cmake make; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
