@@ -8,7 +8,7 @@ namespace automation {
 enum class Count { Objects, Factories, Locks };
 
 void Increment(Count count);
-void Decrement(Count count);
+void Decrement(Count count);  // never below zero
 long Current(Count count);
 bool CanUnload();  // nothing alive and no lock held
 
