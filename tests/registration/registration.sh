@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Registration as real clients meet it, in a Wine prefix of its own that starts with
+# nothing registered: regsvr32 the built DLL, use it from a C++ client and from
+# scripts, then regsvr32 /u and check that nothing resolves any more.
+#
+#   registration.sh <build dir> <bits> register     new prefix, regsvr32 /s <full path>
+#   registration.sh <build dir> <bits> client       the C++ client's registration checks
+#   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js file with cscript
+#   registration.sh <build dir> <bits> unregister   regsvr32 /u /s, the client's checks
+#
+# <bits> is the DLL's, 32 or 64: the prefix, regsvr32 and cscript are of the same kind,
+# as an in-process server can only be loaded by a host of its own kind.
+# CTest runs these as a fixture: register first, unregister last, even after a failure.
+set -euo pipefail
+
+build_dir="$(cd "$1" && pwd)"
+export WINE_BITS="$2"
+command="$3"
+shift 3
+
+export WINEPREFIX="$build_dir/wineprefix-registration"
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh"
+scratch="$build_dir/registration-scratch"
+dll="$build_dir/VoskTolvane.dll"
+client="$build_dir/registration_client.exe"
+
+windows_path() { winepath -w "$1" 2>/dev/null; }
+
+case "$command" in
+  register)
+    # Whatever an earlier run left (its server, its registry, its files) goes first.
+    if [ -d "$WINEPREFIX" ]; then
+      wineserver -k >/dev/null 2>&1 </dev/null || true
+      wineserver -w >/dev/null 2>&1 </dev/null || true
+    fi
+    rm -rf "$WINEPREFIX" "$scratch"
+    mkdir -p "$scratch"
+    wine_prefix_ready
+    echo "registering $(windows_path "$dll")"
+    wine regsvr32 /s "$(windows_path "$dll")"
+    echo "regsvr32 succeeded"
+    ;;
+  client)
+    wine_prefix_ready
+    wine "$client" registered "$(windows_path "$scratch")" "$@"
+    ;;
+  script)
+    wine_prefix_ready
+    script="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+    wine cscript //nologo "$(windows_path "$script")" "$(windows_path "$scratch")"
+    ;;
+  unregister)
+    trap wine_stop EXIT
+    wine_prefix_ready
+    wine regsvr32 /u /s "$(windows_path "$dll")"
+    echo "regsvr32 /u succeeded"
+    wine "$client" unregistered "$(windows_path "$scratch")" "$@"
+    ;;
+  *)
+    echo "usage: $0 <build dir> 32|64 register|client|script <file>|unregister" >&2
+    exit 2
+    ;;
+esac
