@@ -1,0 +1,68 @@
+// A walk through Voskini15T.Tolvane from JScript, on the INI file named by the first
+// argument (make demo passes a scratch copy of sample.ini).
+//   cscript //nologo demo.js C:\path\to\file.ini
+var failures = 0;
+
+// Runs one step and prints its result; a step that throws is reported, not fatal.
+function show(step, call) {
+  try {
+    var result = call();
+    if (result === undefined) {
+      WScript.Echo("  " + step);
+    } else if (typeof result === "string") {
+      WScript.Echo("  " + step + "  -> \"" + result.replace(/\r/g, "\\r").replace(/\n/g, "\\n") + "\"");
+    } else {
+      WScript.Echo("  " + step + "  -> " + result);
+    }
+  } catch (e) {
+    failures++;
+    WScript.Echo("  " + step + "  -> error " + (e.number >>> 0).toString(16).toUpperCase() + ": " + e.description);
+  }
+}
+
+var file = WScript.Arguments(0);
+var ini = null;
+
+show("var ini = new ActiveXObject(\"Voskini15T.Tolvane\")", function () { ini = new ActiveXObject("Voskini15T.Tolvane"); });
+show("IniFileName of a new object", function () { return ini.IniFileName; });
+
+WScript.Echo("Pointing the object at the file:");
+show("IniFileName = file", function () { ini.IniFileName = file; return ini.IniFileName; });
+show("SectionsCount", function () { return ini.SectionsCount; });
+
+WScript.Echo("Reading single keys:");
+show("ReadValue(\"General\", \"Language\")", function () { return ini.ReadValue("General", "Language"); });
+show("ReadValue(\"Window\", \"Height\")", function () { return ini.ReadValue("Window", "Height"); });
+show("ReadValue(\"Window\", \"Depth\")   (no such key)", function () { return ini.ReadValue("Window", "Depth"); });
+show("LastErrorA", function () { return ini.LastErrorA; });
+
+WScript.Echo("Creating, renaming and deleting keys:");
+show("CreateKeyAndValue(\"General\", \"Theme\", \"light\")",
+     function () { return ini.CreateKeyAndValue("General", "Theme", "light"); });
+show("RenameKey(\"Window\", \"Top\", \"Y\")", function () { ini.RenameKey("Window", "Top", "Y"); });
+show("ReadValue(\"Window\", \"Y\")", function () { return ini.ReadValue("Window", "Y"); });
+show("DeleteKey(\"Recent\", \"File2\")", function () { ini.DeleteKey("Recent", "File2"); });
+
+WScript.Echo("Working with whole sections:");
+show("SectionAdd(\"Printing\")", function () { return ini.SectionAdd("Printing"); });
+show("RenameSection(\"Window\", \"MainWindow\")", function () { ini.RenameSection("Window", "MainWindow"); });
+show("ReadValue(\"MainWindow\", \"Width\")", function () { return ini.ReadValue("MainWindow", "Width"); });
+show("DeleteSection(\"General\")", function () { ini.DeleteSection("General"); });
+show("SectionsCount", function () { return ini.SectionsCount; });
+
+WScript.Echo("Outcomes are results, with a message in LastErrorA:");
+show("SectionAdd(\"bad]name\")", function () { return ini.SectionAdd("bad]name"); });
+show("LastErrorA", function () { return ini.LastErrorA; });
+
+WScript.Echo("The file now reads:");
+try {
+  WScript.Echo(new ActiveXObject("Scripting.FileSystemObject").OpenTextFile(file, 1).ReadAll());
+} catch (e) {
+  failures++;
+  WScript.Echo("  reading " + file + "  -> error: " + e.description);
+}
+
+if (failures > 0) {
+  WScript.Echo(failures + " step(s) failed");
+  WScript.Quit(1);
+}

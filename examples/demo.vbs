@@ -1,0 +1,104 @@
+' A walk through Voskini15T.Tolvane from VBScript, on the INI file named by the first
+' argument (make demo passes a scratch copy of sample.ini).
+'   cscript //nologo demo.vbs C:\path\to\file.ini
+Option Explicit
+On Error Resume Next
+
+Dim failures
+failures = 0
+
+' Prints one step and empties its result for the next one. Under Resume Next a call
+' that raised an error was skipped, so the error is reported instead of a result.
+Sub Show(step, result)
+  If Err.Number <> 0 Then
+    WScript.Echo "  " & step & "  -> error " & Hex(Err.Number) & ": " & Err.Description
+    failures = failures + 1
+    Err.Clear
+  ElseIf IsEmpty(result) Then
+    WScript.Echo "  " & step
+  Else
+    WScript.Echo "  " & step & "  -> " & Shown(result)
+  End If
+  result = Empty
+End Sub
+
+Function Shown(value)
+  If VarType(value) = vbString Then
+    Shown = """" & Replace(Replace(value, vbCr, "\r"), vbLf, "\n") & """"
+  Else
+    Shown = CStr(value)
+  End If
+End Function
+
+Dim file, ini, result
+file = WScript.Arguments(0)
+
+Set ini = CreateObject("Voskini15T.Tolvane")
+Show "Set ini = CreateObject(""Voskini15T.Tolvane"")", Empty
+result = ini.IniFileName
+Show "IniFileName of a new object", result
+
+WScript.Echo "Pointing the object at the file:"
+ini.IniFileName = file
+result = ini.IniFileName
+Show "IniFileName", result
+result = ini.SectionsCount
+Show "SectionsCount", result
+
+' Parenthesised arguments are passed by value; ReadValue accepts them as well as variables.
+WScript.Echo "Reading single keys:"
+result = ini.ReadValue(("General"), ("Language"))
+Show "ReadValue(""General"", ""Language"")", result
+result = ini.ReadValue(("Window"), ("Width"))
+Show "ReadValue(""Window"", ""Width"")", result
+result = ini.ReadValue(("Window"), ("Depth"))
+Show "ReadValue(""Window"", ""Depth"")   (no such key)", result
+result = ini.LastErrorA
+Show "LastErrorA", result
+
+WScript.Echo "Creating, renaming and deleting keys:"
+result = ini.CreateKeyAndValue("General", "Theme", "dark")
+Show "CreateKeyAndValue(""General"", ""Theme"", ""dark"")", result
+result = ini.ReadValue(("General"), ("Theme"))
+Show "ReadValue(""General"", ""Theme"")", result
+ini.RenameKey "Window", "Left", "X"
+Show "RenameKey ""Window"", ""Left"", ""X""", Empty
+result = ini.ReadValue(("Window"), ("X"))
+Show "ReadValue(""Window"", ""X"")", result
+ini.DeleteKey "General", "ShowToolbar"
+Show "DeleteKey ""General"", ""ShowToolbar""", Empty
+
+WScript.Echo "Working with whole sections:"
+result = ini.SectionAdd("Plugins")
+Show "SectionAdd(""Plugins"")", result
+result = ini.SectionsCount
+Show "SectionsCount", result
+ini.RenameSection "Recent", "RecentFiles"
+Show "RenameSection ""Recent"", ""RecentFiles""", Empty
+result = ini.ReadValue(("RecentFiles"), ("File1"))
+Show "ReadValue(""RecentFiles"", ""File1"")", result
+ini.DeleteSection "Plugins"
+Show "DeleteSection ""Plugins""", Empty
+result = ini.SectionsCount
+Show "SectionsCount", result
+
+WScript.Echo "Outcomes are results, with a message in LastErrorA:"
+result = ini.CreateKeyAndValue("General", "a=b", "x")
+Show "CreateKeyAndValue(""General"", ""a=b"", ""x"")", result
+result = ini.LastErrorA
+Show "LastErrorA", result
+Dim blank
+Set blank = CreateObject("Voskini15T.Tolvane")
+result = blank.ReadValue(("General"), ("Language"))
+Show "ReadValue on an object without a file name", result
+result = blank.LastErrorA
+Show "its LastErrorA", result
+
+WScript.Echo "The file now reads:"
+result = CreateObject("Scripting.FileSystemObject").OpenTextFile(file, 1).ReadAll
+If Err.Number = 0 Then WScript.Echo result Else Show "reading " & file, Empty
+
+If failures > 0 Then
+  WScript.Echo failures & " step(s) failed"
+  WScript.Quit 1
+End If

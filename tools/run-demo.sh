@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# make demo: registers the built DLL in the project's Wine prefix, as regsvr32 does on
+# Windows, then runs the example scripts on scratch copies of examples/sample.ini.
+# The DLL stays registered afterwards, so other scripts can be tried in the same prefix:
+#   WINEPREFIX=build/wineprefix32 wine cscript //nologo my-script.vbs
+set -euo pipefail
+source "$(dirname "$0")/wine-env.sh"
+cd "$project_root"
+
+dll="$project_root/build/win32/VoskTolvane.dll"
+if [ ! -f "$dll" ]; then
+  echo "no $dll: run 'make demo' (it builds first) or 'make build'" >&2
+  exit 1
+fi
+wine_prefix_ready
+trap wine_stop EXIT
+
+scratch="$project_root/build/demo"
+rm -rf "$scratch"
+mkdir -p "$scratch"
+
+echo "== wine regsvr32 /s $(winepath -w "$dll")"
+wine regsvr32 /s "$(winepath -w "$dll")"
+
+status=0
+for script in demo.vbs demo.js; do
+  copy="$scratch/sample-${script##*.}.ini"
+  cp examples/sample.ini "$copy"
+  echo
+  echo "== wine cscript //nologo examples/$script $(winepath -w "$copy")"
+  wine cscript //nologo "$(winepath -w "examples/$script")" "$(winepath -w "$copy")" || status=1
+done
+exit $status
