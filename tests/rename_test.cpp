@@ -1,1 +1,153 @@
+// RenameKey and RenameSection: a key or a whole section moves under a new name with its
+// values exactly as the file holds them, and nothing is lost when the move cannot be made.
 #include "tests/support/test_support.h"
+
+using test_support::FilesIn;
+
+namespace {
+
+class Rename : public test_support::TolvaneTest {};
+
+const std::string kLong(300, 'v');  // longer than a single read can return
+
+// ---- RenameKey ------------------------------------------------------------------------
+
+TEST_F(Rename, RenameKeyMovesTheValueToTheNewName) {
+  GivenFile("[s]\r\na=1\r\nb=2\r\n[t]\r\na=3\r\n");
+  RenameKey(L"s", L"a", L"c");
+  EXPECT_EQ(FileBytes(), "[s]\r\nb=2\r\nc=1\r\n[t]\r\na=3\r\n");
+}
+
+TEST_F(Rename, RenameKeyOntoAnExistingKeyReplacesItsValue) {
+  GivenFile("[s]\r\nold=1\r\nnew=2\r\nz=3\r\n");
+  RenameKey(L"s", L"old", L"new");
+  EXPECT_EQ(FileBytes(), "[s]\r\nnew=1\r\nz=3\r\n");
+}
+
+TEST_F(Rename, RenameKeyMovesTheValueExactlyAsStored) {
+  for (const std::string& stored : {std::string(), kLong, std::string("\"  a  b  \""), std::string("x=y;z")}) {
+    SCOPED_TRACE(stored);
+    GivenFile("[s]\r\nold=" + stored + "\r\nz=1\r\n");
+    RenameKey(L"s", L"old", L"new");
+    EXPECT_EQ(FileBytes(), "[s]\r\nz=1\r\nnew=" + stored + "\r\n");
+  }
+}
+
+// The blank line in these files would not survive any write.
+TEST_F(Rename, RenameKeyChangesNothingWhenThereIsNothingToMove) {
+  constexpr char kFile[] = "[s]\r\nkey=1\r\nnew=keep\r\n\r\n[t]\r\nk=2\r\n";
+  struct Case {
+    const wchar_t *section, *current, *renamed;
+  };
+  const Case cases[] = {
+      {L"s", L"key", L"KEY"},        // the same key to the service
+      {L"s", L"key", L"  Key "},     // likewise
+      {L"s", L"missing", L"new"},    // the key under the new name keeps its value
+      {L"missing", L"key", L"new"},  // no such section
+      {L"s", L"key", L"a=b"},        // a new name that may not be written
+      {L"s", L"key", L";key"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.current)) + " -> " +
+                 testing::PrintToString(std::wstring(c.renamed)));
+    GivenFile(kFile);
+    RenameKey(c.section, c.current, c.renamed);
+    EXPECT_EQ(FileBytes(), kFile);
+  }
+}
+
+// A bare name would resolve into the Windows folder; an empty one must reach no file.
+TEST_F(Rename, WithoutAFileNameRenamesTouchNoFile) {
+  wchar_t windows[MAX_PATH] = {}, current[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  GetCurrentDirectoryW(MAX_PATH, current);
+  const auto windowsBefore = FilesIn(windows), currentBefore = FilesIn(current);
+  RenameKey(L"s", L"a", L"b");
+  RenameSection(L"s", L"t");
+  EXPECT_EQ(FilesIn(windows), windowsBefore);
+  EXPECT_EQ(FilesIn(current), currentBefore);
+}
+
+// ---- RenameSection --------------------------------------------------------------------
+
+TEST_F(Rename, RenameSectionMovesEveryKeyToANewSection) {
+  GivenFile("[old]\r\nx=1\r\ny=2\r\n[t]\r\nk=1\r\n");
+  RenameSection(L"old", L"new");
+  EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\n[new]\r\nx=1\r\ny=2\r\n");
+}
+
+TEST_F(Rename, RenameSectionIntoAnExistingSectionReplacesSameNamedKeysAndKeepsTheOthers) {
+  GivenFile("[old]\r\nx=1\r\ny=2\r\n[new]\r\nY=9\r\nz=3\r\n");
+  RenameSection(L"old", L"new");
+  EXPECT_EQ(FileBytes(), "[new]\r\nY=2\r\nz=3\r\nx=1\r\n");
+}
+
+TEST_F(Rename, RenameSectionMovesValuesExactlyAsStored) {
+  const std::string entries = "long=" + kLong + "\r\nempty=\r\nquoted=\" a  b \"\r\nk=a=b\r\n";
+  GivenFile("[old]\r\n" + entries + "[t]\r\nk=1\r\n");
+  RenameSection(L"old", L"new");
+  EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\n[new]\r\n" + entries);
+
+  GivenFile("[old]\r\n" + entries + "[new]\r\nz=1\r\n");
+  RenameSection(L"old", L"new");
+  EXPECT_EQ(FileBytes(), "[new]\r\nz=1\r\n" + entries);
+}
+
+TEST_F(Rename, RenameSectionMovesLongSectionsWhole) {
+  // 200 ten-character names overflow a 1024-character name list; 3000 entries a
+  // 32767-character section list.
+  for (const int count : {200, 3000}) {
+    SCOPED_TRACE(count);
+    std::string entries;
+    for (int i = 0; i < count; ++i) {
+      char line[32];
+      snprintf(line, sizeof line, "key%07d=value%05d\r\n", i, i);
+      entries += line;
+    }
+    GivenFile("[old]\r\n" + entries + "[t]\r\nk=1\r\n");
+    RenameSection(L"old", L"new");
+    const std::string expected = "[t]\r\nk=1\r\n[new]\r\n" + entries;
+    const auto bytes = FileBytes();
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->size(), expected.size());
+    EXPECT_TRUE(*bytes == expected);
+  }
+}
+
+TEST_F(Rename, RenameSectionOfAnEmptySectionLeavesAnEmptySectionUnderTheNewName) {
+  GivenFile("[e]\r\n[t]\r\nk=1\r\n");
+  RenameSection(L"e", L"new");
+  EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\n[new]\r\n");
+}
+
+// When a section cannot be moved whole it stays where it is and nothing is written.
+// The blank lines in these files would not survive any write.
+TEST_F(Rename, RenameSectionChangesNothingWhenItCannotMoveEverything) {
+  constexpr char kFile[] = "[old]\r\nx=1\r\n\r\n[e]\r\n\r\n[n]ew]\r\nz=3\r\n";
+  struct Case {
+    std::string file;
+    const wchar_t *current, *renamed;
+  };
+  const Case cases[] = {
+      {kFile, L"old", L"OLD"},      // the same section to the service
+      {kFile, L"old", L" Old  "},   // likewise
+      {kFile, L"missing", L"new"},  // no such section: none is created
+      // Names that may not be written, for a new and for an existing section.
+      {kFile, L"old", L"m]"},
+      {kFile, L"old", L"n]ew"},
+      {kFile, L"e", L"m]"},
+      // A stored key that may not be written under the new name (the service reads
+      // the line "[y=2" as key "[y"): no key is copied, into a new or an existing section.
+      {"[old]\r\nx=1\r\n[y=2\r\n\r\n[t]\r\nk=1\r\n", L"old", L"new"},
+      {"[old]\r\nx=1\r\n[y=2\r\n\r\n[t]\r\nk=1\r\n", L"old", L"t"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.file) + " " + testing::PrintToString(std::wstring(c.current)) + " -> " +
+                 testing::PrintToString(std::wstring(c.renamed)));
+    GivenFile(c.file);
+    RenameSection(c.current, c.renamed);
+    EXPECT_EQ(FileBytes(), c.file);
+  }
+}
+
+}  // namespace

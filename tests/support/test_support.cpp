@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -62,6 +63,20 @@ IniFolder::~IniFolder() {
     FindClose(search);
   }
   RemoveDirectoryW(folder_.c_str());
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
@@ -156,6 +171,31 @@ void TolvaneTest::DeleteSection(const Text& section) {
 void TolvaneTest::RenameSection(const Text& current, const Text& renamed) {
   UniqueBstr c = Bstr(current), r = Bstr(renamed);
   EXPECT_EQ(object_->RenameSection(c.Get(), r.Get()), S_OK);
+}
+
+SectionRead TolvaneTest::ReadSection(const Text& section, UniqueSafeArray& keys, UniqueSafeArray& values) {
+  UniqueBstr s = Bstr(section);
+  SAFEARRAY* keySlot = keys.Release();
+  SAFEARRAY* valueSlot = values.Release();
+  SectionRead call{};
+  call.status = object_->ReadSection(s.InOut(), &keySlot, &valueSlot, call.result.Get());
+  keys.Reset(keySlot);
+  values.Reset(valueSlot);
+  call.section = TextOf(s.Get());
+  return call;
+}
+
+SectionWrite TolvaneTest::SectionWriteAtOnce(const Text& section, SAFEARRAY* keys, SAFEARRAY* values) {
+  UniqueBstr s = Bstr(section);
+  SAFEARRAY* keySlot = keys;
+  SAFEARRAY* valueSlot = values;
+  SectionWrite call{};
+  call.result = 12345;
+  call.status = object_->SectionWriteAtOnce(s.InOut(), &keySlot, &valueSlot, &call.result);
+  EXPECT_EQ(keySlot, keys);  // the arrays are only read
+  EXPECT_EQ(valueSlot, values);
+  call.section = TextOf(s.Get());
+  return call;
 }
 
 }  // namespace test_support

@@ -50,9 +50,27 @@ class IniFolder {
   std::wstring folder_;
 };
 
+// The names of the files directly in `folder`, sorted.
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
+
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 // The file's exact bytes; nullopt when there is no such file.
 std::optional<std::string> ReadBytes(const std::wstring& path);
+
+// What one ReadSection call through the function table gave back: its status, its
+// result and the by-reference Section as it came back.
+struct SectionRead {
+  HRESULT status;
+  UniqueVariant result;
+  Text section;
+};
+
+// What one SectionWriteAtOnce call gave back.
+struct SectionWrite {
+  HRESULT status;
+  LONG result;
+  Text section;
+};
 
 // A fixture with one object, early-bound, and a file `test.ini` in a private folder.
 class TolvaneTest : public ::testing::Test {
@@ -76,6 +94,10 @@ class TolvaneTest : public ::testing::Test {
   bool SectionAdd(const Text& section);
   void DeleteSection(const Text& section);
   void RenameSection(const Text& current, const Text& renamed);
+  // These two return the call status instead of asserting it. `keys` and `values` are
+  // the caller's array variables, passed by reference.
+  SectionRead ReadSection(const Text& section, UniqueSafeArray& keys, UniqueSafeArray& values);
+  SectionWrite SectionWriteAtOnce(const Text& section, SAFEARRAY* keys, SAFEARRAY* values);
 
   IniFolder folder_;
   std::wstring file_;
