@@ -290,8 +290,9 @@ void Tolvane::DeleteSection(BSTR section) {
 // Moves every key with its whole value, as the file holds it, and deletes the current
 // section only once all of them are confirmed in the new one. Into a new section the
 // keys go in one whole-section write; into an existing one key by key, so that its own
-// keys stay. A missing section, or a new name that the service takes for the same
-// section, changes nothing; an empty section is renamed as an empty section.
+// keys stay. A missing section, a new name that the service takes for the same section,
+// or a stored key that may not be written, changes nothing; an empty section is renamed
+// as an empty section.
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
@@ -316,6 +317,15 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const LONG count = static_cast<LONG>(entries.size());
   UniqueSafeArray keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
   UniqueSafeArray values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
+
+  // Nothing is written unless every key can be: a stored key that the write rules refuse
+  // (one beginning with "[", say) would otherwise stop a key-by-key copy half-way.
+  for (LONG i = 0; i < count; ++i) {
+    if (const wchar_t* refusal = RefusalForWrite(nullptr, TextAt(keys.Get(), i), TextAt(values.Get(), i))) {
+      SetLastErrorText(refusal);
+      return;
+    }
+  }
 
   if (!SectionExists(target, file)) {
     SAFEARRAY* keySlot = keys.Get();
