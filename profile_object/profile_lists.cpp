@@ -17,13 +17,13 @@ Entry SplitEntry(std::string_view line) {
   return {line.substr(0, equals), line.substr(equals + 1), true};
 }
 
-bool SameProfileName(std::string_view a, std::string_view b) {
-  a = TrimBlanks(a);
-  b = TrimBlanks(b);
-  if (a.empty() || b.empty()) return a.empty() && b.empty();
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
-                        static_cast<int>(b.size())) == CSTR_EQUAL;
+std::string ProfileNameKey(std::string_view name) {
+  std::string key(TrimBlanks(name));
+  if (!key.empty()) CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
+  return key;
 }
+
+bool SameProfileName(std::string_view a, std::string_view b) { return ProfileNameKey(a) == ProfileNameKey(b); }
 
 bool NameListHolds(std::string_view names, std::string_view name) {
   while (!names.empty()) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <string>
 #include <string_view>
 
 #include "profile_object/fault.h"
@@ -39,8 +40,9 @@ struct Entry {
 };
 Entry SplitEntry(std::string_view line);
 
-// True when the service would take both as the same section or key name: blanks
-// around a name do not count, and case does not matter.
+// A section or key name in the form under which the service takes names as the same:
+// without the blanks around it, upper-cased.
+std::string ProfileNameKey(std::string_view name);
 bool SameProfileName(std::string_view a, std::string_view b);
 
 // True when `names` (a name list without its final NUL) holds `name`.

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "profile_object/fault.h"
@@ -23,6 +24,8 @@ namespace {
 constexpr wchar_t kMissingFileName[] = L"Missing IniFilename";
 constexpr wchar_t kUnknownError[] = L"Unknown Error";
 constexpr wchar_t kUnequalArrays[] = L"Key array is not the same size as Value array";
+constexpr wchar_t kLinesWithoutKeys[] =
+    L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept";
 constexpr wchar_t kCopyNotConfirmed[] =
     L"RenameSection: the copied keys could not be read back whole; the section was kept";
 
@@ -223,7 +226,13 @@ bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) 
   // Writing a key and deleting it leaves the section's header behind.
   const AnsiText placeholder(std::string("SectionAdd"));
   if (!service::WriteString(section, placeholder, AnsiText(std::string()), file)) return false;
-  return service::WriteString(section, placeholder, AnsiText(), file) != FALSE;
+  if (service::WriteString(section, placeholder, AnsiText(), file)) return true;
+  // The placeholder must not stay behind as a key nobody wrote: the section, which was
+  // missing, goes again. The failure's code is kept for the error capture that follows.
+  const DWORD code = service::LastError();
+  service::WriteString(section, AnsiText(), AnsiText(), file);
+  SetLastError(code);
+  return false;
 }
 
 // An existing section, keys and all, is left as it is.
@@ -235,7 +244,10 @@ bool Tolvane::SectionAdd(BSTR section) {
   }
   const AnsiText sectionText = AnsiText::FromBstr(section);
   const AnsiText file = FileArgument();
-  bool added = SectionExists(sectionText, file);
+  // A section with lines counts as existing even when the name list cannot be read: the
+  // empty whole-section write below would remove its keys.
+  std::string lines;
+  bool added = SectionExists(sectionText, file) || service::ReadWholeSection(sectionText, lines, file);
   if (!added) {
     static constexpr char kNoEntries[] = "\0";  // one NUL, then the closing NUL
     added = service::WriteSection(sectionText, kNoEntries, file) &&
@@ -290,18 +302,29 @@ void Tolvane::DeleteSection(BSTR section) {
 // Moves every key with its whole value, as the file holds it, and deletes the current
 // section only once all of them are confirmed in the new one. Into a new section the
 // keys go in one whole-section write; into an existing one key by key, so that its own
-// keys stay. A missing section, a new name that the service takes for the same section,
-// or a stored key that may not be written, changes nothing; an empty section is renamed
-// as an empty section.
+// keys stay. A missing section, or a new name that the service takes for the same
+// section, changes nothing; an empty section is renamed as an empty section. Nothing is
+// written when something could not be moved: a line without "=" (no key can carry
+// it), or a stored key that the write rules refuse.
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
   if (SameProfileName(current.View(), target.View())) return;
+  if (const wchar_t* refusal = RefusalForSection(newSectionName)) {
+    SetLastErrorText(refusal);
+    return;
+  }
   const AnsiText file = FileArgument();
 
   UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
   std::string list;
   if (!service::ReadWholeSection(current, list, file)) {
+    // An empty section reads as nothing, with no error; a failed read must not pass for
+    // one, or the section would be deleted with its keys.
+    if (service::LastError() != 0) {
+      CaptureLastError();
+      return;
+    }
     if (!SectionExists(current, file)) return;
     VARIANT_BOOL added = VARIANT_FALSE;
     ThrowIfFailed(self_.SectionAdd(targetArgument.Get(), &added));
@@ -310,16 +333,18 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   }
 
   std::vector<Entry> entries;
+  bool onlyKeys = true;
   ForEachListItem(list, static_cast<DWORD>(list.size()), [&](SHORT, std::string_view line) {
-    const Entry entry = SplitEntry(line);
-    if (entry.hasEquals) entries.push_back(entry);
+    entries.push_back(SplitEntry(line));
+    onlyKeys = onlyKeys && entries.back().hasEquals;
   });
+  if (!onlyKeys) {
+    SetLastErrorText(kLinesWithoutKeys);
+    return;
+  }
   const LONG count = static_cast<LONG>(entries.size());
   UniqueSafeArray keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
   UniqueSafeArray values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
-
-  // Nothing is written unless every key can be: a stored key that the write rules refuse
-  // (one beginning with "[", say) would otherwise stop a key-by-key copy half-way.
   for (LONG i = 0; i < count; ++i) {
     if (const wchar_t* refusal = RefusalForWrite(nullptr, TextAt(keys.Get(), i), TextAt(values.Get(), i))) {
       SetLastErrorText(refusal);
@@ -327,21 +352,30 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
     }
   }
 
-  if (!SectionExists(target, file)) {
+  // The current section was just read, so the file has sections: an empty name list is a
+  // failed read, and must not pass for a missing target, whose keys the whole-section
+  // write would replace.
+  std::string names;
+  if (!service::ReadAllSectionNames(names, file)) {
+    CaptureLastError();
+    return;
+  }
+  if (!NameListHolds(names, target.View())) {
     SAFEARRAY* keySlot = keys.Get();
     SAFEARRAY* valueSlot = values.Get();
     LONG lastIndex = 0;
     ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
     std::string copied;
-    std::string expected;
-    for (const Entry& entry : entries) ((expected += entry.key) += '=') += std::string(entry.value) + '\0';
-    if (!service::ReadWholeSection(target, copied, file) || copied != expected) {
+    if (!service::ReadWholeSection(target, copied, file) || copied != list) {
       SetLastErrorText(kCopyNotConfirmed);
       return;
     }
   } else {
+    // Of several lines with one key name, readers only ever see the first.
+    std::unordered_set<std::string> copiedKeys;
     automation::SafeArrayData<BSTR> keyElements(keys.Get()), valueElements(values.Get());
     for (LONG i = 0; i < count; ++i) {
+      if (!copiedKeys.insert(ProfileNameKey(entries[i].key)).second) continue;
       UniqueBstr key = UniqueBstr::Copy(keyElements[i]);
       UniqueBstr value = UniqueBstr::Copy(valueElements[i]);
       VARIANT_BOOL written = VARIANT_FALSE;

@@ -140,6 +140,9 @@ TEST_F(Rename, RenameSectionChangesNothingWhenItCannotMoveEverything) {
       // the line "[y=2" as key "[y"): no key is copied, into a new or an existing section.
       {"[old]\r\nx=1\r\n[y=2\r\n\r\n[t]\r\nk=1\r\n", L"old", L"new"},
       {"[old]\r\nx=1\r\n[y=2\r\n\r\n[t]\r\nk=1\r\n", L"old", L"t"},
+      // A line without "=" cannot be carried by any key: the section stays whole.
+      {"[old]\r\nx=1\r\nstray\r\n\r\n[t]\r\nk=1\r\n", L"old", L"new"},
+      {"[old]\r\nx=1\r\nstray\r\n\r\n[t]\r\nk=1\r\n", L"old", L"t"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.file) + " " + testing::PrintToString(std::wstring(c.current)) + " -> " +
@@ -148,6 +151,22 @@ TEST_F(Rename, RenameSectionChangesNothingWhenItCannotMoveEverything) {
     RenameSection(c.current, c.renamed);
     EXPECT_EQ(FileBytes(), c.file);
   }
+}
+
+TEST_F(Rename, RenameSectionSaysWhyItKeptTheSection) {
+  GivenFile("[old]\r\nx=1\r\n");
+  RenameSection(L"old", L"n]ew");
+  EXPECT_EQ(LastError()->rfind(L"Refused to write:", 0), 0u);
+  GivenFile("[old]\r\nx=1\r\nstray\r\n");
+  RenameSection(L"old", L"new");
+  EXPECT_NE(LastError()->find(L"without \"=\""), std::wstring::npos);
+}
+
+// Of two lines with one key name, readers only ever see the first; so does its copy.
+TEST_F(Rename, RenameSectionIntoAnExistingSectionCopiesTheValueReadersSee) {
+  GivenFile("[old]\r\na=1\r\nA=2\r\n[t]\r\nk=1\r\n");
+  RenameSection(L"old", L"t");
+  EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\na=1\r\n");
 }
 
 }  // namespace
