@@ -47,6 +47,11 @@ WScript.Echo("Working with whole sections:");
 show("SectionAdd(\"Printing\")", function () { return ini.SectionAdd("Printing"); });
 show("RenameSection(\"Window\", \"MainWindow\")", function () { ini.RenameSection("Window", "MainWindow"); });
 show("ReadValue(\"MainWindow\", \"Width\")", function () { return ini.ReadValue("MainWindow", "Width"); });
+show("WriteValue(\"General\", \"Language\", \"de\")", function () { return ini.WriteValue("General", "Language", "de"); });
+show("SectionWriteAtOnce(\"Printing\", [\"Copies\", \"Duplex\"], [\"2\", \"yes\"])",
+     function () { return ini.SectionWriteAtOnce("Printing", ["Copies", "Duplex"], ["2", "yes"]); });
+show("new VBArray(ReadSection(\"Printing\", null, null)).toArray()   (key, value, key, value, ...)",
+     function () { return new VBArray(ini.ReadSection("Printing", null, null)).toArray().join(", "); });
 show("DeleteSection(\"General\")", function () { ini.DeleteSection("General"); });
 show("SectionsCount", function () { return ini.SectionsCount; });
 

@@ -45,25 +45,31 @@ Show "IniFileName", result
 result = ini.SectionsCount
 Show "SectionsCount", result
 
-' Parenthesised arguments are passed by value; ReadValue accepts them as well as variables.
-WScript.Echo "Reading single keys:"
-result = ini.ReadValue(("General"), ("Language"))
-Show "ReadValue(""General"", ""Language"")", result
-result = ini.ReadValue(("Window"), ("Width"))
+WScript.Echo "Reading and writing single keys:"
+Dim section, key, value
+section = "General" : key = "Language"
+result = ini.ReadValue(section, key)
+Show "ReadValue(section, key)   with section = ""General"", key = ""Language""", result
+result = ini.ReadValue("Window", "Width")
 Show "ReadValue(""Window"", ""Width"")", result
-result = ini.ReadValue(("Window"), ("Depth"))
+result = ini.ReadValue("Window", "Depth")
 Show "ReadValue(""Window"", ""Depth"")   (no such key)", result
 result = ini.LastErrorA
 Show "LastErrorA", result
+value = "en"
+result = ini.WriteValue(section, key, value)
+Show "WriteValue(section, key, value)   with value = ""en""", result
+result = ini.ReadValue(section, key)
+Show "ReadValue(section, key)", result
 
 WScript.Echo "Creating, renaming and deleting keys:"
 result = ini.CreateKeyAndValue("General", "Theme", "dark")
 Show "CreateKeyAndValue(""General"", ""Theme"", ""dark"")", result
-result = ini.ReadValue(("General"), ("Theme"))
+result = ini.ReadValue("General", "Theme")
 Show "ReadValue(""General"", ""Theme"")", result
 ini.RenameKey "Window", "Left", "X"
 Show "RenameKey ""Window"", ""Left"", ""X""", Empty
-result = ini.ReadValue(("Window"), ("X"))
+result = ini.ReadValue("Window", "X")
 Show "ReadValue(""Window"", ""X"")", result
 ini.DeleteKey "General", "ShowToolbar"
 Show "DeleteKey ""General"", ""ShowToolbar""", Empty
@@ -75,8 +81,21 @@ result = ini.SectionsCount
 Show "SectionsCount", result
 ini.RenameSection "Recent", "RecentFiles"
 Show "RenameSection ""Recent"", ""RecentFiles""", Empty
-result = ini.ReadValue(("RecentFiles"), ("File1"))
+result = ini.ReadValue("RecentFiles", "File1")
 Show "ReadValue(""RecentFiles"", ""File1"")", result
+Dim keys, values, pairs, i
+keys = Array("Spell", "Zoom")
+values = Array("on", "125%")
+result = ini.SectionWriteAtOnce("Plugins", keys, values)
+Show "SectionWriteAtOnce(""Plugins"", Array(""Spell"", ""Zoom""), Array(""on"", ""125%""))", result
+pairs = ini.ReadSection("Window", keys, values)
+Show "ReadSection(""Window"", keys, values)   (keys, values and the pairs come back)", Empty
+For i = 0 To UBound(keys)
+  WScript.Echo "    keys(" & i & ") = " & Shown(keys(i)) & "   values(" & i & ") = " & Shown(values(i)) & _
+               "   pairs(0, " & i & ") = " & Shown(pairs(0, i)) & "   pairs(1, " & i & ") = " & Shown(pairs(1, i))
+Next
+result = ini.ReadSection("NoSuchSection", keys, values)
+Show "ReadSection(""NoSuchSection"", keys, values)   (keys and values unchanged)", result
 ini.DeleteSection "Plugins"
 Show "DeleteSection ""Plugins""", Empty
 result = ini.SectionsCount
@@ -89,7 +108,7 @@ result = ini.LastErrorA
 Show "LastErrorA", result
 Dim blank
 Set blank = CreateObject("Voskini15T.Tolvane")
-result = blank.ReadValue(("General"), ("Language"))
+result = blank.ReadValue("General", "Language")
 Show "ReadValue on an object without a file name", result
 result = blank.LastErrorA
 Show "its LastErrorA", result
