@@ -97,6 +97,17 @@ HRESULT RemoveTree(const std::wstring& key) {
   return HRESULT_FROM_WIN32(status);
 }
 
+// Class keys live in a 32-bit and a 64-bit registry view, but ProgID keys are shared by
+// both: while the DLL of the other kind is registered, its hosts still need the ProgID.
+bool RegisteredInOtherView(const std::wstring& classKey) {
+  const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  HKEY key = nullptr;
+  const std::wstring server = classKey + L"\\InprocServer32";
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_READ | otherView, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
 bool TypeLibraryRegistered(const RegistrationRecord& record) {
   HKEY key = nullptr;
   const std::wstring name = L"TypeLib\\" + GuidText(record.libraryId);
@@ -126,7 +137,9 @@ HRESULT UnregisterServer() {
   const RegistrationRecord& record = kRegistrationRecord;
   HRESULT result = S_OK;
   for (const ServedClass& served : ClassesOf(record)) {
-    for (const std::wstring& key : {served.classKey, served.progId}) {
+    std::vector<std::wstring> keys{served.classKey};
+    if (!RegisteredInOtherView(served.classKey)) keys.push_back(served.progId);
+    for (const std::wstring& key : keys) {
       const HRESULT status = RemoveTree(key);
       if (FAILED(status)) result = status;
     }
