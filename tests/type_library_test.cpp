@@ -270,12 +270,13 @@ void ExpectIDispatchFromStandardOle(ITypeInfo* info) {
 
 // ---- The library ----------------------------------------------------------------------
 
-TEST_P(TypeLibrary, IsVoskini15TVersion6LanguageNeutralForWin32WithoutFlags) {
+TEST_P(TypeLibrary, IsVoskini15TVersion6LanguageNeutralForItsTargetWithoutFlags) {
   TLIBATTR* attributes = nullptr;
   ASSERT_EQ(library_->GetLibAttr(&attributes), S_OK);
   EXPECT_EQ(attributes->guid, automation::kLibraryId);
   EXPECT_EQ(attributes->lcid, 0u);
-  EXPECT_EQ(attributes->syskind, SYS_WIN32);
+  // The library describes the function table of the DLL it is built into.
+  EXPECT_EQ(attributes->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   EXPECT_EQ(attributes->wMajorVerNum, 6);
   EXPECT_EQ(attributes->wMinorVerNum, 0);
   // The loader itself marks a library read from a file; nothing else may be set.
