@@ -34,6 +34,9 @@ bool TakesSomethingByReference(const Member& member) {
   return false;
 }
 
+// A by-reference argument whose pointer is null: a value of no kind, and not to be followed.
+bool RefersToNothing(const VARIANT* value) { return value && (V_VT(value) & VT_BYREF) && !V_BYREF(value); }
+
 bool IsMissing(const VARIANT* value) {
   return !value || V_VT(value) == VT_EMPTY || V_VT(value) == VT_NULL ||
          (V_VT(value) == VT_ERROR && V_ERROR(value) == DISP_E_PARAMNOTFOUND);
@@ -76,6 +79,7 @@ UniqueSafeArray VariantArrayOf(SAFEARRAY* texts) {
 // Script values as text: Null is the absent text, Empty the empty text.
 UniqueBstr TextOf(const VARIANT& value, size_t parameter) {
   if (V_VT(&value) == VT_NULL) return UniqueBstr();
+  if (RefersToNothing(&value)) throw WrongKind{parameter};
   UniqueVariant converted;
   if (FAILED(VariantChangeType(converted.Get(), const_cast<VARIANT*>(&value), 0, VT_BSTR))) {
     throw WrongKind{parameter};
@@ -140,6 +144,7 @@ class TypedArgument {
   TypedArgument(const Parameter& parameter, VARIANT* given, size_t index) {
     VARIANT* source = given;
     if (given && V_VT(given) == (VT_BYREF | VT_VARIANT)) {
+      if (RefersToNothing(given)) throw WrongKind{index};
       variable_ = V_VARIANTREF(given);
       source = variable_;
     }
@@ -197,7 +202,9 @@ class TypedArgument {
       variable_ = nullptr;
       return;
     }
-    if (IsMissing(source)) {
+    if (RefersToNothing(source)) {
+      throw WrongKind{index};
+    } else if (IsMissing(source)) {
       // nothing to read: an unallocated array
     } else if ((type & ~VT_BYREF) == (VT_ARRAY | VT_BSTR)) {
       SAFEARRAY* copy = nullptr;

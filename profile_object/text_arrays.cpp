@@ -23,7 +23,8 @@ LONG UpperBound(SAFEARRAY* array) {
   if (!array) throw Fault::SubscriptOutOfRange();
   const SAFEARRAYBOUND& bound = array->rgsabound[0];
   const LONGLONG upper = static_cast<LONGLONG>(bound.lLbound) + bound.cElements - 1;
-  if (upper > LONG_MAX) throw Fault::Overflow();  // bounds a 32-bit index cannot reach
+  // Bounds a 32-bit index cannot reach; below, an empty array at the lowest lower bound.
+  if (upper > LONG_MAX || upper < LONG_MIN) throw Fault::Overflow();
   return static_cast<LONG>(upper);
 }
 

@@ -9,13 +9,21 @@ AnsiText AnsiText::FromBstr(BSTR text) {
   return AnsiText(std::move(converted));
 }
 
+// A character the code page lacks becomes its default character ("?"), never a
+// look-alike: best fit would turn a fullwidth "=" into "=" past the write rules, or a
+// fullwidth backslash into a folder separator leading out of the named folder.
 void AppendAnsi(std::string& target, BSTR text) {
   const int length = static_cast<int>(SysStringLen(text));
   if (length == 0) return;
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int size = WideCharToMultiByte(CP_ACP, flags, text, length, nullptr, 0, nullptr, nullptr);
+  if (size == 0) {  // code pages such as UTF-8 take no flags, and have no best fit either
+    flags = 0;
+    size = WideCharToMultiByte(CP_ACP, flags, text, length, nullptr, 0, nullptr, nullptr);
+  }
   const size_t start = target.size();
   target.resize(start + static_cast<size_t>(size));
-  WideCharToMultiByte(CP_ACP, 0, text, length, target.data() + start, size, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, flags, text, length, target.data() + start, size, nullptr, nullptr);
 }
 
 automation::UniqueBstr WideFromAnsi(std::string_view text) {

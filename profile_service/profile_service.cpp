@@ -1,6 +1,7 @@
 #include "profile_service/profile_service.h"
 
 #include <atomic>
+#include <initializer_list>
 
 namespace profile_service {
 namespace {
@@ -28,11 +29,48 @@ const Functions& Service() {
   return PlatformFunctions();
 }
 
-// The service must never be handed an absent or empty file name.
-bool RefuseFileName(const AnsiText& file) {
-  if (!file.View().empty()) return false;
-  SetLastError(ERROR_INVALID_NAME);
+bool Refuse(DWORD code) {
+  SetLastError(code);
   return true;
+}
+
+// The platform resolves the name into a MAX_PATH buffer; a longer path is cut or runs
+// past it, and the call then reaches some other file (or none, reporting success).
+bool PathTooLong(const AnsiText& file) {
+  const std::string_view name = file.View();
+  if (name.size() >= MAX_PATH) return true;
+  if (name.find_first_of("\\/:") == std::string_view::npos) {  // a bare name goes into the Windows folder
+    char windows[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    return length == 0 || length + 1 + name.size() >= MAX_PATH;
+  }
+  const DWORD needed = GetFullPathNameA(file.Argument(), 0, nullptr, nullptr);  // counts the closing NUL
+  return needed == 0 || needed > MAX_PATH;
+}
+
+// The service must never be handed an absent or empty file name, nor one that it would
+// take for another: cut at an embedded NUL, or too long for its path buffer.
+bool RefuseFileName(const AnsiText& file) {
+  const std::string_view name = file.View();
+  if (name.empty() || name.find('\0') != std::string_view::npos) return Refuse(ERROR_INVALID_NAME);
+  if (PathTooLong(file)) return Refuse(ERROR_FILENAME_EXCED_RANGE);
+  return false;
+}
+
+// The platform passes each section, key and value through a counted UTF-16 string of at
+// most 32766 characters: a longer text arrives empty or as stray memory, and a text with
+// an embedded NUL arrives cut at it. Either would read or write another section or key
+// than the one named.
+constexpr size_t kLongestText = 32766;
+
+bool RefuseTexts(std::initializer_list<const AnsiText*> texts) {
+  for (const AnsiText* text : texts) {
+    const std::string_view view = text->View();
+    if (view.size() > kLongestText || view.find('\0') != std::string_view::npos) {
+      return Refuse(ERROR_INVALID_PARAMETER);
+    }
+  }
+  return false;
 }
 
 DWORD Size(const Buffer& buffer) { return static_cast<DWORD>(buffer.size()); }
@@ -64,13 +102,13 @@ void ReplaceFunctionsForTesting(const Functions* functions) { replacement.store(
 
 DWORD ReadString(const AnsiText& section, const AnsiText& key, const char* defaultText, Buffer& buffer,
                  const AnsiText& file) {
-  if (RefuseFileName(file)) return 0;
+  if (RefuseFileName(file) || RefuseTexts({&section, &key})) return 0;
   return Service().getString(section.Argument(), key.Argument(), defaultText, buffer.data(), Size(buffer),
                              file.Argument());
 }
 
 DWORD ReadSection(const AnsiText& section, Buffer& buffer, const AnsiText& file) {
-  if (RefuseFileName(file)) return 0;
+  if (RefuseFileName(file) || RefuseTexts({&section})) return 0;
   return Service().getSection(section.Argument(), buffer.data(), Size(buffer), file.Argument());
 }
 
@@ -80,12 +118,19 @@ DWORD ReadSectionNames(Buffer& buffer, const AnsiText& file) {
 }
 
 BOOL WriteString(const AnsiText& section, const AnsiText& key, const AnsiText& value, const AnsiText& file) {
-  if (RefuseFileName(file)) return FALSE;
+  // Without a section there is nothing to write or remove (Wine crashes looking for it).
+  if (RefuseFileName(file) || RefuseTexts({&section, &key, &value}) ||
+      (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) {
+    return FALSE;
+  }
   return Service().writeString(section.Argument(), key.Argument(), value.Argument(), file.Argument());
 }
 
 BOOL WriteSection(const AnsiText& section, const char* entries, const AnsiText& file) {
-  if (RefuseFileName(file)) return FALSE;
+  // Without a section there is nothing to replace (Wine crashes looking for it).
+  if (RefuseFileName(file) || RefuseTexts({&section}) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) {
+    return FALSE;
+  }
   return Service().writeSection(section.Argument(), entries, file.Argument());
 }
 

@@ -4,9 +4,13 @@
 // Every call returns what the platform returns: a count or a BOOL, 0 meaning failure
 // (or, for reads, nothing found). After a 0, LastError() tells why.
 //
-// An absent or empty file name never reaches the file system: the call fails with
-// ERROR_INVALID_NAME, as the platform would for a bad name. (Without this, a bare
-// name resolves into the Windows directory.)
+// Arguments the platform would take for others never reach it; the call fails as the
+// platform fails, with a zero result and the last error set:
+// - an absent or empty file name, or one with an embedded NUL: ERROR_INVALID_NAME
+//   (without this, a bare name resolves into the Windows directory);
+// - a file name whose full path does not fit in MAX_PATH: ERROR_FILENAME_EXCED_RANGE;
+// - a section, key or value longer than 32766 characters or holding a NUL, or a write
+//   without a section: ERROR_INVALID_PARAMETER.
 #pragma once
 
 #include <windows.h>
