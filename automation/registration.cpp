@@ -137,12 +137,11 @@ HRESULT UnregisterServer() {
   const RegistrationRecord& record = kRegistrationRecord;
   HRESULT result = S_OK;
   for (const ServedClass& served : ClassesOf(record)) {
-    std::vector<std::wstring> keys{served.classKey};
-    if (!RegisteredInOtherView(served.classKey)) keys.push_back(served.progId);
-    for (const std::wstring& key : keys) {
-      const HRESULT status = RemoveTree(key);
-      if (FAILED(status)) result = status;
-    }
+    HRESULT status = RemoveTree(served.classKey);
+    // Asked only once this module's class key is gone: where there is one registry
+    // view (32-bit Windows), the "other" view is this one.
+    if (SUCCEEDED(status) && !RegisteredInOtherView(served.classKey)) status = RemoveTree(served.progId);
+    if (FAILED(status)) result = status;
   }
   if (TypeLibraryRegistered(record)) {
     const HRESULT status = UnRegisterTypeLib(record.libraryId, record.libraryMajorVersion,
