@@ -26,13 +26,10 @@ std::string ProfileNameKey(std::string_view name) {
 bool SameProfileName(std::string_view a, std::string_view b) { return ProfileNameKey(a) == ProfileNameKey(b); }
 
 bool NameListHolds(std::string_view names, std::string_view name) {
-  while (!names.empty()) {
-    const size_t end = names.find('\0');
-    if (SameProfileName(names.substr(0, end), name)) return true;
-    if (end == std::string_view::npos) break;
-    names.remove_prefix(end + 1);
-  }
-  return false;
+  const std::string sought = ProfileNameKey(name);
+  bool found = false;
+  ForEachItem(names, [&](std::string_view item) { found = found || ProfileNameKey(item) == sought; });
+  return found;
 }
 
 }  // namespace profile_object

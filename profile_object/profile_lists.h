@@ -32,6 +32,18 @@ SHORT ForEachListItem(std::string_view buffer, DWORD count, ProcessItem process)
   return items;
 }
 
+// Walks every item of a whole list, each item followed by one NUL (as the growing reads
+// of the profile service give it), however many there are.
+template <typename ProcessItem>
+void ForEachItem(std::string_view list, ProcessItem process) {
+  while (!list.empty()) {
+    const size_t end = list.find('\0');
+    process(list.substr(0, end));
+    if (end == std::string_view::npos) break;
+    list.remove_prefix(end + 1);
+  }
+}
+
 // One "key=value" line of a section, split at its first "=".
 struct Entry {
   std::string_view key;

@@ -134,7 +134,7 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   std::string entries;
   if (!service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) return;
   std::optional<std::string_view> storedValue;
-  ForEachListItem(entries, static_cast<DWORD>(entries.size()), [&](SHORT, std::string_view line) {
+  ForEachItem(entries, [&](std::string_view line) {
     const Entry entry = SplitEntry(line);
     if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
   });
@@ -334,7 +334,7 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
 
   std::vector<Entry> entries;
   bool onlyKeys = true;
-  ForEachListItem(list, static_cast<DWORD>(list.size()), [&](SHORT, std::string_view line) {
+  ForEachItem(list, [&](std::string_view line) {
     entries.push_back(SplitEntry(line));
     onlyKeys = onlyKeys && entries.back().hasEquals;
   });

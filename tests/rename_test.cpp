@@ -1,5 +1,6 @@
 // RenameKey and RenameSection: a key or a whole section moves under a new name with its
 // values exactly as the file holds them, and nothing is lost when the move cannot be made.
+#include "automation/tolvane_object.h"
 #include "tests/support/test_support.h"
 
 using test_support::FilesIn;
@@ -170,3 +171,25 @@ TEST_F(Rename, RenameSectionIntoAnExistingSectionCopiesTheValueReadersSee) {
 }
 
 }  // namespace
+
+// More lines than a 16-bit count reaches: the renames read such sections whole.
+TEST(RenameHugeSection, RenameKeyFindsAKeyBeyond32767Lines) {
+  test_support::IniFolder folder;
+  const std::wstring path = folder.PathOf(L"huge.ini");
+  std::string file = "[big]\r\n";
+  for (int i = 0; i < 33000; ++i) file.append("k").append(std::to_string(i)).append("=v\r\n");
+  test_support::WriteBytes(path, file);
+
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  {
+    automation::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+    test_support::UniqueBstr name = test_support::Bstr(path), section = test_support::Bstr(L"big"),
+                             current = test_support::Bstr(L"k32999"), renamed = test_support::Bstr(L"moved");
+    ASSERT_EQ(object->put_IniFileName(name.InOut()), S_OK);
+    EXPECT_EQ(object->RenameKey(section.Get(), current.Get(), renamed.Get()), S_OK);
+  }
+  CoUninitialize();
+  const std::string after = test_support::ReadBytes(path).value_or("");
+  EXPECT_EQ(after.find("k32999="), std::string::npos);
+  EXPECT_NE(after.find("\r\nmoved=v\r\n"), std::string::npos);
+}
