@@ -11,7 +11,7 @@
 
 #include "automation/identity.h"
 #include "automation/owners.h"
-#include "tests/dispatch_calls.h"
+#include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
 using automation::ComPtr;
@@ -37,17 +37,8 @@ constexpr HRESULT kTypeMismatch = static_cast<HRESULT>(0x800A000D);
 
 bool IsNonEmpty(const Text& text) { return text && !text->empty(); }
 
-class CallStatus : public test_support::TolvaneTest {
+class CallStatus : public dispatch_calls::DispatchTest {
  protected:
-  void SetUp() override {
-    TolvaneTest::SetUp();
-    ASSERT_EQ(object_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch_.Put())), S_OK);
-  }
-  void TearDown() override {
-    dispatch_ = {};
-    TolvaneTest::TearDown();
-  }
-
   // ReadSection through the function table, with the caller's arrays in their slots.
   HRESULT ReadSectionInto(SAFEARRAY** keys, SAFEARRAY** values, UniqueVariant& result) {
     UniqueBstr section = Bstr(L"s");
@@ -58,8 +49,6 @@ class CallStatus : public test_support::TolvaneTest {
     return dispatch_calls::Invoke(dispatch_.Get(), dispatch_calls::kReadSection.dispid, DISPATCH_METHOD,
                                   {ByReference(section.InOut()), ByReference(keys), ByReference(values)});
   }
-
-  ComPtr<IDispatch> dispatch_;
 };
 
 // A result VARIANT that a member must reset before anything else.

@@ -15,7 +15,7 @@
 #include "automation/member_table.h"
 #include "automation/owners.h"
 #include "automation/tolvane_object.h"
-#include "tests/dispatch_calls.h"
+#include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
 using automation::ComPtr;
@@ -60,20 +60,7 @@ ComPtr<Interface> Query(IUnknown* object, REFIID iid, HRESULT expected = S_OK) {
 
 // ---- Interfaces, type information and names ----------------------------------------------
 
-class DispatchObject : public test_support::TolvaneTest {
- protected:
-  void SetUp() override {
-    TolvaneTest::SetUp();
-    dispatch_ = Query<IDispatch>(object_.Get(), IID_IDispatch);
-    ASSERT_TRUE(dispatch_);
-  }
-  void TearDown() override {
-    dispatch_ = {};
-    TolvaneTest::TearDown();
-  }
-
-  ComPtr<IDispatch> dispatch_;
-};
+class DispatchObject : public dispatch_calls::DispatchTest {};
 
 TEST_F(DispatchObject, AnswersForItsFourInterfacesWithOneIdentity) {
   const ComPtr<IUnknown> identity = Query<IUnknown>(object_.Get(), IID_IUnknown);

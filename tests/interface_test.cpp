@@ -20,7 +20,7 @@
 #include "automation/tolvane_object.h"
 #include "automation/type_information.h"
 #include "profile_object/tolvane.h"
-#include "tests/dispatch_calls.h"
+#include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
 using automation::ComPtr;

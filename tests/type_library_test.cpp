@@ -13,6 +13,7 @@
 #include "automation/identity.h"
 #include "automation/member_table.h"
 #include "automation/owners.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/test_support.h"
 
 using automation::ComPtr;
@@ -32,13 +33,6 @@ constexpr WORD kDualDispatchViewFlags =
     TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;  // 0x10d0
 constexpr WORD kDualInterfaceFlags =
     TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
-
-std::wstring FolderOfThisProgram() {
-  wchar_t path[MAX_PATH + 1] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
 
 std::wstring PathOfThisProgram() {
   wchar_t path[MAX_PATH + 1] = {};
@@ -211,7 +205,7 @@ struct LibraryFile {
   std::wstring (*path)();
 };
 
-std::wstring ServerDll() { return FolderOfThisProgram() + L"VoskTolvane.dll"; }
+std::wstring ServerDll() { return test_support::ServerDllPath(); }
 
 std::ostream& operator<<(std::ostream& out, const LibraryFile& file) { return out << file.label; }
 

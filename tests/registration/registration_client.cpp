@@ -15,6 +15,7 @@
 #include "automation/identity.h"
 #include "automation/owners.h"
 #include "automation/tolvane_interface.h"
+#include "tests/support/program_folder.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ using automation::UniqueBstr;
 using automation::kClassId;
 using automation::kInterfaceId;
 using automation::kLibraryId;
+// The server this client was built with: VoskTolvane.dll next to it.
+using test_support::ServerDllPath;
 
 std::wstring g_scratch;  // from the command line
 
@@ -35,15 +38,6 @@ std::wstring GuidText(const GUID& guid) {
 std::wstring Lowercase(std::wstring text) {
   for (wchar_t& c : text) c = towlower(c);
   return text;
-}
-
-// The server this client was built with: VoskTolvane.dll next to it.
-std::wstring ServerDllPath() {
-  wchar_t program[MAX_PATH + 1] = {};
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring path = program;
-  path.erase(path.find_last_of(L"\\/") + 1);
-  return path + L"VoskTolvane.dll";
 }
 
 // A text value under HKEY_CLASSES_ROOT; nullptr `name` is the key's default value.

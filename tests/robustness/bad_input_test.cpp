@@ -199,11 +199,11 @@ Result CallMember(_Tolvane* object, const Member& member, Binding binding, Argum
     }
   }
   const WORD flags = binding == Binding::ScriptDispatch ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
-  Outcome outcome = Invoke(object, member.dispid, flags, given);
+  Outcome outcome = Invoke(object, member.dispid, flags, given, ArgumentPassing::Borrowed);
   result.lateBound = true;
   result.status = outcome.status;
   result.exceptionCode = outcome.exception.scode;
-  result.description = outcome.exception.description;
+  result.description = outcome.exception.description.value_or(L"");
   const VARIANT* value = outcome.result.Get();
   if (SUCCEEDED(outcome.status)) {
     if (V_VT(value) == VT_BOOL) result.number = V_BOOL(value);
@@ -359,7 +359,7 @@ class BadInput : public ::testing::Test {
     }
   }
 
-  ScratchFolder folder_;
+  IniFolder folder_;
   std::wstring file_, sibling_;
   Listing windowsBefore_;
   ComPtr<_Tolvane> object_;
@@ -611,8 +611,8 @@ TEST_F(BadInput, ArrayParametersTakeArraysOfEveryShape) {
           if (isRead && SUCCEEDED(result.status) && binding != Binding::ScriptDispatch) {
             // The section was read into new arrays of its two pairs.
             ASSERT_TRUE(keys.Get() && values.Get());
-            EXPECT_EQ(Elements(keys.Get()), (std::vector<std::wstring>{L"k", L"j"}));
-            EXPECT_EQ(Elements(values.Get()), (std::vector<std::wstring>{L"1", L"2"}));
+            EXPECT_EQ(Elements(keys.Get()), (std::vector<Text>{L"k", L"j"}));
+            EXPECT_EQ(Elements(values.Get()), (std::vector<Text>{L"1", L"2"}));
           }
         }
       }
@@ -754,7 +754,7 @@ TEST_F(BadInput, TheFileNamePropertyTakesAnyTextUnchanged) {
     UniqueVariant variable;
     V_VT(variable.Get()) = VT_BSTR;
     V_BSTR(variable.Get()) = Bstr(awkward).Release();
-    const Outcome put = PutProperty(object_.Get(), kIniFileName, ByReference(variable.Get()));
+    const Outcome put = Put(object_.Get(), kIniFileName, ByReference(variable.Get()), ArgumentPassing::Borrowed);
     EXPECT_EQ(put.status, S_OK);
     const Outcome got = CallProperty(object_.Get(), kIniFileName);
     ASSERT_EQ(got.status, S_OK);
@@ -799,7 +799,7 @@ TEST_F(BadInput, OneArrayForBothKeysAndValuesIsAnInvalidArgument) {
   EXPECT_FALSE(TakeErrorDescription().empty());
   EXPECT_EQ(object_->ReadSection(s.InOut(), &slot, &same, result.Get()), kInvalidArgument);
   EXPECT_EQ(slot, both.Get());
-  EXPECT_EQ(Elements(both.Get()), (std::vector<std::wstring>{L"a"}));
+  EXPECT_EQ(Elements(both.Get()), (std::vector<Text>{L"a"}));
   EXPECT_EQ(ReadBytes(file_), kFixture);
 }
 
@@ -845,17 +845,20 @@ TEST_F(BadInput, NullPointersAreRefusedWithEPointer) {
       typed.push_back(ByReference(v.InOut()));
       script.push_back(ByReference(v.InOut()));
     }
-    ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD, typed));
-    ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET, script));
+    robustness::ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD, typed, ArgumentPassing::Borrowed));
+    robustness::ExpectExplained(
+        Invoke(object_.Get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET, script, ArgumentPassing::Borrowed));
   }
   for (DISPID dispid : {kReadSection, kSectionWriteAtOnce}) {
     SCOPED_TRACE(dispid);
-    ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD,
-                           {ByReference(s.InOut()), ByReference(static_cast<SAFEARRAY**>(nullptr)),
-                            ByReference(static_cast<SAFEARRAY**>(nullptr))}));
-    ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                           {ByReference(s.InOut()), ByReference(static_cast<VARIANT*>(nullptr)),
-                            ByReference(static_cast<VARIANT*>(nullptr))}));
+    robustness::ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD,
+                                       {ByReference(s.InOut()), ByReference(static_cast<SAFEARRAY**>(nullptr)),
+                                        ByReference(static_cast<SAFEARRAY**>(nullptr))},
+                                       ArgumentPassing::Borrowed));
+    robustness::ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                       {ByReference(s.InOut()), ByReference(static_cast<VARIANT*>(nullptr)),
+                                        ByReference(static_cast<VARIANT*>(nullptr))},
+                                       ArgumentPassing::Borrowed));
   }
   EXPECT_EQ(ReadBytes(file_), kFixture);
 }

@@ -152,8 +152,8 @@ HRESULT SectionAdd(_Tolvane* object, const wchar_t* section) {
   VARIANT_BOOL added = VARIANT_FALSE;
   return object->SectionAdd(s.Get(), &added);
 }
-HRESULT SectionWriteAtOnce(_Tolvane* object, const wchar_t* section, std::vector<std::wstring> keys,
-                           std::vector<std::wstring> values) {
+HRESULT SectionWriteAtOnce(_Tolvane* object, const wchar_t* section, std::vector<Text> keys,
+                           std::vector<Text> values) {
   UniqueBstr s = Bstr(section);
   UniqueSafeArray k = TextArray(keys), v = TextArray(values);
   SAFEARRAY* keySlot = k.Get();
@@ -270,7 +270,7 @@ class FaultInjection : public ::testing::Test {
     return run;
   }
 
-  ScratchFolder folder_;
+  IniFolder folder_;
   std::wstring file_;
 };
 

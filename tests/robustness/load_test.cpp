@@ -10,6 +10,7 @@
 #include "automation/identity.h"
 #include "automation/module_state.h"
 #include "tests/robustness/robustness_support.h"
+#include "tests/support/program_folder.h"
 
 namespace robustness {
 namespace {
@@ -41,7 +42,7 @@ std::vector<std::wstring> KeysOf(_Tolvane* object, const std::wstring& section) 
   UniqueVariant result;
   if (FAILED(object->ReadSection(s.InOut(), &keys, &values, result.Get()))) return {L"(failed)"};
   UniqueSafeArray ownedKeys(keys), ownedValues(values);
-  return keys ? Elements(keys) : std::vector<std::wstring>();
+  return keys ? AbsentAsEmpty(Elements(keys)) : std::vector<std::wstring>();
 }
 
 // ---- Several apartments at once ----------------------------------------------------------------
@@ -97,7 +98,7 @@ void Work(int worker, const std::wstring& ownFile, const std::wstring& sharedFil
 }
 
 TEST(Load, ApartmentsWorkingAtOnceOnTheirOwnAndOnASharedFileLoseNothing) {
-  ScratchFolder folder;
+  IniFolder folder;
   const std::wstring shared = folder.PathOf(L"shared.ini");
   constexpr int kWorkers = 4, kIterations = 100;
   std::vector<WorkerReport> reports(kWorkers);
@@ -148,12 +149,13 @@ void OneRound(IClassFactory* factory, const std::wstring& file, int round, int& 
   if (round % 10 == 0 && ReadValue(object.Get(), L"s", L"k") != L"v") ++wrong;
   if (round % 100 == 0) {
     UniqueBstr s = Bstr(L"s"), k = Bstr(L"k");
-    Outcome read = Invoke(object.Get(), kReadValue, DISPATCH_METHOD, {ByReference(s.InOut()), ByReference(k.InOut())});
+    Outcome read = Invoke(object.Get(), kReadValue, DISPATCH_METHOD, {ByReference(s.InOut()), ByReference(k.InOut())},
+                          ArgumentPassing::Borrowed);
     if (read.status != S_OK) ++wrong;
     SAFEARRAY* none = nullptr;
     Outcome fault = Invoke(object.Get(), kSectionWriteAtOnce, DISPATCH_METHOD,
-                           {ByReference(s.InOut()), ByReference(&none), ByReference(&none)});
-    if (fault.status != DISP_E_EXCEPTION || fault.exception.description.empty()) ++wrong;
+                           {ByReference(s.InOut()), ByReference(&none), ByReference(&none)}, ArgumentPassing::Borrowed);
+    if (fault.status != DISP_E_EXCEPTION || fault.exception.description.value_or(L"").empty()) ++wrong;
   }
 }
 
@@ -184,7 +186,7 @@ class ManyObjects : public ::testing::Test {
     return growth;
   }
 
-  ScratchFolder folder_;
+  IniFolder folder_;
   std::wstring file_;
 };
 
@@ -216,10 +218,7 @@ TEST_F(ManyObjects, AHundredThousandObjectsComeAndGoWithoutLeaking) {
 }
 
 TEST_F(ManyObjects, TheServerDllCanUnloadAfterObjectsComeAndGo) {
-  wchar_t program[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring path = program;
-  path = path.substr(0, path.rfind(L'\\') + 1) + L"VoskTolvane.dll";
+  const std::wstring path = test_support::ServerDllPath();
   HMODULE server = LoadLibraryW(path.c_str());
   ASSERT_TRUE(server) << "cannot load " << testing::PrintToString(path);
   using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);

@@ -182,7 +182,7 @@ class Walk : public ::testing::Test {
       return std::nullopt;
     }
     std::vector<Pair> pairs;
-    const std::vector<std::wstring> k = Elements(keys), v = Elements(values);
+    const std::vector<std::wstring> k = AbsentAsEmpty(Elements(keys)), v = AbsentAsEmpty(Elements(values));
     EXPECT_EQ(k.size(), v.size());
     for (size_t i = 0; i < std::min(k.size(), v.size()); ++i) pairs.push_back({Narrow(k[i]), Narrow(v[i])});
     return pairs;
@@ -193,7 +193,7 @@ class Walk : public ::testing::Test {
     return count;
   }
 
-  ScratchFolder folder_;
+  IniFolder folder_;
   std::wstring file_;
   ComPtr<_Tolvane> object_;
 };
@@ -254,7 +254,7 @@ TEST_F(Walk, RandomOperationsKeepTheFileExactlyAsTheModelSaysAndLoseNothing) {
       }
       case 5: {
         const int count = std::uniform_int_distribution<int>(0, 4)(random);
-        std::vector<std::wstring> keys, values;
+        std::vector<Text> keys, values;
         std::vector<Pair> pairs;
         for (int i = 0; i < count; ++i) {
           pairs.push_back({pick(kKeys), pick(kValues)});

@@ -180,7 +180,7 @@ HRESULT CallEarly(_Tolvane* object, const MemberShape& member, std::vector<Uniqu
 TEST(RandomCalls, AnyInputEndsInAKnownOutcomeAndTouchesNoOtherFile) {
   const uint32_t seed = SeedFrom("ROBUSTNESS_RANDOM_SEED");
   RandomInput input(seed);
-  ScratchFolder folder;
+  IniFolder folder;
   const Listing windowsBefore = ListFiles(WindowsFolder(), L"*.ini");
   wchar_t previous[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, previous);
@@ -250,7 +250,7 @@ TEST(RandomCalls, AnyInputEndsInAKnownOutcomeAndTouchesNoOtherFile) {
           }
           fprintf(stderr, "\n");
         }
-        const Outcome outcome = Invoke(object.Get(), member.dispid, flags, arguments);
+        const Outcome outcome = Invoke(object.Get(), member.dispid, flags, arguments, ArgumentPassing::Borrowed);
         ExpectExplained(outcome);
         if (FAILED(outcome.status)) ++failures;
         for (Held& h : held) {  // a locked array cannot be freed

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 #include "automation/class_factory.h"
@@ -89,18 +87,6 @@ std::vector<std::string> FailingService::CallNames() const {
 
 // ---- Files -----------------------------------------------------------------------------------
 
-std::optional<std::string> ReadBytes(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 Listing ListFiles(const std::wstring& folder, const std::wstring& pattern) {
   Listing listing;
   WIN32_FIND_DATAW found;
@@ -121,48 +107,7 @@ std::wstring WindowsFolder() {
   return folder;
 }
 
-namespace {
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + L"\\" + name;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
-}  // namespace
-
-ScratchFolder::ScratchFolder() {
-  static std::atomic<int> serial{0};
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + L"tolvane-robust-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(++serial);
-  CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
-
-// ---- Texts and arrays ------------------------------------------------------------------------
-
-UniqueBstr Bstr(const Text& text) {
-  return text ? UniqueBstr::Copy(text->data(), static_cast<UINT>(text->size())) : UniqueBstr();
-}
-
-Text TextOf(BSTR text) { return text ? Text(std::wstring(text, SysStringLen(text))) : std::nullopt; }
+// ---- Texts ----------------------------------------------------------------------------------
 
 std::string Printable(const Text& text) {
   if (!text) return "(absent)";
@@ -183,28 +128,10 @@ std::string Printable(const Text& text) {
   return shown;
 }
 
-UniqueSafeArray TextArray(const std::vector<std::wstring>& elements, LONG lowerBound) {
-  SAFEARRAYBOUND bound{static_cast<ULONG>(elements.size()), lowerBound};
-  UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 1, &bound));
-  if (!array.Get()) throw std::bad_alloc();
-  if (!elements.empty()) {
-    automation::SafeArrayData<BSTR> data(array.Get());
-    for (size_t i = 0; i < elements.size(); ++i) data[i] = Bstr(elements[i]).Release();
-  }
-  return array;
-}
-
-std::vector<std::wstring> Elements(SAFEARRAY* array) {
-  std::vector<std::wstring> elements;
-  LONG lower = 0, upper = -1;
-  SafeArrayGetLBound(array, 1, &lower);
-  SafeArrayGetUBound(array, 1, &upper);
-  for (LONG i = lower; i <= upper; ++i) {
-    UniqueBstr element;
-    SafeArrayGetElement(array, &i, element.InOut());
-    elements.push_back(TextOf(element.Get()).value_or(L""));
-  }
-  return elements;
+std::vector<std::wstring> AbsentAsEmpty(const std::vector<Text>& texts) {
+  std::vector<std::wstring> strings;
+  for (const Text& text : texts) strings.push_back(text.value_or(L""));
+  return strings;
 }
 
 // ---- Calls -----------------------------------------------------------------------------------
@@ -224,72 +151,8 @@ bool IsKnownFault(HRESULT status) {
 }
 
 std::wstring TakeErrorDescription() {
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return L"";
-  UniqueBstr description;
-  info->GetDescription(description.InOut());
-  return TextOf(description.Get()).value_or(L"");
-}
-
-namespace {
-
-Outcome Call(IDispatch* object, DISPID dispid, WORD flags, std::vector<VARIANTARG> arguments,
-             std::vector<DISPID> named) {
-  std::reverse(arguments.begin(), arguments.end());
-  DISPPARAMS parameters{arguments.data(), named.data(), static_cast<UINT>(arguments.size()),
-                        static_cast<UINT>(named.size())};
-  Outcome outcome;
-  EXCEPINFO raw{};
-  UINT argumentError = 0;
-  SetErrorInfo(0, nullptr);
-  outcome.status = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
-                                  outcome.result.Get(), &raw, &argumentError);
-  if (raw.pfnDeferredFillIn) raw.pfnDeferredFillIn(&raw);
-  const UniqueBstr source(raw.bstrSource), description(raw.bstrDescription), help(raw.bstrHelpFile);
-  outcome.exception = {raw.scode, TextOf(source.Get()).value_or(L""), TextOf(description.Get()).value_or(L"")};
-  return outcome;
-}
-
-}  // namespace
-
-Outcome Invoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<VARIANTARG> arguments) {
-  return Call(object, dispid, flags, std::move(arguments), {});
-}
-
-Outcome PutProperty(IDispatch* object, DISPID dispid, VARIANTARG value) {
-  return Call(object, dispid, DISPATCH_PROPERTYPUT, {value}, {DISPID_PROPERTYPUT});
-}
-
-VARIANTARG ByValue(BSTR text) {
-  VARIANTARG argument;
-  VariantInit(&argument);
-  V_VT(&argument) = VT_BSTR;
-  V_BSTR(&argument) = text;
-  return argument;
-}
-
-VARIANTARG ByReference(BSTR* text) {
-  VARIANTARG argument;
-  VariantInit(&argument);
-  V_VT(&argument) = VT_BYREF | VT_BSTR;
-  V_BSTRREF(&argument) = text;
-  return argument;
-}
-
-VARIANTARG ByReference(SAFEARRAY** textArray) {
-  VARIANTARG argument;
-  VariantInit(&argument);
-  V_VT(&argument) = VT_BYREF | VT_ARRAY | VT_BSTR;
-  V_ARRAYREF(&argument) = textArray;
-  return argument;
-}
-
-VARIANTARG ByReference(VARIANT* variable) {
-  VARIANTARG argument;
-  VariantInit(&argument);
-  V_VT(&argument) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(&argument) = variable;
-  return argument;
+  const std::optional<dispatch_calls::ErrorInformation> taken = dispatch_calls::TakeErrorInformation();
+  return taken ? taken->description.value_or(L"") : L"";
 }
 
 void ExpectExplained(HRESULT status, const std::wstring& errorDescription) {
@@ -306,7 +169,7 @@ void ExpectExplained(const Outcome& outcome) {
   if (status == DISP_E_EXCEPTION) {
     EXPECT_TRUE(IsKnownFault(outcome.exception.scode))
         << "exception code 0x" << std::hex << static_cast<ULONG>(outcome.exception.scode);
-    EXPECT_FALSE(outcome.exception.description.empty())
+    EXPECT_FALSE(outcome.exception.description.value_or(L"").empty())
         << "exception code 0x" << std::hex << static_cast<ULONG>(outcome.exception.scode);
     return;
   }

@@ -1,7 +1,8 @@
 // Helpers for the robustness tests: a profile service that fails a chosen call, what the
 // file system looked like before a call (so that a test can tell whether anything beyond
-// the named file changed), late-bound calls in the typed and the script forms, the
-// error information a failing call leaves behind, and the process's memory use.
+// the named file changed), the error information a failing call leaves behind, and the
+// process's memory use. Texts, arrays, files, folders and late-bound calls come from the
+// shared test helpers (tests/support).
 #pragma once
 
 #include <windows.h>
@@ -21,6 +22,8 @@
 #include "automation/owners.h"
 #include "automation/tolvane_interface.h"
 #include "profile_service/profile_service.h"
+#include "tests/support/dispatch_calls.h"
+#include "tests/support/test_support.h"
 
 namespace robustness {
 
@@ -28,6 +31,22 @@ using automation::ComPtr;
 using automation::UniqueBstr;
 using automation::UniqueSafeArray;
 using automation::UniqueVariant;
+
+using test_support::Bstr;
+using test_support::Elements;
+using test_support::IniFolder;
+using test_support::ReadBytes;
+using test_support::Text;
+using test_support::TextArray;
+using test_support::TextOf;
+using test_support::WriteBytes;
+
+using dispatch_calls::ArgumentPassing;
+using dispatch_calls::ByReference;
+using dispatch_calls::ByValue;
+using dispatch_calls::Invoke;
+using dispatch_calls::Outcome;
+using dispatch_calls::Put;
 
 // ---- The profile service, failing on demand ---------------------------------------------
 
@@ -50,10 +69,6 @@ class FailingService {
 
 // ---- What the file system looked like --------------------------------------------------
 
-// One file's bytes, or nullopt when it did not exist.
-std::optional<std::string> ReadBytes(const std::wstring& path);
-void WriteBytes(const std::wstring& path, const std::string& bytes);
-
 // The *.ini files of the Windows folder (and of the current folder), with their sizes
 // and write times: a call that is refused or that names another file must change none.
 struct FileFacts {
@@ -67,31 +82,11 @@ using Listing = std::map<std::wstring, FileFacts>;
 Listing ListFiles(const std::wstring& folder, const std::wstring& pattern = L"*");
 std::wstring WindowsFolder();
 
-// A private folder for one test, removed with everything under it (read-only files and
-// sub-folders included).
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::wstring PathOf(const std::wstring& name) const { return path_ + L"\\" + name; }
-  const std::wstring& Path() const { return path_; }
+// ---- Texts ---------------------------------------------------------------------------------
 
- private:
-  std::wstring path_;
-};
-
-// ---- Texts and arrays --------------------------------------------------------------------
-
-using Text = std::optional<std::wstring>;  // nullopt: the absent (null) BSTR
-UniqueBstr Bstr(const Text& text);
-Text TextOf(BSTR text);
 std::string Printable(const Text& text);  // for failure messages: escaped, long texts cut
-
-// A one-dimensional array of BSTR with the given lower bound.
-UniqueSafeArray TextArray(const std::vector<std::wstring>& elements, LONG lowerBound = 0);
-std::vector<std::wstring> Elements(SAFEARRAY* array);  // of a one-dimensional BSTR array
+// The texts with each absent one as the empty text.
+std::vector<std::wstring> AbsentAsEmpty(const std::vector<Text>& texts);
 
 // ---- Calls and their failures ------------------------------------------------------------
 
@@ -100,28 +95,9 @@ bool IsKnownFault(HRESULT status);
 // The description of the thread's error information, taken (and so cleared) from it.
 std::wstring TakeErrorDescription();
 
-// EXCEPINFO with its texts owned.
-struct Exception {
-  SCODE scode = S_OK;
-  std::wstring source;
-  std::wstring description;
-};
-
-// One late-bound call: the arguments in the member's own order (Invoke takes them
-// last first). The arguments are borrowed: the caller's variables stay the caller's.
-struct Outcome {
-  HRESULT status = E_FAIL;
-  UniqueVariant result;
-  Exception exception;
-};
-Outcome Invoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<VARIANTARG> arguments);
-Outcome PutProperty(IDispatch* object, DISPID dispid, VARIANTARG value);
-
-// Argument forms.
-VARIANTARG ByValue(BSTR text);
-VARIANTARG ByReference(BSTR* text);
-VARIANTARG ByReference(SAFEARRAY** textArray);
-VARIANTARG ByReference(VARIANT* variable);  // VT_BYREF | VT_VARIANT, as scripts pass variables
+// Late-bound calls here pass ArgumentPassing::Borrowed: the arguments reach the object
+// exactly as a test made them (locked arrays, odd types, arrays that cannot be copied),
+// and the caller's variables stay the caller's.
 
 // Checks that a failing call explains itself: a failing status from the function table
 // leaves error information with a description; a late-bound failure carries an EXCEPINFO

@@ -6,10 +6,12 @@
 
 #include <string>
 
+#include "tests/support/program_folder.h"
+
 namespace server_tests {
 
 // Full path of VoskTolvane.dll next to this program.
-std::wstring ServerDllPath();
+using test_support::ServerDllPath;
 
 // The DLL loaded with LoadLibrary for one test, and freed after it.
 class LoadedServer {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <new>
 
 #include "automation/tolvane_object.h"
 
@@ -18,8 +19,11 @@ Text TextOf(BSTR text) { return text ? Text(std::wstring(text, SysStringLen(text
 UniqueSafeArray TextArray(const std::vector<Text>& elements, LONG lowerBound) {
   SAFEARRAYBOUND bound{static_cast<ULONG>(elements.size()), lowerBound};
   UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 1, &bound));
-  automation::SafeArrayData<BSTR> data(array.Get());
-  for (size_t i = 0; i < elements.size(); ++i) data[i] = Bstr(elements[i]).Release();
+  if (!array.Get()) throw std::bad_alloc();
+  if (!elements.empty()) {
+    automation::SafeArrayData<BSTR> data(array.Get());
+    for (size_t i = 0; i < elements.size(); ++i) data[i] = Bstr(elements[i]).Release();
+  }
   return array;
 }
 
@@ -34,10 +38,9 @@ std::vector<Text> Elements(SAFEARRAY* array) {
   std::vector<Text> elements;
   const Bounds bounds = BoundsOf(array);
   for (LONG i = bounds.lower; i <= bounds.upper; ++i) {
-    BSTR element = nullptr;
-    SafeArrayGetElement(array, &i, &element);
-    elements.push_back(TextOf(element));
-    SysFreeString(element);
+    UniqueBstr element;
+    SafeArrayGetElement(array, &i, element.InOut());
+    elements.push_back(TextOf(element.Get()));
   }
   return elements;
 }
@@ -51,19 +54,31 @@ IniFolder::IniFolder() {
   CreateDirectoryW(folder_.c_str(), nullptr);
 }
 
-IniFolder::~IniFolder() {
+namespace {
+
+void RemoveTree(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &found);
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      const std::wstring path = PathOf(found.cFileName);
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
       SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(path.c_str());
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path);
+      } else {
+        DeleteFileW(path.c_str());
+      }
     } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  RemoveDirectoryW(folder_.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
+
+}  // namespace
+
+IniFolder::~IniFolder() { RemoveTree(folder_); }
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
   std::vector<std::wstring> names;
@@ -80,6 +95,7 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
   out << bytes;
 }

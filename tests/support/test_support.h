@@ -27,7 +27,8 @@ using Text = std::optional<std::wstring>;
 UniqueBstr Bstr(const Text& text);
 Text TextOf(BSTR text);
 
-// A one-dimensional SAFEARRAY of BSTR with the given lower bound.
+// A one-dimensional SAFEARRAY of BSTR with the given lower bound; std::bad_alloc when it
+// cannot be made.
 UniqueSafeArray TextArray(const std::vector<Text>& elements, LONG lowerBound = 0);
 // The elements of a one-dimensional array, in index order.
 std::vector<Text> Elements(SAFEARRAY* array);
@@ -38,11 +39,14 @@ struct Bounds {
 };
 Bounds BoundsOf(SAFEARRAY* array, UINT dimension = 1);
 
-// A folder of its own for one test's INI files, removed with everything in it.
+// A folder of its own for one test's INI files, removed with everything under it
+// (read-only files and sub-folders included).
 class IniFolder {
  public:
   IniFolder();
   ~IniFolder();
+  IniFolder(const IniFolder&) = delete;
+  IniFolder& operator=(const IniFolder&) = delete;
   std::wstring PathOf(const std::wstring& name) const { return folder_ + L"\\" + name; }
   const std::wstring& Path() const { return folder_; }
 
@@ -53,6 +57,7 @@ class IniFolder {
 // The names of the files directly in `folder`, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
+// Writes the file's exact bytes, over a read-only file too.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 // The file's exact bytes; nullopt when there is no such file.
 std::optional<std::string> ReadBytes(const std::wstring& path);

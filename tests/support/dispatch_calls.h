@@ -40,14 +40,27 @@ inline constexpr MemberName kRenameSection{L"RenameSection", 0x6003000A};
 inline constexpr MemberName kDeleteSection{L"DeleteSection", 0x6003000B};
 inline constexpr MemberName kDeleteKey{L"DeleteKey", 0x6003000C};
 
-// Arguments borrow what they point at. Invoke is handed copies of them, the way a script
-// engine hands over its temporaries: the platform's dispatch may write into a by-value
-// argument that meets a by-reference parameter, and the copies keep the caller's own
-// texts out of its reach.
+// Arguments borrow what they point at. By default Invoke is handed copies of them, the
+// way a script engine hands over its temporaries: the platform's dispatch may write into
+// a by-value argument that meets a by-reference parameter, and the copies keep the
+// caller's own texts out of its reach.
 VARIANTARG ByValue(BSTR text);
 VARIANTARG ByReference(BSTR* text);
 VARIANTARG ByReference(SAFEARRAY** textArray);
+VARIANTARG ByReference(VARIANT* variable);  // VT_BYREF | VT_VARIANT, as scripts pass variables
 VARIANTARG ByValue(IDispatch* object);
+
+// How Invoke is handed the arguments.
+enum class ArgumentPassing {
+  // Copies (VariantCopy), cleared after the call; the outcome keeps them as Invoke left
+  // them.
+  Copied,
+  // The caller's VARIANTARGs themselves, in DISPPARAMS order but otherwise as given: for
+  // arguments that must reach the object exactly as made (locked arrays, odd types,
+  // arrays that cannot be copied). Nothing is copied or cleared, and the outcome's
+  // argument list stays empty.
+  Borrowed,
+};
 
 // EXCEPINFO with its texts owned.
 struct Exception {
@@ -68,9 +81,10 @@ struct Outcome {
 };
 
 // Invoke with the arguments in the member's own order.
-Outcome Invoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<VARIANTARG> arguments = {});
+Outcome Invoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<VARIANTARG> arguments = {},
+               ArgumentPassing passing = ArgumentPassing::Copied);
 // A property put: the one argument named DISPID_PROPERTYPUT.
-Outcome Put(IDispatch* object, DISPID dispid, VARIANTARG value);
+Outcome Put(IDispatch* object, DISPID dispid, VARIANTARG value, ArgumentPassing passing = ArgumentPassing::Copied);
 
 // The thread's error information, taken (and so cleared) as a client takes it after a
 // failed early-bound call; nullopt when there is none.
@@ -87,5 +101,14 @@ DISPID IdOf(IDispatch* object, const wchar_t* name);
 // The contents of a result, for comparing the two ways of calling.
 Text TextOf(const VARIANT* value);  // asserts VT_BSTR
 std::vector<std::pair<Text, Text>> PairsOf(const VARIANT* value);  // asserts VT_ARRAY | VT_BSTR, two rows
+
+// The TolvaneTest fixture with the object's IDispatch beside its function table.
+class DispatchTest : public test_support::TolvaneTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  automation::ComPtr<IDispatch> dispatch_;
+};
 
 }  // namespace dispatch_calls

@@ -1,4 +1,4 @@
-#include "tests/dispatch_calls.h"
+#include "tests/support/dispatch_calls.h"
 
 namespace dispatch_calls {
 
@@ -26,6 +26,14 @@ VARIANTARG ByReference(SAFEARRAY** textArray) {
   return argument;
 }
 
+VARIANTARG ByReference(VARIANT* variable) {
+  VARIANTARG argument;
+  VariantInit(&argument);
+  V_VT(&argument) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&argument) = variable;
+  return argument;
+}
+
 VARIANTARG ByValue(IDispatch* object) {
   VARIANTARG argument;
   VariantInit(&argument);
@@ -43,27 +51,35 @@ Exception Owned(EXCEPINFO& raw) {
           test_support::TextOf(helpFile.Get())};
 }
 
-// The argument copies Invoke works on, cleared once the outcome has taken them.
+// The argument list Invoke works on: copies, cleared once the outcome has taken them, or
+// the caller's own VARIANTARGs, borrowed and left alone.
 class ArgumentList {
  public:
-  explicit ArgumentList(const std::vector<VARIANTARG>& arguments) : list_(arguments.size()) {
+  ArgumentList(const std::vector<VARIANTARG>& arguments, ArgumentPassing passing)
+      : list_(arguments.size()), copied_(passing == ArgumentPassing::Copied) {
     // DISPPARAMS lists the arguments last first; named ones come first in that list.
     for (size_t i = 0; i < arguments.size(); ++i) {
-      VARIANTARG& copy = list_[arguments.size() - 1 - i];
-      VariantInit(&copy);
-      EXPECT_EQ(VariantCopy(&copy, const_cast<VARIANTARG*>(&arguments[i])), S_OK);
+      VARIANTARG& slot = list_[arguments.size() - 1 - i];
+      if (!copied_) {
+        slot = arguments[i];
+        continue;
+      }
+      VariantInit(&slot);
+      EXPECT_EQ(VariantCopy(&slot, const_cast<VARIANTARG*>(&arguments[i])), S_OK);
     }
   }
   ArgumentList(const ArgumentList&) = delete;
   ArgumentList& operator=(const ArgumentList&) = delete;
   ~ArgumentList() {
+    if (!copied_) return;
     for (VARIANTARG& argument : list_) VariantClear(&argument);
   }
 
   VARIANTARG* Data() { return list_.data(); }
   UINT Count() const { return static_cast<UINT>(list_.size()); }
-  // Hands the arguments over in the member's order.
+  // Hands the copies over in the member's order; borrowed arguments stay the caller's.
   std::vector<UniqueVariant> Take() {
+    if (!copied_) return {};
     std::vector<UniqueVariant> taken(list_.size());
     for (size_t i = 0; i < list_.size(); ++i) {
       *taken[i].Get() = list_[list_.size() - 1 - i];
@@ -74,11 +90,12 @@ class ArgumentList {
 
  private:
   std::vector<VARIANTARG> list_;
+  bool copied_;
 };
 
 Outcome Call(IDispatch* object, DISPID dispid, WORD flags, const std::vector<VARIANTARG>& arguments,
-             std::vector<DISPID> named) {
-  ArgumentList list(arguments);
+             std::vector<DISPID> named, ArgumentPassing passing) {
+  ArgumentList list(arguments, passing);
   DISPPARAMS parameters{list.Data(), named.data(), list.Count(), static_cast<UINT>(named.size())};
   Outcome outcome;
   EXCEPINFO exception{};
@@ -92,12 +109,13 @@ Outcome Call(IDispatch* object, DISPID dispid, WORD flags, const std::vector<VAR
 
 }  // namespace
 
-Outcome Invoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<VARIANTARG> arguments) {
-  return Call(object, dispid, flags, arguments, {});
+Outcome Invoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<VARIANTARG> arguments,
+               ArgumentPassing passing) {
+  return Call(object, dispid, flags, arguments, {}, passing);
 }
 
-Outcome Put(IDispatch* object, DISPID dispid, VARIANTARG value) {
-  return Call(object, dispid, DISPATCH_PROPERTYPUT, {value}, {DISPID_PROPERTYPUT});
+Outcome Put(IDispatch* object, DISPID dispid, VARIANTARG value, ArgumentPassing passing) {
+  return Call(object, dispid, DISPATCH_PROPERTYPUT, {value}, {DISPID_PROPERTYPUT}, passing);
 }
 
 std::optional<ErrorInformation> TakeErrorInformation() {
@@ -145,6 +163,17 @@ std::vector<std::pair<Text, Text>> PairsOf(const VARIANT* value) {
     pairs.emplace_back(parts[0], parts[1]);
   }
   return pairs;
+}
+
+void DispatchTest::SetUp() {
+  TolvaneTest::SetUp();
+  ASSERT_EQ(object_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch_.Put())), S_OK);
+  ASSERT_TRUE(dispatch_);
+}
+
+void DispatchTest::TearDown() {
+  dispatch_ = {};
+  TolvaneTest::TearDown();
 }
 
 }  // namespace dispatch_calls
