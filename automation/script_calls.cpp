@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "automation/identity.h"
 #include "automation/member_table.h"
 #include "automation/owners.h"
 
@@ -237,7 +238,7 @@ HRESULT TypeMismatch(const Member& member, size_t parameter, EXCEPINFO* exceptio
   if (exception) {
     *exception = {};
     exception->scode = static_cast<SCODE>(0x800A000D);
-    exception->bstrSource = SysAllocString(L"Voskini15T.Tolvane");
+    exception->bstrSource = SysAllocString(kProgId);
     const wchar_t* name = member.parameters[parameter].name ? member.parameters[parameter].name : L"value";
     const std::wstring description = std::wstring(L"Type mismatch: ") + member.name + L" cannot take this " +
                                      name + (member.parameters[parameter].type == ValueType::TextArray
