@@ -702,22 +702,13 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
       // platform may write it.
       Listing after = ListFiles(folder_.Path());
       Listing subAfter = ListFiles(folder_.PathOf(L"sub"));
-      if (c.mayWrite) {
-        wchar_t full[MAX_PATH] = {};
-        GetFullPathNameW(c.name.c_str(), MAX_PATH, full, nullptr);
-        const std::wstring fullName = full;
-        const std::wstring leaf = fullName.substr(fullName.rfind(L'\\') + 1);
-        after.erase(leaf);
-        subAfter.erase(leaf);
-      }
       Listing beforeWithoutNamed = before, subBeforeWithoutNamed = subBefore;
       if (c.mayWrite) {
         wchar_t full[MAX_PATH] = {};
         GetFullPathNameW(c.name.c_str(), MAX_PATH, full, nullptr);
         const std::wstring fullName = full;
         const std::wstring leaf = fullName.substr(fullName.rfind(L'\\') + 1);
-        beforeWithoutNamed.erase(leaf);
-        subBeforeWithoutNamed.erase(leaf);
+        for (Listing* listing : {&after, &subAfter, &beforeWithoutNamed, &subBeforeWithoutNamed}) listing->erase(leaf);
       }
       EXPECT_EQ(after, beforeWithoutNamed) << "a file other than the named one changed";
       EXPECT_EQ(subAfter, subBeforeWithoutNamed) << "a file other than the named one changed";
