@@ -3,11 +3,14 @@
 #include <atomic>
 #include <new>
 
-#include "automation/identity.h"
+#include "com_types/identity.h"
 #include "automation/module_state.h"
 #include "automation/tolvane_object.h"
 
 namespace automation {
+
+using com_types::kClassId;
+
 namespace {
 
 // Creates an object with one reference, or returns nullptr when memory runs out.

@@ -2,10 +2,15 @@
 
 #include <oleauto.h>
 
-#include "automation/identity.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/owners.h"
 
 namespace automation {
+
+using com_types::ComPtr;
+using com_types::kInterfaceId;
+
+using com_types::kProgId;
 
 void SetErrorInformation(HRESULT, const wchar_t* description) {
   ComPtr<ICreateErrorInfo> created;

@@ -5,12 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/owners.h"
 #include "automation/registration_record.h"
 #include "automation/type_information.h"
 
 namespace automation {
+
+using com_types::ComPtr;
+using com_types::kTargetSystem;
+
 namespace {
 
 struct RegistryValue {
@@ -41,14 +45,14 @@ std::wstring ModulePath() {
   }
 }
 
-struct ServedClass {
+struct ClassKeys {
   std::wstring classId;   // {...}
   std::wstring classKey;  // CLSID\{...}
   std::wstring progId;    // library name "." class name
 };
 
-std::vector<ServedClass> ClassesOf(const RegistrationRecord& record) {
-  std::vector<ServedClass> classes;
+std::vector<ClassKeys> ClassesOf(const RegistrationRecord& record) {
+  std::vector<ClassKeys> classes;
   const std::wstring library = Widen(RecordText(record, record.libraryNameOffset));
   for (const ClassEntry* entry = RecordClass(record, record.firstClassOffset); entry;
        entry = RecordClass(record, entry->nextClassOffset)) {
@@ -63,7 +67,7 @@ std::vector<RegistryValue> ValuesFor(const RegistrationRecord& record, const std
   const std::wstring version =
       std::to_wstring(record.libraryMajorVersion) + L"." + std::to_wstring(record.libraryMinorVersion);
   std::vector<RegistryValue> values;
-  for (const ServedClass& served : ClassesOf(record)) {
+  for (const ClassKeys& served : ClassesOf(record)) {
     values.push_back({served.classKey, nullptr, served.progId});
     values.push_back({served.classKey + L"\\InprocServer32", nullptr, modulePath});
     values.push_back({served.classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"});
@@ -136,7 +140,7 @@ HRESULT RegisterServer() {
 HRESULT UnregisterServer() {
   const RegistrationRecord& record = kRegistrationRecord;
   HRESULT result = S_OK;
-  for (const ServedClass& served : ClassesOf(record)) {
+  for (const ClassKeys& served : ClassesOf(record)) {
     HRESULT status = RemoveTree(served.classKey);
     // Asked only once this module's class key is gone: where there is one registry
     // view (32-bit Windows), the "other" view is this one.

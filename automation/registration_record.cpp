@@ -1,8 +1,18 @@
 #include "automation/registration_record.h"
 
-#include "automation/identity.h"
+#include "com_types/identity.h"
 
 namespace automation {
+
+using com_types::kClassId;
+using com_types::kClassName;
+using com_types::kInterfaceId;
+using com_types::kLibraryId;
+using com_types::kLibraryMajorVersion;
+using com_types::kLibraryMinorVersion;
+using com_types::kLibraryName;
+using com_types::NarrowName;
+
 namespace {
 
 const uint8_t* Base(const RegistrationRecord& record) { return reinterpret_cast<const uint8_t*>(&record); }
@@ -20,8 +30,8 @@ constinit const RegistrationRecord kRegistrationRecord = {
     kLibraryMajorVersion,
     kLibraryMinorVersion,
     {},
-    "Voskini15T",
-    "",
+    NarrowName<16>(kLibraryName),
+    {},
     {
         0,
         offsetof(RegistrationRecord, tolvaneName),
@@ -36,16 +46,12 @@ constinit const RegistrationRecord kRegistrationRecord = {
         0,
     },
     {},
-    "Tolvane",
+    NarrowName<8>(kClassName),
     kInterfaceId,
 };
 
 const char* RecordText(const RegistrationRecord& record, uint32_t offset) {
   return offset ? reinterpret_cast<const char*>(Base(record) + offset) : nullptr;
-}
-
-const GUID& RecordGuid(const RegistrationRecord& record, uint32_t offset) {
-  return *reinterpret_cast<const GUID*>(Base(record) + offset);
 }
 
 const ClassEntry* RecordClass(const RegistrationRecord& record, uint32_t offset) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -37,11 +38,11 @@ struct RegistrationRecord {
   uint16_t libraryMajorVersion;
   uint16_t libraryMinorVersion;
   uint8_t gap42[6];
-  char libraryName[16];
-  char helpDirectory[8];
+  std::array<char, 16> libraryName;
+  std::array<char, 8> helpDirectory;
   ClassEntry tolvane;
   uint8_t gap128[16];
-  char tolvaneName[8];
+  std::array<char, 8> tolvaneName;
   GUID tolvaneDefaultInterfaceId;
 };
 #pragma pack(pop)
@@ -59,8 +60,6 @@ extern const RegistrationRecord kRegistrationRecord;
 
 // A text field of the record, found through its offset; nullptr for offset 0.
 const char* RecordText(const RegistrationRecord& record, uint32_t offset);
-// A GUID field of the record, found through its offset.
-const GUID& RecordGuid(const RegistrationRecord& record, uint32_t offset);
 // The class entry at `offset`, or nullptr for offset 0.
 const ClassEntry* RecordClass(const RegistrationRecord& record, uint32_t offset);
 

@@ -6,11 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/member_table.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/member_table.h"
+#include "com_types/owners.h"
+#include "profile_object/fault.h"
 
 namespace automation {
+
+using com_types::FindMember;
+using com_types::Member;
+using com_types::Parameter;
+using com_types::SafeArrayData;
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using com_types::UniqueVariant;
+using com_types::ValueType;
+using com_types::kProgId;
+
 namespace {
 
 // A script argument that cannot stand for the parameter's type.
@@ -237,7 +249,7 @@ class TypedArgument {
 HRESULT TypeMismatch(const Member& member, size_t parameter, EXCEPINFO* exception) {
   if (exception) {
     *exception = {};
-    exception->scode = static_cast<SCODE>(0x800A000D);
+    exception->scode = profile_object::kTypeMismatch;
     exception->bstrSource = SysAllocString(kProgId);
     const wchar_t* name = member.parameters[parameter].name ? member.parameters[parameter].name : L"value";
     const std::wstring description = std::wstring(L"Type mismatch: ") + member.name + L" cannot take this " +

@@ -3,13 +3,16 @@
 #include <new>
 
 #include "automation/error_info.h"
-#include "automation/identity.h"
+#include "com_types/identity.h"
 #include "automation/module_state.h"
 #include "automation/script_calls.h"
 #include "automation/type_information.h"
 #include "profile_object/text_arrays.h"
 
 namespace automation {
+
+using com_types::kInterfaceId;
+
 namespace {
 
 void ResetResult(BSTR* result) { *result = nullptr; }

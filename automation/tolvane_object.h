@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-#include "automation/tolvane_interface.h"
+#include "com_types/tolvane_interface.h"
 #include "profile_object/tolvane.h"
 
 namespace automation {

@@ -2,10 +2,14 @@
 
 #include <oleauto.h>
 
-#include "automation/identity.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/owners.h"
 
 namespace automation {
+
+using com_types::ComPtr;
+using com_types::kInterfaceId;
+
 namespace {
 
 struct TypeInformation {
@@ -48,11 +52,6 @@ const TypeInformation* Cached() {
 }
 
 }  // namespace
-
-ITypeLib* EmbeddedTypeLibrary() {
-  const TypeInformation* info = Cached();
-  return info ? info->library.Get() : nullptr;
-}
 
 ITypeInfo* DispatchTypeInfo() {
   const TypeInformation* info = Cached();

@@ -6,9 +6,8 @@
 
 namespace automation {
 
-// The library itself; nullptr if it cannot be loaded. Borrowed: do not release.
-ITypeLib* EmbeddedTypeLibrary();
-// _Tolvane as the library describes it (the dispatch view of the dual interface).
+// _Tolvane as the library describes it (the dispatch view of the dual interface);
+// nullptr if the library cannot be loaded. Borrowed: do not release.
 ITypeInfo* DispatchTypeInfo();
 // _Tolvane's function-table view, which ITypeInfo::Invoke calls through.
 ITypeInfo* FunctionTableTypeInfo();

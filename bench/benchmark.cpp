@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/member_table.h"
-#include "automation/owners.h"
-#include "automation/tolvane_interface.h"
+#include "com_types/identity.h"
+#include "com_types/member_table.h"
+#include "com_types/owners.h"
+#include "com_types/tolvane_interface.h"
 #include "automation/tolvane_object.h"
 #include "bench/ini_files.h"
 #include "bench/script_run.h"
@@ -31,10 +31,10 @@
 namespace bench {
 namespace {
 
-using automation::ComPtr;
-using automation::UniqueBstr;
-using automation::UniqueSafeArray;
-using automation::UniqueVariant;
+using com_types::ComPtr;
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using com_types::UniqueVariant;
 
 // ---- Sizes of the work ----------------------------------------------------------------
 
@@ -122,7 +122,7 @@ constexpr double kMilliseconds = 1e3;
 // ---- Objects and arguments ------------------------------------------------------------
 
 DISPID DispatchIdOf(const wchar_t* name) {
-  for (const automation::Member& member : automation::kMembers) {
+  for (const com_types::Member& member : com_types::kMembers) {
     if (std::wstring(member.name) == name) return member.dispid;
   }
   throw std::runtime_error("no such member");
@@ -146,7 +146,7 @@ ComPtr<_Tolvane> RegisteredObject(const std::wstring& file) {
   CLSID classId{};
   ComPtr<_Tolvane> object;
   if (FAILED(CLSIDFromProgID(L"Voskini15T.Tolvane", &classId)) ||
-      FAILED(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, automation::kInterfaceId,
+      FAILED(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, com_types::kInterfaceId,
                               reinterpret_cast<void**>(object.Put())))) {
     return {};
   }
@@ -168,7 +168,7 @@ UniqueSafeArray TextArray(const Pairs& pairs, bool keys) {
   SAFEARRAYBOUND bound{static_cast<ULONG>(pairs.size()), 0};
   UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 1, &bound));
   Require(array.Get() != nullptr, "out of memory");
-  automation::SafeArrayData<BSTR> elements(array.Get());
+  com_types::SafeArrayData<BSTR> elements(array.Get());
   for (size_t i = 0; i < pairs.size(); ++i) {
     elements[i] = UniqueBstr::Copy(Wide(keys ? pairs[i].first : pairs[i].second).c_str()).Release();
   }

@@ -5,8 +5,17 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <olectl.h>
 
 namespace profile_object {
+
+// The failing HRESULTs of the faults, as automation clients know them (Err.Number
+// 5, 6, 9, 10 and 13 in scripts).
+inline constexpr HRESULT kInvalidArgument = CTL_E_ILLEGALFUNCTIONCALL;
+inline constexpr HRESULT kOverflow = CTL_E_OVERFLOW;
+inline constexpr HRESULT kSubscriptOutOfRange = STD_CTL_SCODE(9);
+inline constexpr HRESULT kArrayFixedOrLocked = STD_CTL_SCODE(10);
+inline constexpr HRESULT kTypeMismatch = STD_CTL_SCODE(13);
 
 struct Fault {
   HRESULT code;
@@ -14,15 +23,11 @@ struct Fault {
   // (a failing inner call passes on its own).
   const wchar_t* description;
 
-  static Fault Overflow() { return {static_cast<HRESULT>(0x800A0006), L"Overflow"}; }
-  static Fault SubscriptOutOfRange() { return {static_cast<HRESULT>(0x800A0009), L"Subscript out of range"}; }
-  static Fault InvalidArgument() {
-    return {static_cast<HRESULT>(0x800A0005), L"Invalid procedure call or argument"};
-  }
-  static Fault ArrayFixedOrLocked() {
-    return {static_cast<HRESULT>(0x800A000A), L"This array is fixed or temporarily locked"};
-  }
-  static Fault TypeMismatch() { return {static_cast<HRESULT>(0x800A000D), L"Type mismatch"}; }
+  static Fault Overflow() { return {kOverflow, L"Overflow"}; }
+  static Fault SubscriptOutOfRange() { return {kSubscriptOutOfRange, L"Subscript out of range"}; }
+  static Fault InvalidArgument() { return {kInvalidArgument, L"Invalid procedure call or argument"}; }
+  static Fault ArrayFixedOrLocked() { return {kArrayFixedOrLocked, L"This array is fixed or temporarily locked"}; }
+  static Fault TypeMismatch() { return {kTypeMismatch, L"Type mismatch"}; }
   static Fault InnerCall(HRESULT code) { return {code, nullptr}; }
 };
 

@@ -33,14 +33,14 @@ BSTR TextAt(SAFEARRAY* array, LONG index) {
   return static_cast<BSTR*>(array->pvData)[index - array->rgsabound[0].lLbound];
 }
 
-automation::UniqueSafeArray NewTextArray(LONG count) {
+com_types::UniqueSafeArray NewTextArray(LONG count) {
   SAFEARRAYBOUND bound{static_cast<ULONG>(count), 0};
-  automation::UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 1, &bound));
+  com_types::UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 1, &bound));
   if (!array.Get()) throw std::bad_alloc();
   return array;
 }
 
-void ReplaceTextArray(SAFEARRAY** slot, automation::UniqueSafeArray replacement) {
+void ReplaceTextArray(SAFEARRAY** slot, com_types::UniqueSafeArray replacement) {
   SAFEARRAY* old = *slot;
   constexpr USHORT kNotResizable = FADF_FIXEDSIZE | FADF_STATIC | FADF_EMBEDDED | FADF_AUTO;
   if (old && (old->cLocks != 0 || (old->fFeatures & kNotResizable) != 0)) throw Fault::ArrayFixedOrLocked();
@@ -48,10 +48,10 @@ void ReplaceTextArray(SAFEARRAY** slot, automation::UniqueSafeArray replacement)
   *slot = replacement.Release();
 }
 
-automation::UniqueSafeArray NewPairArray(LONG count) {
+com_types::UniqueSafeArray NewPairArray(LONG count) {
   // SafeArrayCreate takes the leftmost (fastest varying) dimension first.
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {static_cast<ULONG>(count), 0}};
-  automation::UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 2, bounds));
+  com_types::UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 2, bounds));
   if (!array.Get()) throw std::bad_alloc();
   return array;
 }

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "automation/owners.h"
+#include "com_types/owners.h"
 
 namespace profile_object {
 
@@ -23,15 +23,15 @@ BSTR TextAt(SAFEARRAY* array, LONG index);
 
 // A new text array with bounds 0 to count - 1, every element the null BSTR
 // (which clients read as the empty text).
-automation::UniqueSafeArray NewTextArray(LONG count);
+com_types::UniqueSafeArray NewTextArray(LONG count);
 
 // Puts `replacement` in the caller's array variable, freeing what it held. A fixed-size
 // or locked array cannot be replaced: that raises the fixed-or-locked fault and
 // leaves the caller's array as it was.
-void ReplaceTextArray(SAFEARRAY** slot, automation::UniqueSafeArray replacement);
+void ReplaceTextArray(SAFEARRAY** slot, com_types::UniqueSafeArray replacement);
 
 // A two-dimensional text array: first index 0 to 1 (key, value), varying fastest,
 // second index 0 to count - 1.
-automation::UniqueSafeArray NewPairArray(LONG count);
+com_types::UniqueSafeArray NewPairArray(LONG count);
 
 }  // namespace profile_object

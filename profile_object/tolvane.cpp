@@ -13,9 +13,9 @@
 
 namespace profile_object {
 
-using automation::UniqueBstr;
-using automation::UniqueSafeArray;
-using automation::UniqueVariant;
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using com_types::UniqueVariant;
 using profile_service::AnsiText;
 namespace service = profile_service;
 
@@ -39,7 +39,7 @@ UniqueBstr BstrFromAnsi(std::string_view text) { return service::WideFromAnsi(te
 template <typename TextAt>
 UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
   UniqueSafeArray array = NewTextArray(count);
-  automation::SafeArrayData<BSTR> elements(array.Get());
+  com_types::SafeArrayData<BSTR> elements(array.Get());
   for (LONG i = 0; i < count; ++i) elements[i] = BstrFromAnsi(textAt(i)).Release();
   return array;
 }
@@ -64,6 +64,12 @@ void Tolvane::CaptureLastError() {
 
 void Tolvane::SetLastErrorText(const wchar_t* text) { lastErrorText_ = UniqueBstr::Copy(text); }
 
+bool Tolvane::Refused(const wchar_t* refusal) {
+  if (!refusal) return false;
+  SetLastErrorText(refusal);
+  return true;
+}
+
 AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get()); }
 
 void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.InOut(), file); }
@@ -71,8 +77,8 @@ void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.
 // ---- Single keys ----------------------------------------------------------------------
 
 UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
-  service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
   if (!CheckFileName()) return UniqueBstr::Copy(L"False");
+  service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
   const AnsiText file = FileArgument();
@@ -86,11 +92,7 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
 }
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
-  if (!CheckFileName()) return false;
-  if (const wchar_t* refusal = RefusalForWrite(*section, *key, *value)) {
-    SetLastErrorText(refusal);
-    return false;
-  }
+  if (!CheckFileName() || Refused(RefusalForWrite(*section, *key, *value))) return false;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
   const AnsiText valueText = AnsiText::FromBstr(*value);
@@ -105,10 +107,7 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
 }
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
-  if (const wchar_t* refusal = RefusalForWrite(section, key, value)) {
-    SetLastErrorText(refusal);
-    return false;
-  }
+  if (Refused(RefusalForWrite(section, key, value))) return false;
   const AnsiText file = FileArgument();
   const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
                                             AnsiText::FromBstr(value), file);
@@ -152,8 +151,8 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
 // ---- Whole sections -------------------------------------------------------------------
 
 LONG Tolvane::SectionsCount() {
-  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   if (!CheckFileName()) return -1;
+  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   const AnsiText file = FileArgument();
   const DWORD count = service::ReadSectionNames(buffer, file);
   if (count == 0) CaptureLastError();
@@ -164,11 +163,11 @@ LONG Tolvane::SectionsCount() {
 
 // A missing or empty section returns False and leaves the caller's arrays as they were.
 UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values) {
-  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   UniqueVariant result;
   V_VT(result.Get()) = VT_BOOL;
   V_BOOL(result.Get()) = VARIANT_FALSE;
   if (!CheckFileName()) return result;
+  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText file = FileArgument();
   const DWORD count = service::ReadSection(sectionText, buffer, file);
@@ -194,7 +193,7 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   SAFEARRAYBOUND bound{static_cast<ULONG>(stored), 0};
   if (FAILED(SafeArrayRedim(*keys, &bound)) || FAILED(SafeArrayRedim(*values, &bound))) throw std::bad_alloc();
   {
-    automation::SafeArrayData<BSTR> keyElements(*keys), valueElements(*values);
+    com_types::SafeArrayData<BSTR> keyElements(*keys), valueElements(*values);
     for (LONG i = 0; i < stored; ++i) {
       if (!entries[i].hasEquals) break;  // stays an empty element
       keyElements[i] = BstrFromAnsi(entries[i].key).Release();
@@ -205,7 +204,7 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
 
   UniqueSafeArray pairs = NewPairArray(stored);
   {
-    automation::SafeArrayData<BSTR> pairElements(pairs.Get());
+    com_types::SafeArrayData<BSTR> pairElements(pairs.Get());
     for (LONG i = 0; i < stored; ++i) {
       pairElements[2 * i] = UniqueBstr::Copy(TextAt(*keys, i)).Release();
       pairElements[2 * i + 1] = UniqueBstr::Copy(TextAt(*values, i)).Release();
@@ -237,11 +236,7 @@ bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) 
 
 // An existing section, keys and all, is left as it is.
 bool Tolvane::SectionAdd(BSTR section) {
-  if (!CheckFileName()) return false;
-  if (const wchar_t* refusal = RefusalForSection(section)) {
-    SetLastErrorText(refusal);
-    return false;
-  }
+  if (!CheckFileName() || Refused(RefusalForSection(section))) return false;
   const AnsiText sectionText = AnsiText::FromBstr(section);
   const AnsiText file = FileArgument();
   // A section with lines counts as existing even when the name list cannot be read: the
@@ -265,20 +260,14 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     SetLastErrorText(kUnequalArrays);
     return 0;
   }
-  if (const wchar_t* refusal = RefusalForSection(*section)) {
-    SetLastErrorText(refusal);
-    return 0;
-  }
+  if (Refused(RefusalForSection(*section))) return 0;
   std::string entries;
   const LONG lower = LowerBound(keys);
   for (LONGLONG index = lower; index <= upper; ++index) {  // wide: `upper` may be LONG_MAX
     const LONG i = static_cast<LONG>(index);
     BSTR key = TextAt(keys, i);
     BSTR value = TextAt(values, i);
-    if (const wchar_t* refusal = RefusalForWrite(nullptr, key, value)) {
-      SetLastErrorText(refusal);
-      return 0;
-    }
+    if (Refused(RefusalForWrite(nullptr, key, value))) return 0;
     service::AppendAnsi(entries, key);
     entries += '=';
     service::AppendAnsi(entries, value);
@@ -300,57 +289,25 @@ void Tolvane::DeleteSection(BSTR section) {
 }
 
 // Moves every key with its whole value, as the file holds it, and deletes the current
-// section only once all of them are confirmed in the new one. Into a new section the
-// keys go in one whole-section write; into an existing one key by key, so that its own
-// keys stay. A missing section, or a new name that the service takes for the same
-// section, changes nothing; an empty section is renamed as an empty section. Nothing is
-// written when something could not be moved: a line without "=" (no key can carry
-// it), or a stored key that the write rules refuse.
+// section only once all of them are confirmed in the new one. A missing section, or a
+// new name that the service takes for the same section, changes nothing; an empty
+// section is renamed as an empty section. Nothing is written when something could not
+// be moved: a line without "=" (no key can carry it), or a stored key that the write
+// rules refuse.
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
   if (SameProfileName(current.View(), target.View())) return;
-  if (const wchar_t* refusal = RefusalForSection(newSectionName)) {
-    SetLastErrorText(refusal);
-    return;
-  }
+  if (Refused(RefusalForSection(newSectionName))) return;
   const AnsiText file = FileArgument();
 
-  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
   std::string list;
   if (!service::ReadWholeSection(current, list, file)) {
-    // An empty section reads as nothing, with no error; a failed read must not pass for
-    // one, or the section would be deleted with its keys.
-    if (service::LastError() != 0) {
-      CaptureLastError();
-      return;
-    }
-    if (!SectionExists(current, file)) return;
-    VARIANT_BOOL added = VARIANT_FALSE;
-    ThrowIfFailed(self_.SectionAdd(targetArgument.Get(), &added));
-    if (added) ThrowIfFailed(self_.DeleteSection(currentSectionName));
+    RenameEmptySection(current, currentSectionName, newSectionName, file);
     return;
   }
-
-  std::vector<Entry> entries;
-  bool onlyKeys = true;
-  ForEachItem(list, [&](std::string_view line) {
-    entries.push_back(SplitEntry(line));
-    onlyKeys = onlyKeys && entries.back().hasEquals;
-  });
-  if (!onlyKeys) {
-    SetLastErrorText(kLinesWithoutKeys);
-    return;
-  }
-  const LONG count = static_cast<LONG>(entries.size());
-  UniqueSafeArray keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
-  UniqueSafeArray values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
-  for (LONG i = 0; i < count; ++i) {
-    if (const wchar_t* refusal = RefusalForWrite(nullptr, TextAt(keys.Get(), i), TextAt(values.Get(), i))) {
-      SetLastErrorText(refusal);
-      return;
-    }
-  }
+  const std::optional<MovableEntries> movable = ReadMovableEntries(list);
+  if (!movable) return;
 
   // The current section was just read, so the file has sections: an empty name list is a
   // failed read, and must not pass for a missing target, whose keys the whole-section
@@ -360,30 +317,83 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
     CaptureLastError();
     return;
   }
-  if (!NameListHolds(names, target.View())) {
-    SAFEARRAY* keySlot = keys.Get();
-    SAFEARRAY* valueSlot = values.Get();
-    LONG lastIndex = 0;
-    ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
-    std::string copied;
-    if (!service::ReadWholeSection(target, copied, file) || copied != list) {
-      SetLastErrorText(kCopyNotConfirmed);
-      return;
-    }
-  } else {
-    // Of several lines with one key name, readers only ever see the first.
-    std::unordered_set<std::string> copiedKeys;
-    automation::SafeArrayData<BSTR> keyElements(keys.Get()), valueElements(values.Get());
-    for (LONG i = 0; i < count; ++i) {
-      if (!copiedKeys.insert(ProfileNameKey(entries[i].key)).second) continue;
-      UniqueBstr key = UniqueBstr::Copy(keyElements[i]);
-      UniqueBstr value = UniqueBstr::Copy(valueElements[i]);
-      VARIANT_BOOL written = VARIANT_FALSE;
-      ThrowIfFailed(self_.WriteValue(targetArgument.InOut(), key.InOut(), value.InOut(), &written));
-      if (!written) return;
+  const bool copied = NameListHolds(names, target.View())
+                          ? MergeIntoExistingSection(*movable, newSectionName)
+                          : CopyIntoNewSection(*movable, newSectionName, list, file);
+  if (copied) ThrowIfFailed(self_.DeleteSection(currentSectionName));
+}
+
+// An empty section reads as nothing, with no error; a failed read must not pass for one,
+// or the section would be deleted with its keys.
+void Tolvane::RenameEmptySection(const AnsiText& current, BSTR currentSectionName, BSTR newSectionName,
+                                 const AnsiText& file) {
+  if (service::LastError() != 0) {
+    CaptureLastError();
+    return;
+  }
+  if (!SectionExists(current, file)) return;
+  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
+  VARIANT_BOOL added = VARIANT_FALSE;
+  ThrowIfFailed(self_.SectionAdd(targetArgument.Get(), &added));
+  if (added) ThrowIfFailed(self_.DeleteSection(currentSectionName));
+}
+
+std::optional<Tolvane::MovableEntries> Tolvane::ReadMovableEntries(std::string_view list) {
+  MovableEntries movable;
+  bool onlyKeys = true;
+  ForEachItem(list, [&](std::string_view line) {
+    movable.entries.push_back(SplitEntry(line));
+    onlyKeys = onlyKeys && movable.entries.back().hasEquals;
+  });
+  if (!onlyKeys) {
+    SetLastErrorText(kLinesWithoutKeys);
+    return std::nullopt;
+  }
+  const std::vector<Entry>& entries = movable.entries;
+  const LONG count = static_cast<LONG>(entries.size());
+  movable.keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
+  movable.values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
+  for (LONG i = 0; i < count; ++i) {
+    if (Refused(RefusalForWrite(nullptr, TextAt(movable.keys.Get(), i), TextAt(movable.values.Get(), i)))) {
+      return std::nullopt;
     }
   }
-  ThrowIfFailed(self_.DeleteSection(currentSectionName));
+  return movable;
+}
+
+// Into a new section the keys go in one whole-section write, confirmed by reading the
+// section back.
+bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, BSTR newSectionName, std::string_view list,
+                                 const AnsiText& file) {
+  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
+  SAFEARRAY* keySlot = movable.keys.Get();
+  SAFEARRAY* valueSlot = movable.values.Get();
+  LONG lastIndex = 0;
+  ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
+  std::string copied;
+  if (!service::ReadWholeSection(AnsiText::FromBstr(newSectionName), copied, file) || copied != list) {
+    SetLastErrorText(kCopyNotConfirmed);
+    return false;
+  }
+  return true;
+}
+
+// Into an existing section key by key, so that its own keys stay and copied keys replace
+// those of the same name. Of several lines with one key name, readers only ever see the
+// first, so only the first is copied.
+bool Tolvane::MergeIntoExistingSection(const MovableEntries& movable, BSTR newSectionName) {
+  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
+  std::unordered_set<std::string> copiedKeys;
+  com_types::SafeArrayData<BSTR> keyElements(movable.keys.Get()), valueElements(movable.values.Get());
+  for (size_t i = 0; i < movable.entries.size(); ++i) {
+    if (!copiedKeys.insert(ProfileNameKey(movable.entries[i].key)).second) continue;
+    UniqueBstr key = UniqueBstr::Copy(keyElements[i]);
+    UniqueBstr value = UniqueBstr::Copy(valueElements[i]);
+    VARIANT_BOOL written = VARIANT_FALSE;
+    ThrowIfFailed(self_.WriteValue(targetArgument.InOut(), key.InOut(), value.InOut(), &written));
+    if (!written) return false;
+  }
+  return true;
 }
 
 }  // namespace profile_object

@@ -15,8 +15,13 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "automation/owners.h"
-#include "automation/tolvane_interface.h"
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "com_types/owners.h"
+#include "com_types/tolvane_interface.h"
+#include "profile_object/profile_lists.h"
 #include "profile_service/ansi_text.h"
 
 namespace profile_object {
@@ -29,12 +34,12 @@ class Tolvane {
   Tolvane(const Tolvane&) = delete;
   Tolvane& operator=(const Tolvane&) = delete;
 
-  automation::UniqueBstr IniFileName() const { return automation::UniqueBstr::Copy(fileName_.Get()); }
-  void SetIniFileName(BSTR newFileName) { fileName_ = automation::UniqueBstr::Copy(newFileName); }
-  automation::UniqueBstr LastErrorA() const { return automation::UniqueBstr::Copy(lastErrorText_.Get()); }
+  com_types::UniqueBstr IniFileName() const { return com_types::UniqueBstr::Copy(fileName_.Get()); }
+  void SetIniFileName(BSTR newFileName) { fileName_ = com_types::UniqueBstr::Copy(newFileName); }
+  com_types::UniqueBstr LastErrorA() const { return com_types::UniqueBstr::Copy(lastErrorText_.Get()); }
 
   // Single keys.
-  automation::UniqueBstr ReadValue(BSTR* section, BSTR* key);
+  com_types::UniqueBstr ReadValue(BSTR* section, BSTR* key);
   bool WriteValue(BSTR* section, BSTR* key, BSTR* value);
   bool CreateKeyAndValue(BSTR section, BSTR key, BSTR value);
   void DeleteKey(BSTR section, BSTR key);
@@ -42,7 +47,7 @@ class Tolvane {
 
   // Whole sections.
   LONG SectionsCount();
-  automation::UniqueVariant ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values);
+  com_types::UniqueVariant ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values);
   bool SectionAdd(BSTR section);
   LONG SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* values);
   void DeleteSection(BSTR section);
@@ -54,6 +59,8 @@ class Tolvane {
   // Records GetLastError and its system message; call right after a service call returned 0.
   void CaptureLastError();
   void SetLastErrorText(const wchar_t* text);
+  // Puts a write rule's refusal in LastErrorA; false when there is none.
+  bool Refused(const wchar_t* refusal);
   // The file name as the service takes it; FileNameSeen stores the converted-back form.
   profile_service::AnsiText FileArgument() const;
   void FileNameSeen(const profile_service::AnsiText& file);
@@ -61,12 +68,28 @@ class Tolvane {
   // Adds an empty section where the service's empty whole-section write created none.
   bool CreateEmptySection(const profile_service::AnsiText& section, const profile_service::AnsiText& file);
 
+  // The steps of RenameSection.
+  struct MovableEntries {
+    std::vector<Entry> entries;  // views into the section's entry list
+    com_types::UniqueSafeArray keys;
+    com_types::UniqueSafeArray values;
+  };
+  void RenameEmptySection(const profile_service::AnsiText& current, BSTR currentSectionName, BSTR newSectionName,
+                          const profile_service::AnsiText& file);
+  // The section's entries, or nullopt (with the reason in LastErrorA) when one of them
+  // cannot be moved.
+  std::optional<MovableEntries> ReadMovableEntries(std::string_view list);
+  // Each true once every entry is in the target section.
+  bool CopyIntoNewSection(const MovableEntries& movable, BSTR newSectionName, std::string_view list,
+                          const profile_service::AnsiText& file);
+  bool MergeIntoExistingSection(const MovableEntries& movable, BSTR newSectionName);
+
   _Tolvane& self_;
-  automation::UniqueBstr fileName_;
+  com_types::UniqueBstr fileName_;
   LONG lastErrorCode_ = 0;
-  automation::UniqueBstr lastErrorText_;
-  // The fourth field, a default text that nothing ever assigns, is the absent text;
-  // no member here needs it.
+  com_types::UniqueBstr lastErrorText_;
+  // That is the whole state. No member here looks up key names with a default text, so
+  // the default text that nothing ever assigns needs no field.
 };
 
 }  // namespace profile_object

@@ -26,18 +26,18 @@ void AppendAnsi(std::string& target, BSTR text) {
   WideCharToMultiByte(CP_ACP, flags, text, length, target.data() + start, size, nullptr, nullptr);
 }
 
-automation::UniqueBstr WideFromAnsi(std::string_view text) {
-  if (text.empty()) return automation::UniqueBstr::Copy(L"", 0);
+com_types::UniqueBstr WideFromAnsi(std::string_view text) {
+  if (text.empty()) return com_types::UniqueBstr::Copy(L"", 0);
   const int length = static_cast<int>(text.size());
   const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
   BSTR converted = SysAllocStringLen(nullptr, static_cast<UINT>(size));
   if (!converted) throw std::bad_alloc();
   MultiByteToWideChar(CP_ACP, 0, text.data(), length, converted, size);
-  return automation::UniqueBstr(converted);
+  return com_types::UniqueBstr(converted);
 }
 
 void WriteBack(BSTR* slot, const AnsiText& converted) {
-  automation::UniqueBstr replacement;
+  com_types::UniqueBstr replacement;
   if (!converted.IsAbsent()) replacement = WideFromAnsi(converted.View());
   SysFreeString(*slot);
   *slot = replacement.Release();

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "automation/owners.h"
+#include "com_types/owners.h"
 
 namespace profile_service {
 
@@ -32,7 +32,7 @@ class AnsiText {
 void AppendAnsi(std::string& target, BSTR text);
 
 // Converts ANSI characters back to UTF-16, as a new BSTR.
-automation::UniqueBstr WideFromAnsi(std::string_view text);
+com_types::UniqueBstr WideFromAnsi(std::string_view text);
 
 // Replaces a caller's text with its round trip through the ANSI code page, the form in
 // which the service saw it. An absent text stays absent.

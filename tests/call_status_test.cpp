@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/owners.h"
+#include "profile_object/fault.h"
 #include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
-using automation::ComPtr;
-using automation::UniqueBstr;
-using automation::UniqueSafeArray;
-using automation::UniqueVariant;
+using com_types::ComPtr;
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using com_types::UniqueVariant;
 using dispatch_calls::ByReference;
 using dispatch_calls::ByValue;
 using dispatch_calls::Outcome;
@@ -31,9 +32,9 @@ namespace {
 
 using Texts = std::vector<Text>;
 
-constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x800A0005);
-constexpr HRESULT kFixedOrLocked = static_cast<HRESULT>(0x800A000A);
-constexpr HRESULT kTypeMismatch = static_cast<HRESULT>(0x800A000D);
+using profile_object::kArrayFixedOrLocked;
+using profile_object::kInvalidArgument;
+using profile_object::kTypeMismatch;
 
 bool IsNonEmpty(const Text& text) { return text && !text->empty(); }
 
@@ -75,7 +76,7 @@ TEST_F(CallStatus, AFaultReachesBothKindsOfCallerWithItsCodeAndDescription) {
   ASSERT_TRUE(error);
   EXPECT_TRUE(IsNonEmpty(error->description));
   EXPECT_TRUE(IsNonEmpty(error->source));
-  EXPECT_EQ(error->interfaceId, automation::kInterfaceId);
+  EXPECT_EQ(error->interfaceId, com_types::kInterfaceId);
   // Work done before the fault stays done.
   EXPECT_EQ(Elements(keys), (Texts{L"a", std::nullopt}));
   EXPECT_EQ(Elements(values), (Texts{L"1", std::nullopt}));
@@ -195,7 +196,7 @@ TEST_F(CallStatus, ReadSectionCannotReplaceAFixedOrLockedArray) {
   SAFEARRAY* otherSlot = nullptr;
   UniqueVariant result;
   Prefill(result);
-  EXPECT_EQ(ReadSectionInto(&fixedSlot, &otherSlot, result), kFixedOrLocked);
+  EXPECT_EQ(ReadSectionInto(&fixedSlot, &otherSlot, result), kArrayFixedOrLocked);
   EXPECT_EQ(V_VT(result.Get()), VT_EMPTY);
   EXPECT_EQ(fixedSlot, fixed.Get());
   EXPECT_EQ(Elements(fixedSlot), (Texts{L"old"}));
@@ -203,7 +204,7 @@ TEST_F(CallStatus, ReadSectionCannotReplaceAFixedOrLockedArray) {
   const Outcome late = InvokeReadSection(&fixedSlot, &otherSlot);
   UniqueSafeArray replacedOther(otherSlot);
   EXPECT_EQ(late.status, DISP_E_EXCEPTION);
-  EXPECT_EQ(late.exception.scode, kFixedOrLocked);
+  EXPECT_EQ(late.exception.scode, kArrayFixedOrLocked);
   EXPECT_TRUE(IsNonEmpty(late.exception.description));
   EXPECT_EQ(V_VT(late.result.Get()), VT_EMPTY);
   EXPECT_EQ(fixedSlot, fixed.Get());
@@ -214,7 +215,7 @@ TEST_F(CallStatus, ReadSectionCannotReplaceAFixedOrLockedArray) {
   SAFEARRAY* lockedSlot = locked.Get();
   SAFEARRAY* keySlot = nullptr;
   Prefill(result);
-  EXPECT_EQ(ReadSectionInto(&keySlot, &lockedSlot, result), kFixedOrLocked);
+  EXPECT_EQ(ReadSectionInto(&keySlot, &lockedSlot, result), kArrayFixedOrLocked);
   UniqueSafeArray replacedKeys(keySlot);
   EXPECT_EQ(V_VT(result.Get()), VT_EMPTY);
   EXPECT_EQ(lockedSlot, locked.Get());

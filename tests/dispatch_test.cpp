@@ -11,18 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/member_table.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/member_table.h"
+#include "com_types/owners.h"
 #include "automation/tolvane_object.h"
 #include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
-using automation::ComPtr;
-using automation::kMembers;
-using automation::UniqueBstr;
-using automation::UniqueSafeArray;
-using automation::UniqueVariant;
+using com_types::ComPtr;
+using com_types::kMembers;
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using com_types::UniqueVariant;
 using dispatch_calls::ByReference;
 using dispatch_calls::ByValue;
 using dispatch_calls::MemberName;
@@ -65,10 +65,10 @@ class DispatchObject : public dispatch_calls::DispatchTest {};
 TEST_F(DispatchObject, AnswersForItsFourInterfacesWithOneIdentity) {
   const ComPtr<IUnknown> identity = Query<IUnknown>(object_.Get(), IID_IUnknown);
   ASSERT_TRUE(identity);
-  EXPECT_TRUE(Query<_Tolvane>(object_.Get(), automation::kInterfaceId));
+  EXPECT_TRUE(Query<_Tolvane>(object_.Get(), com_types::kInterfaceId));
   const ComPtr<ISupportErrorInfo> errorInfo = Query<ISupportErrorInfo>(object_.Get(), IID_ISupportErrorInfo);
   ASSERT_TRUE(errorInfo);
-  EXPECT_EQ(errorInfo->InterfaceSupportsErrorInfo(automation::kInterfaceId), S_OK);
+  EXPECT_EQ(errorInfo->InterfaceSupportsErrorInfo(com_types::kInterfaceId), S_OK);
 
   for (IUnknown* from : {static_cast<IUnknown*>(object_.Get()), static_cast<IUnknown*>(dispatch_.Get()),
                          static_cast<IUnknown*>(errorInfo.Get())}) {
@@ -96,7 +96,7 @@ TEST_F(DispatchObject, ServesTheInterfacesTypeInformationAsItsOnlyOne) {
   ASSERT_TRUE(info);
   TYPEATTR* attributes = nullptr;
   ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-  EXPECT_EQ(attributes->guid, automation::kInterfaceId);
+  EXPECT_EQ(attributes->guid, com_types::kInterfaceId);
   EXPECT_EQ(attributes->typekind, TKIND_DISPATCH);
   info->ReleaseTypeAttr(attributes);
   BSTR name = nullptr;
@@ -118,7 +118,7 @@ TEST_F(DispatchObject, ResolvesEveryMemberNameInAnyCase) {
 }
 
 TEST_F(DispatchObject, ResolvesParameterNamesToTheirPositions) {
-  for (const automation::Member& member : kMembers) {
+  for (const com_types::Member& member : kMembers) {
     std::vector<LPOLESTR> names{const_cast<LPOLESTR>(member.name)};
     for (size_t i = 0; i < member.parameterCount && member.parameters[i].name; ++i) {
       names.push_back(const_cast<LPOLESTR>(member.parameters[i].name));
@@ -158,7 +158,7 @@ TEST_F(DispatchObject, LeavesUnknownNamesAndMembersUnresolved) {
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
 
   LPOLESTR known[] = {const_cast<LPOLESTR>(L"ReadValue")};
-  EXPECT_EQ(dispatch_->GetIDsOfNames(automation::kInterfaceId, known, 1, LOCALE_USER_DEFAULT, &id),
+  EXPECT_EQ(dispatch_->GetIDsOfNames(com_types::kInterfaceId, known, 1, LOCALE_USER_DEFAULT, &id),
             DISP_E_UNKNOWNINTERFACE);
 
   // No member by an unknown DISPID, no put of a read-only property, no call as a method
@@ -250,7 +250,7 @@ TEST_P(LateBinding, PropertiesGetAndPutAsThroughTheFunctionTable) {
   Outcome got = Get(dispatch_calls::kIniFileName);
   EXPECT_EQ(got.status, S_OK);
   EXPECT_EQ(dispatch_calls::TextOf(got.result.Get()), lateFile_);
-  const ComPtr<_Tolvane> early = Query<_Tolvane>(late_.Get(), automation::kInterfaceId);
+  const ComPtr<_Tolvane> early = Query<_Tolvane>(late_.Get(), com_types::kInterfaceId);
   BSTR earlyName = nullptr;
   ASSERT_EQ(early->get_IniFileName(&earlyName), S_OK);
   EXPECT_EQ(TextOf(UniqueBstr(earlyName).Get()), lateFile_);

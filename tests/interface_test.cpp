@@ -12,26 +12,27 @@
 #include <vector>
 
 #include "automation/error_info.h"
-#include "automation/identity.h"
-#include "automation/member_table.h"
+#include "com_types/identity.h"
+#include "com_types/member_table.h"
 #include "automation/module_state.h"
-#include "automation/owners.h"
-#include "automation/tolvane_interface.h"
+#include "com_types/owners.h"
+#include "com_types/tolvane_interface.h"
 #include "automation/tolvane_object.h"
 #include "automation/type_information.h"
+#include "profile_object/fault.h"
 #include "profile_object/tolvane.h"
 #include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
-using automation::ComPtr;
-using automation::kMembers;
-using automation::UniqueBstr;
+using com_types::ComPtr;
+using com_types::kMembers;
+using com_types::UniqueBstr;
 using test_support::Bstr;
 using test_support::TextArray;
 
 namespace {
 
-constexpr HRESULT kSubscriptOutOfRange = static_cast<HRESULT>(0x800A0009);
+using profile_object::kSubscriptOutOfRange;
 
 class ComApartment : public ::testing::Test {
  protected:
@@ -43,7 +44,7 @@ class ComApartment : public ::testing::Test {
 class DoubleBase : public _Tolvane {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != automation::kInterfaceId) {
+    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != com_types::kInterfaceId) {
       *object = nullptr;
       return E_NOINTERFACE;
     }
@@ -120,7 +121,7 @@ class RecordingTolvane : public DoubleBase {
   }
 };
 
-std::wstring CppMethodName(const automation::Member& member) {
+std::wstring CppMethodName(const com_types::Member& member) {
   switch (member.kind) {
     case INVOKE_PROPERTYGET: return std::wstring(L"get_") + member.name;
     case INVOKE_PROPERTYPUT: return std::wstring(L"put_") + member.name;

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "automation/member_table.h"
+#include "com_types/member_table.h"
+#include "profile_object/fault.h"
 #include "tests/support/test_support.h"
 
 using test_support::Bstr;
@@ -31,7 +32,7 @@ UniqueVariant ScriptArray(const std::vector<std::wstring>& texts, USHORT extraFe
   SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size()), 0};
   SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
   {
-    automation::SafeArrayData<VARIANT> elements(array);
+    com_types::SafeArrayData<VARIANT> elements(array);
     for (size_t i = 0; i < texts.size(); ++i) TextVariant(texts[i]).MoveTo(&elements[i]);
   }
   array->fFeatures |= extraFeatures;
@@ -214,7 +215,7 @@ TEST_F(ScriptForms, AFixedScriptArrayCannotBeRefilled) {
   UniqueVariant section = TextVariant(L"s"), keys = ScriptArray({L"x", L"y"}, FADF_FIXEDSIZE), values, result;
   EXPECT_EQ(Call(kReadSection, {ByReference(section), ByReference(keys), ByReference(values)}, result.Get()),
             DISP_E_EXCEPTION);
-  EXPECT_EQ(exception_.scode, static_cast<SCODE>(0x800A000A));
+  EXPECT_EQ(exception_.scode, profile_object::kArrayFixedOrLocked);
   EXPECT_EQ(TextsOfScriptArray(keys.Get()), (std::vector<Text>{L"x", L"y"}));
 }
 
@@ -245,7 +246,7 @@ TEST_F(ScriptForms, ArgumentsOfTheWrongKindFailWithAReadableTypeMismatch) {
   V_I4(&number) = 5;
   UniqueVariant result;
   EXPECT_EQ(Call(kSectionWriteAtOnce, {*TextVariant(L"s").Get(), number, number}, result.Get()), DISP_E_EXCEPTION);
-  EXPECT_EQ(exception_.scode, static_cast<SCODE>(0x800A000D));
+  EXPECT_EQ(exception_.scode, profile_object::kTypeMismatch);
   EXPECT_NE(description_.find(L"Type mismatch"), std::wstring::npos);
 
   SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
@@ -255,7 +256,7 @@ TEST_F(ScriptForms, ArgumentsOfTheWrongKindFailWithAReadableTypeMismatch) {
   EXPECT_EQ(Call(kSectionWriteAtOnce, {*TextVariant(L"s").Get(), *twoDimensional.Get(), *twoDimensional.Get()},
                  result.Get()),
             DISP_E_EXCEPTION);
-  EXPECT_EQ(exception_.scode, static_cast<SCODE>(0x800A000D));
+  EXPECT_EQ(exception_.scode, profile_object::kTypeMismatch);
   EXPECT_EQ(FileBytes(), "[s]\r\na=1\r\n");
 }
 

@@ -1,5 +1,6 @@
 // SectionsCount and ReadSection: the section-name list and a whole section read into
 // two parallel arrays and a two-row pair array.
+#include "profile_object/fault.h"
 #include "tests/support/test_support.h"
 
 using test_support::BoundsOf;
@@ -13,8 +14,8 @@ namespace {
 using Bounds = test_support::Bounds;
 using Texts = std::vector<Text>;
 
-constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x800A0005);
-constexpr HRESULT kFixedOrLocked = static_cast<HRESULT>(0x800A000A);
+using profile_object::kArrayFixedOrLocked;
+using profile_object::kInvalidArgument;
 
 class SectionRead : public test_support::TolvaneTest {
  protected:
@@ -90,7 +91,7 @@ TEST_F(SectionRead, SectionsCountWithoutAFileNameIsMinusOne) {
 TEST_F(SectionRead, ReadsASectionIntoParallelArraysAndAPairArray) {
   GivenFile("[other]\r\nz=9\r\n[s]\r\na=1\r\nb=2\r\nc=3\r\n");
   UniqueSafeArray keys, values;
-  const test_support::SectionRead call = ReadSection(L"s", keys, values);
+  const test_support::ReadSectionOutcome call = ReadSection(L"s", keys, values);
   ASSERT_EQ(call.status, S_OK);
   EXPECT_EQ(Elements(keys.Get()), (Texts{L"a", L"b", L"c"}));
   EXPECT_EQ(Elements(values.Get()), (Texts{L"1", L"2", L"3"}));
@@ -101,7 +102,7 @@ TEST_F(SectionRead, ReadsASectionIntoParallelArraysAndAPairArray) {
   SAFEARRAY* pairs = V_ARRAY(call.result.Get());
   EXPECT_EQ(BoundsOf(pairs, 2), (Bounds{0, 2}));
   // In memory the first index varies fastest: key 0, value 0, key 1, value 1, ...
-  automation::SafeArrayData<BSTR> data(pairs);
+  com_types::SafeArrayData<BSTR> data(pairs);
   Texts raw;
   for (int i = 0; i < 6; ++i) raw.push_back(test_support::TextOf(data[i]));
   EXPECT_EQ(raw, (Texts{L"a", L"1", L"b", L"2", L"c", L"3"}));
@@ -110,7 +111,7 @@ TEST_F(SectionRead, ReadsASectionIntoParallelArraysAndAPairArray) {
 TEST_F(SectionRead, ASingleEntryGivesOneElementEach) {
   GivenFile("[s]\r\nx=1\r\n");
   UniqueSafeArray keys, values;
-  const test_support::SectionRead call = ReadSection(L"s", keys, values);
+  const test_support::ReadSectionOutcome call = ReadSection(L"s", keys, values);
   ASSERT_EQ(call.status, S_OK);
   EXPECT_EQ(Elements(keys.Get()), (Texts{L"x"}));
   EXPECT_EQ(Elements(values.Get()), (Texts{L"1"}));
@@ -123,7 +124,7 @@ TEST_F(SectionRead, EntriesSplitAtTheirFirstEqualsSignAsTheServiceListsThem) {
   // trims nothing more.
   GivenFile("[s]\r\nk=a=b\r\n=v\r\nspaced = v w \r\nquoted=\" q \"\r\nempty=\r\n");
   UniqueSafeArray keys, values;
-  const test_support::SectionRead call = ReadSection(L"s", keys, values);
+  const test_support::ReadSectionOutcome call = ReadSection(L"s", keys, values);
   ASSERT_EQ(call.status, S_OK);
   EXPECT_EQ(Elements(keys.Get()), (Texts{L"k", L"", L"spaced", L"quoted", L"empty"}));
   EXPECT_EQ(Elements(values.Get()), (Texts{L"a=b", L"v", L"v w", L"\" q \"", L""}));
@@ -134,7 +135,7 @@ TEST_F(SectionRead, EntriesSplitAtTheirFirstEqualsSignAsTheServiceListsThem) {
 TEST_F(SectionRead, ALineWithoutEqualsFaultsAfterStoringTheEntriesBeforeIt) {
   GivenFile("[s]\r\na=1\r\nb=2\r\nbare\r\nc=3\r\n");
   UniqueSafeArray keys, values;
-  const test_support::SectionRead call = ReadSection(L"s", keys, values);
+  const test_support::ReadSectionOutcome call = ReadSection(L"s", keys, values);
   EXPECT_EQ(call.status, kInvalidArgument);
   EXPECT_EQ(V_VT(call.result.Get()), VT_EMPTY);
   ASSERT_EQ(BoundsOf(keys.Get()), (Bounds{0, 2}));
@@ -152,7 +153,7 @@ TEST_F(SectionRead, ArraysFromAnEarlierCallAreReplaced) {
   GivenFile("[s]\r\na=1\r\nb=2\r\n");
   UniqueSafeArray keys = TextArray({L"old1", L"old2", L"old3", L"old4"}, 5);
   UniqueSafeArray values = TextArray({L"x"}, -3);
-  const test_support::SectionRead call = ReadSection(L"s", keys, values);
+  const test_support::ReadSectionOutcome call = ReadSection(L"s", keys, values);
   ASSERT_EQ(call.status, S_OK);
   EXPECT_EQ(BoundsOf(keys.Get()), (Bounds{0, 1}));
   EXPECT_EQ(BoundsOf(values.Get()), (Bounds{0, 1}));
@@ -173,13 +174,13 @@ TEST_F(SectionRead, FixedOrLockedKeysFaultAndStayAsTheyWere) {
     } else {
       keys.Get()->fFeatures |= FADF_FIXEDSIZE;
     }
-    const test_support::SectionRead call = ReadSection(L"s", keys, values);
+    const test_support::ReadSectionOutcome call = ReadSection(L"s", keys, values);
     if (lock) {
       SafeArrayUnlock(keys.Get());
     } else {
       keys.Get()->fFeatures &= ~FADF_FIXEDSIZE;
     }
-    EXPECT_EQ(call.status, kFixedOrLocked);
+    EXPECT_EQ(call.status, kArrayFixedOrLocked);
     EXPECT_EQ(V_VT(call.result.Get()), VT_EMPTY);
     EXPECT_EQ(keys.Get(), keysBefore);
     EXPECT_EQ(values.Get(), valuesBefore);
@@ -197,7 +198,7 @@ TEST_F(SectionRead, AMissingOrEmptySectionReturnsFalseAndLeavesTheArraysAlone) {
     GivenAnEarlierFailure();
     GivenFile("[empty]\r\n[s]\r\na=1\r\n");
     UniqueSafeArray keys, values;
-    test_support::SectionRead call = ReadSection(section, keys, values);
+    test_support::ReadSectionOutcome call = ReadSection(section, keys, values);
     EXPECT_EQ(call.status, S_OK);
     EXPECT_EQ(V_VT(call.result.Get()), VT_BOOL);
     EXPECT_EQ(V_BOOL(call.result.Get()), VARIANT_FALSE);
@@ -224,7 +225,7 @@ TEST_F(SectionRead, AMissingOrEmptySectionReturnsFalseAndLeavesTheArraysAlone) {
 TEST_F(SectionRead, WithoutAFileNameReadSectionReturnsFalseAndTouchesNothing) {
   UniqueSafeArray keys = TextArray({L"k"}), values = TextArray({L"v"});
   SAFEARRAY* const keysBefore = keys.Get();
-  const test_support::SectionRead call = ReadSection(L"s\u4e00", keys, values);
+  const test_support::ReadSectionOutcome call = ReadSection(L"s\u4e00", keys, values);
   EXPECT_EQ(call.status, S_OK);
   EXPECT_EQ(V_VT(call.result.Get()), VT_BOOL);
   EXPECT_EQ(V_BOOL(call.result.Get()), VARIANT_FALSE);
@@ -238,7 +239,7 @@ TEST_F(SectionRead, WithoutAFileNameReadSectionReturnsFalseAndTouchesNothing) {
 TEST_F(SectionRead, TheSectionComesBackAsTheServiceSawIt) {
   GivenFile("[s?]\r\nk=v\r\n");
   UniqueSafeArray keys, values;
-  const test_support::SectionRead call = ReadSection(L"s\u4e00", keys, values);
+  const test_support::ReadSectionOutcome call = ReadSection(L"s\u4e00", keys, values);
   ASSERT_EQ(call.status, S_OK);
   EXPECT_EQ(call.section, L"s?");
   EXPECT_EQ(Elements(keys.Get()), (Texts{L"k"}));

@@ -1,5 +1,6 @@
 // SectionWriteAtOnce, SectionAdd and DeleteSection: whole sections written, added and
 // removed, as the file's bytes show them.
+#include "profile_object/fault.h"
 #include "tests/support/test_support.h"
 
 using test_support::Text;
@@ -8,11 +9,11 @@ using test_support::UniqueSafeArray;
 
 namespace {
 
-constexpr HRESULT kSubscriptOutOfRange = static_cast<HRESULT>(0x800A0009);
+using profile_object::kSubscriptOutOfRange;
 
 class SectionWrite : public test_support::TolvaneTest {
  protected:
-  test_support::SectionWrite Write(const Text& section, const UniqueSafeArray& keys, const UniqueSafeArray& values) {
+  test_support::SectionWriteOutcome Write(const Text& section, const UniqueSafeArray& keys, const UniqueSafeArray& values) {
     return SectionWriteAtOnce(section, keys.Get(), values.Get());
   }
 };

@@ -10,17 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/member_table.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/member_table.h"
+#include "com_types/owners.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/test_support.h"
 
-using automation::ComPtr;
-using automation::kMembers;
-using automation::Member;
-using automation::UniqueBstr;
-using automation::ValueType;
+using com_types::ComPtr;
+using com_types::kMembers;
+using com_types::Member;
+using com_types::UniqueBstr;
+using com_types::ValueType;
 using test_support::Text;
 using test_support::TextOf;
 
@@ -217,7 +217,7 @@ class TypeLibrary : public ::testing::TestWithParam<LibraryFile> {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     ASSERT_EQ(LoadTypeLibEx(GetParam().path().c_str(), REGKIND_NONE, library_.Put()), S_OK);
-    ASSERT_EQ(library_->GetTypeInfoOfGuid(automation::kInterfaceId, dispatch_.Put()), S_OK);
+    ASSERT_EQ(library_->GetTypeInfoOfGuid(com_types::kInterfaceId, dispatch_.Put()), S_OK);
     HREFTYPE functionTable = 0;
     ASSERT_EQ(dispatch_->GetRefTypeOfImplType(-1, &functionTable), S_OK);
     ASSERT_EQ(dispatch_->GetRefTypeInfo(functionTable, functionTable_.Put()), S_OK);
@@ -267,7 +267,7 @@ void ExpectIDispatchFromStandardOle(ITypeInfo* info) {
 TEST_P(TypeLibrary, IsVoskini15TVersion6LanguageNeutralForItsTargetWithoutFlags) {
   TLIBATTR* attributes = nullptr;
   ASSERT_EQ(library_->GetLibAttr(&attributes), S_OK);
-  EXPECT_EQ(attributes->guid, automation::kLibraryId);
+  EXPECT_EQ(attributes->guid, com_types::kLibraryId);
   EXPECT_EQ(attributes->lcid, 0u);
   // The library describes the function table of the DLL it is built into.
   EXPECT_EQ(attributes->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
@@ -310,7 +310,7 @@ TEST_P(TypeLibrary, CarriesNoHelpOnTheLibraryTypesOrMembers) {
     ExpectNoHelp(view, MEMBERID_NIL, "_Tolvane view");
     const TypeAttributes attributes(view);
     ASSERT_TRUE(attributes);
-    const UINT first = attributes->typekind == TKIND_DISPATCH ? automation::kFirstMemberSlot : 0;
+    const UINT first = attributes->typekind == TKIND_DISPATCH ? com_types::kFirstMemberSlot : 0;
     ASSERT_EQ(attributes->cFuncs - first, kMembers.size());
     for (UINT i = first; i < attributes->cFuncs; ++i) {
       const FunctionDescription function(view, i);
@@ -335,8 +335,8 @@ TEST_P(TypeLibrary, HoldsExactlyTheInterfaceThenTheClass) {
   ASSERT_EQ(library_->GetTypeInfo(1, second.Put()), S_OK);
   EXPECT_EQ(DocumentationOf(first.Get(), MEMBERID_NIL).name, L"_Tolvane");
   EXPECT_EQ(DocumentationOf(second.Get(), MEMBERID_NIL).name, L"Tolvane");
-  EXPECT_EQ(TypeAttributes(first.Get())->guid, automation::kInterfaceId);
-  EXPECT_EQ(TypeAttributes(second.Get())->guid, automation::kClassId);
+  EXPECT_EQ(TypeAttributes(first.Get())->guid, com_types::kInterfaceId);
+  EXPECT_EQ(TypeAttributes(second.Get())->guid, com_types::kClassId);
 }
 
 TEST_P(TypeLibrary, TheInterfaceIsAHiddenNonextensibleDualOnIDispatch) {
@@ -357,7 +357,7 @@ TEST_P(TypeLibrary, TheInterfaceIsAHiddenNonextensibleDualOnIDispatch) {
   const TypeAttributes attributes(functionTable_.Get());
   ASSERT_TRUE(attributes);
   EXPECT_EQ(attributes->typekind, TKIND_INTERFACE);
-  EXPECT_EQ(attributes->guid, automation::kInterfaceId);
+  EXPECT_EQ(attributes->guid, com_types::kInterfaceId);
   EXPECT_EQ(attributes->wTypeFlags & kDualInterfaceFlags, kDualInterfaceFlags);
   EXPECT_EQ(attributes->wTypeFlags & ~(kDualInterfaceFlags | TYPEFLAG_FDISPATCHABLE), 0);
   EXPECT_EQ(attributes->wMajorVerNum, 1);
@@ -370,7 +370,7 @@ TEST_P(TypeLibrary, TheInterfaceIsAHiddenNonextensibleDualOnIDispatch) {
 
 TEST_P(TypeLibrary, TheClassIsCreatableOnlyWithTheInterfaceAsItsDefault) {
   ComPtr<ITypeInfo> coclass;
-  ASSERT_EQ(library_->GetTypeInfoOfGuid(automation::kClassId, coclass.Put()), S_OK);
+  ASSERT_EQ(library_->GetTypeInfoOfGuid(com_types::kClassId, coclass.Put()), S_OK);
   {
     const TypeAttributes attributes(coclass.Get());
     ASSERT_TRUE(attributes);
@@ -389,7 +389,7 @@ TEST_P(TypeLibrary, TheClassIsCreatableOnlyWithTheInterfaceAsItsDefault) {
   ComPtr<ITypeInfo> implemented = ImplementedType(coclass.Get(), 0);
   ASSERT_TRUE(implemented);
   EXPECT_EQ(DocumentationOf(implemented.Get(), MEMBERID_NIL).name, L"_Tolvane");
-  EXPECT_EQ(TypeAttributes(implemented.Get())->guid, automation::kInterfaceId);
+  EXPECT_EQ(TypeAttributes(implemented.Get())->guid, com_types::kInterfaceId);
 }
 
 // ---- The members ----------------------------------------------------------------------
@@ -436,7 +436,7 @@ TEST_P(TypeLibrary, DescribesEveryMemberAsTheMemberTableStatesIt) {
     EXPECT_EQ(function->invkind, member.kind);
     EXPECT_EQ(function->funckind, FUNC_PUREVIRTUAL);
     EXPECT_EQ(function->callconv, CC_STDCALL);
-    EXPECT_EQ(function->oVft, static_cast<SHORT>((automation::kFirstMemberSlot + i) * sizeof(void*)));
+    EXPECT_EQ(function->oVft, static_cast<SHORT>((com_types::kFirstMemberSlot + i) * sizeof(void*)));
     EXPECT_EQ(function->wFuncFlags, 0);
     EXPECT_EQ(function->cParamsOpt, 0);
     EXPECT_EQ(Describe(function->elemdescFunc.tdesc), L"HRESULT");
@@ -470,11 +470,11 @@ TEST_P(TypeLibrary, DescribesEveryMemberAsTheMemberTableStatesIt) {
 // Late-bound clients read the same members, after IUnknown's and IDispatch's, with the
 // result as the call's own type.
 TEST_P(TypeLibrary, TheDispatchViewListsTheSameMembersAfterTheInheritedOnes) {
-  ASSERT_EQ(TypeAttributes(dispatch_.Get())->cFuncs, automation::kFirstMemberSlot + kMembers.size());
+  ASSERT_EQ(TypeAttributes(dispatch_.Get())->cFuncs, com_types::kFirstMemberSlot + kMembers.size());
   for (UINT i = 0; i < kMembers.size(); ++i) {
     const Member& member = kMembers[i];
     SCOPED_TRACE(testing::Message() << "member " << i);
-    const FunctionDescription function(dispatch_.Get(), static_cast<UINT>(automation::kFirstMemberSlot + i));
+    const FunctionDescription function(dispatch_.Get(), static_cast<UINT>(com_types::kFirstMemberSlot + i));
     ASSERT_TRUE(function);
     EXPECT_EQ(function->funckind, FUNC_DISPATCH);
     EXPECT_EQ(function->memid, member.dispid);

@@ -116,7 +116,7 @@ TEST_F(WriteRules, SectionWriteAtOnceRefusesTheSameTexts) {
                  testing::PrintToString(c.values));
     GivenFile(kFile);
     auto keys = TextArray(c.keys), values = TextArray(c.values);
-    const test_support::SectionWrite call = SectionWriteAtOnce(c.section, keys.Get(), values.Get());
+    const test_support::SectionWriteOutcome call = SectionWriteAtOnce(c.section, keys.Get(), values.Get());
     EXPECT_EQ(call.status, S_OK);
     EXPECT_EQ(call.result, 0);
     ExpectRefused(c.naming);

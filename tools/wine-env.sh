@@ -39,6 +39,11 @@ wine_prefix_ready() {
     # nowhere. Started by a test instead, they would inherit its pipes and keep the
     # test runner waiting for them to close.
     wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+    # The same holds for the desktop process (explorer.exe /desktop), which the server
+    # closes one second after its last window goes: every program that opens a COM
+    # apartment would start it again and then wait that second for it to let go of
+    # the test's output. A program that keeps a window open keeps the desktop up.
+    wine notepad.exe >/dev/null 2>&1 </dev/null &
   fi
 }
 

@@ -12,18 +12,18 @@
 #include <optional>
 #include <string>
 
-#include "automation/identity.h"
-#include "automation/owners.h"
-#include "automation/tolvane_interface.h"
+#include "com_types/identity.h"
+#include "com_types/owners.h"
+#include "com_types/tolvane_interface.h"
 #include "tests/support/program_folder.h"
 
 namespace {
 
-using automation::ComPtr;
-using automation::UniqueBstr;
-using automation::kClassId;
-using automation::kInterfaceId;
-using automation::kLibraryId;
+using com_types::ComPtr;
+using com_types::UniqueBstr;
+using com_types::kClassId;
+using com_types::kInterfaceId;
+using com_types::kLibraryId;
 // The server this client was built with: VoskTolvane.dll next to it.
 using test_support::ServerDllPath;
 
@@ -127,7 +127,7 @@ class Registered : public Client {
   // Creates the object the way clients name it, by its ProgID.
   ComPtr<_Tolvane> CreateByProgId() {
     CLSID classId{};
-    EXPECT_EQ(CLSIDFromProgID(automation::kProgId, &classId), S_OK);
+    EXPECT_EQ(CLSIDFromProgID(com_types::kProgId, &classId), S_OK);
     ComPtr<_Tolvane> object;
     EXPECT_EQ(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, kInterfaceId,
                                reinterpret_cast<void**>(object.Put())),

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "tests/robustness/robustness_support.h"
+#include "profile_object/fault.h"
 
 namespace robustness {
 namespace {
@@ -115,7 +116,7 @@ UniqueSafeArray ScriptArrayOf(SAFEARRAY* texts) {
   ULONG count = 1;
   for (UINT d = 0; d < dimensions; ++d) count *= texts->rgsabound[d].cElements;
   if (count != 0 && type == VT_BSTR) {
-    automation::SafeArrayData<VARIANT> to(variants.Get());
+    com_types::SafeArrayData<VARIANT> to(variants.Get());
     BSTR* from = static_cast<BSTR*>(texts->pvData);
     for (ULONG i = 0; i < count; ++i) {
       V_VT(&to[i]) = VT_BSTR;
@@ -522,9 +523,11 @@ TEST_F(BadInput, SectionWriteAtOnceTakesAwkwardTextsInItsArrays) {
 // ---- Arrays ----------------------------------------------------------------------------------
 
 // An array of an awkward shape, built for the test and released by it.
-constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x800A0005), kOverflow = static_cast<HRESULT>(0x800A0006),
-                  kSubscript = static_cast<HRESULT>(0x800A0009), kFixedOrLocked = static_cast<HRESULT>(0x800A000A),
-                  kTypeMismatch = static_cast<HRESULT>(0x800A000D);
+using profile_object::kArrayFixedOrLocked;
+using profile_object::kInvalidArgument;
+using profile_object::kOverflow;
+using profile_object::kSubscriptOutOfRange;
+using profile_object::kTypeMismatch;
 
 struct ArrayCase {
   const char* label;
@@ -543,7 +546,7 @@ UniqueSafeArray WithFeatures(UniqueSafeArray array, USHORT features) {
 UniqueSafeArray TwoDimensional() {
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
   UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 2, bounds));
-  automation::SafeArrayData<BSTR> data(array.Get());
+  com_types::SafeArrayData<BSTR> data(array.Get());
   for (int i = 0; i < 4; ++i) data[i] = UniqueBstr::Copy(L"x").Release();
   return array;
 }
@@ -560,7 +563,7 @@ UniqueSafeArray OfVariants() {
 
 const std::vector<ArrayCase>& ArrayCases() {
   static const std::vector<ArrayCase> cases = {
-      {"unallocated", [] { return UniqueSafeArray(); }, false, S_OK, kSubscript},
+      {"unallocated", [] { return UniqueSafeArray(); }, false, S_OK, kSubscriptOutOfRange},
       {"empty (0 to -1)", [] { return TextArray({}); }, false, S_OK, S_OK},
       {"negative lower bound", [] { return TextArray({L"a", L"b"}, -5); }, false, S_OK, S_OK},
       {"lower bound near the top", [] { return TextArray({L"a", L"b"}, 0x7FFFFFF0); }, false, S_OK, S_OK},
@@ -571,9 +574,9 @@ const std::vector<ArrayCase>& ArrayCases() {
       {"two-dimensional", [] { return TwoDimensional(); }, false, kTypeMismatch, kTypeMismatch},
       {"of integers", [] { return OfIntegers(); }, false, kTypeMismatch, kTypeMismatch},
       {"of variants", [] { return OfVariants(); }, false, kTypeMismatch, kTypeMismatch},
-      {"fixed-size", [] { return WithFeatures(TextArray({L"a", L"b"}), FADF_FIXEDSIZE); }, false, kFixedOrLocked,
+      {"fixed-size", [] { return WithFeatures(TextArray({L"a", L"b"}), FADF_FIXEDSIZE); }, false, kArrayFixedOrLocked,
        S_OK},
-      {"locked", [] { return TextArray({L"a", L"b"}); }, true, kFixedOrLocked, S_OK},
+      {"locked", [] { return TextArray({L"a", L"b"}); }, true, kArrayFixedOrLocked, S_OK},
   };
   return cases;
 }

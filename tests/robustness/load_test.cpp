@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "automation/class_factory.h"
-#include "automation/identity.h"
+#include "com_types/identity.h"
 #include "automation/module_state.h"
 #include "tests/robustness/robustness_support.h"
 #include "tests/support/program_folder.h"
@@ -137,7 +137,7 @@ TEST(Load, ApartmentsWorkingAtOnceOnTheirOwnAndOnASharedFileLoseNothing) {
 // every hundredth.
 void OneRound(IClassFactory* factory, const std::wstring& file, int round, int& wrong) {
   ComPtr<_Tolvane> object;
-  if (FAILED(factory->CreateInstance(nullptr, automation::kInterfaceId, reinterpret_cast<void**>(object.Put())))) {
+  if (FAILED(factory->CreateInstance(nullptr, com_types::kInterfaceId, reinterpret_cast<void**>(object.Put())))) {
     ++wrong;
     return;
   }
@@ -205,7 +205,7 @@ TEST(PrivateBytes, SeeMemoryTheProcessKeeps) {
 TEST_F(ManyObjects, AHundredThousandObjectsComeAndGoWithoutLeaking) {
   {
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(automation::GetClassObject(automation::kClassId, IID_IClassFactory,
+    ASSERT_EQ(automation::GetClassObject(com_types::kClassId, IID_IClassFactory,
                                          reinterpret_cast<void**>(factory.Put())),
               S_OK);
     EXPECT_LT(Measure("linked-in class factory", factory.Get(), 100000), kGenerousGrowth);
@@ -230,7 +230,7 @@ TEST_F(ManyObjects, TheServerDllCanUnloadAfterObjectsComeAndGo) {
   ASSERT_TRUE(getClassObject && canUnloadNow);
   {
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(getClassObject(automation::kClassId, IID_IClassFactory, reinterpret_cast<void**>(factory.Put())), S_OK);
+    ASSERT_EQ(getClassObject(com_types::kClassId, IID_IClassFactory, reinterpret_cast<void**>(factory.Put())), S_OK);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     EXPECT_LT(Measure("VoskTolvane.dll's class factory", factory.Get(), 100000), kGenerousGrowth);
     EXPECT_EQ(canUnloadNow(), S_FALSE);  // the factory is still held

@@ -80,7 +80,7 @@ class RandomInput {
     UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 1, &bound));
     if (!array.Get()) return array;
     if (!elements.empty()) {
-      automation::SafeArrayData<BSTR> data(array.Get());
+      com_types::SafeArrayData<BSTR> data(array.Get());
       for (size_t i = 0; i < elements.size(); ++i) data[i] = Bstr(elements[i]).Release();
     }
     if (OneIn(8)) array.Get()->fFeatures |= FADF_FIXEDSIZE;

@@ -8,7 +8,8 @@
 #include <mutex>
 
 #include "automation/class_factory.h"
-#include "automation/identity.h"
+#include "com_types/identity.h"
+#include "profile_object/fault.h"
 
 namespace robustness {
 
@@ -137,13 +138,13 @@ std::vector<std::wstring> AbsentAsEmpty(const std::vector<Text>& texts) {
 // ---- Calls -----------------------------------------------------------------------------------
 
 bool IsKnownFault(HRESULT status) {
-  switch (static_cast<ULONG>(status)) {
-    case 0x800A0005:  // invalid procedure call or argument
-    case 0x800A0006:  // overflow
-    case 0x800A0009:  // subscript out of range
-    case 0x800A000A:  // array fixed or temporarily locked
-    case 0x800A000D:  // type mismatch
-    case static_cast<ULONG>(E_POINTER):
+  switch (status) {
+    case profile_object::kInvalidArgument:
+    case profile_object::kOverflow:
+    case profile_object::kSubscriptOutOfRange:
+    case profile_object::kArrayFixedOrLocked:
+    case profile_object::kTypeMismatch:
+    case E_POINTER:
       return true;
     default:
       return false;
@@ -203,12 +204,12 @@ uint32_t SeedFrom(const char* name) {
 
 ComPtr<_Tolvane> NewObject() {
   ComPtr<IClassFactory> factory;
-  if (FAILED(automation::GetClassObject(automation::kClassId, IID_IClassFactory,
+  if (FAILED(automation::GetClassObject(com_types::kClassId, IID_IClassFactory,
                                         reinterpret_cast<void**>(factory.Put())))) {
     return {};
   }
   ComPtr<_Tolvane> object;
-  factory->CreateInstance(nullptr, automation::kInterfaceId, reinterpret_cast<void**>(object.Put()));
+  factory->CreateInstance(nullptr, com_types::kInterfaceId, reinterpret_cast<void**>(object.Put()));
   return object;
 }
 

@@ -19,18 +19,18 @@
 #include <string>
 #include <vector>
 
-#include "automation/owners.h"
-#include "automation/tolvane_interface.h"
+#include "com_types/owners.h"
+#include "com_types/tolvane_interface.h"
 #include "profile_service/profile_service.h"
 #include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
 namespace robustness {
 
-using automation::ComPtr;
-using automation::UniqueBstr;
-using automation::UniqueSafeArray;
-using automation::UniqueVariant;
+using com_types::ComPtr;
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using com_types::UniqueVariant;
 
 using test_support::Bstr;
 using test_support::Elements;

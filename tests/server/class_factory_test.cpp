@@ -6,17 +6,17 @@
 
 #include <gtest/gtest.h>
 
-#include "automation/identity.h"
-#include "automation/owners.h"
-#include "automation/tolvane_interface.h"
+#include "com_types/identity.h"
+#include "com_types/owners.h"
+#include "com_types/tolvane_interface.h"
 #include "tests/server/server_dll.h"
 
 namespace {
 
-using automation::ComPtr;
-using automation::UniqueBstr;
-using automation::kClassId;
-using automation::kInterfaceId;
+using com_types::ComPtr;
+using com_types::UniqueBstr;
+using com_types::kClassId;
+using com_types::kInterfaceId;
 
 // A pointer value no call would hand out, to see that a failing call nulls it.
 void* const kGarbage = reinterpret_cast<void*>(0x1234);
@@ -73,7 +73,7 @@ TEST_F(ClassFactory, IsHandedOutForTolvaneAsClassFactoryOrUnknown) {
 
 TEST_F(ClassFactory, AnyOtherClassIsNotAvailableAndTheOutPointerIsNulled) {
   const CLSID foreign = {0x0b1c0e3a, 0x5d2f, 0x4e61, {0x9a, 0x1b, 0x3c, 0x4d, 0x5e, 0x6f, 0x70, 0x81}};
-  for (const CLSID* classId : {&foreign, &kInterfaceId, &automation::kLibraryId, &CLSID_NULL}) {
+  for (const CLSID* classId : {&foreign, &kInterfaceId, &com_types::kLibraryId, &CLSID_NULL}) {
     for (const IID* iid : {&IID_IClassFactory, &IID_IUnknown}) {
       void* object = kGarbage;
       EXPECT_EQ(server_.GetClassObject(*classId, *iid, &object), CLASS_E_CLASSNOTAVAILABLE);

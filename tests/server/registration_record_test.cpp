@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "automation/identity.h"
+#include "com_types/identity.h"
 #include "automation/registration_record.h"
 
 namespace {
@@ -40,7 +40,7 @@ TEST(RegistrationRecord, HeaderDescribesTheTypeLibrary) {
   ASSERT_EQ(Dword(8), 64u);
   EXPECT_EQ(TextAt(64), "");  // help directory
   EXPECT_EQ(Dword(12), 0u);   // no library description
-  EXPECT_EQ(GuidAt(16), automation::kLibraryId);
+  EXPECT_EQ(GuidAt(16), com_types::kLibraryId);
   EXPECT_EQ(Dword(32), 0u);  // locale
   EXPECT_EQ(Word(36), 0u);
   EXPECT_EQ(Word(38), 6u);  // version 6.0
@@ -55,11 +55,11 @@ TEST(RegistrationRecord, TheOneClassEntryDescribesTolvane) {
   EXPECT_EQ(Dword(entry + 8), 0u);   // no description
   EXPECT_EQ(Dword(entry + 12), 2u);  // creatable by clients
   EXPECT_EQ(Dword(entry + 16), 0u);  // first class of the project
-  EXPECT_EQ(GuidAt(entry + 20), automation::kClassId);
-  EXPECT_EQ(GuidAt(92), automation::kClassId);
+  EXPECT_EQ(GuidAt(entry + 20), com_types::kClassId);
+  EXPECT_EQ(GuidAt(92), com_types::kClassId);
   EXPECT_EQ(Dword(entry + 36), 1u);  // has a default interface
   ASSERT_EQ(Dword(entry + 40), 152u);
-  EXPECT_EQ(GuidAt(152), automation::kInterfaceId);
+  EXPECT_EQ(GuidAt(152), com_types::kInterfaceId);
   EXPECT_EQ(Dword(entry + 44), 0u);  // no event interface
   EXPECT_EQ(Dword(entry + 48), 0u);
   EXPECT_EQ(Dword(entry + 52), 0u);  // no OLE miscellaneous status bits
@@ -73,7 +73,6 @@ TEST(RegistrationRecord, AccessorsFollowTheOffsets) {
   ASSERT_EQ(reinterpret_cast<const uint8_t*>(tolvane), Bytes() + 72);
   EXPECT_EQ(automation::RecordClass(record, tolvane->nextClassOffset), nullptr);
   EXPECT_STREQ(automation::RecordText(record, tolvane->classNameOffset), "Tolvane");
-  EXPECT_EQ(automation::RecordGuid(record, tolvane->defaultInterfaceIdOffset), automation::kInterfaceId);
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/owners.h"
 #include "tests/server/server_dll.h"
 
 namespace {
@@ -102,11 +102,11 @@ TEST_F(ServerResources, TypeLibraryIsResourceOneInTheNeutralLanguage) {
   ASSERT_GE(library.size(), 4u);
   EXPECT_EQ(std::string(library.data(), 4), "MSFT");
 
-  automation::ComPtr<ITypeLib> loaded;
+  com_types::ComPtr<ITypeLib> loaded;
   ASSERT_EQ(LoadTypeLibEx(server_tests::ServerDllPath().c_str(), REGKIND_NONE, loaded.Put()), S_OK);
   TLIBATTR* attributes = nullptr;
   ASSERT_EQ(loaded->GetLibAttr(&attributes), S_OK);
-  EXPECT_EQ(attributes->guid, automation::kLibraryId);
+  EXPECT_EQ(attributes->guid, com_types::kLibraryId);
   EXPECT_EQ(attributes->wMajorVerNum, 6);
   EXPECT_EQ(attributes->wMinorVerNum, 0);
   EXPECT_EQ(attributes->lcid, 0u);

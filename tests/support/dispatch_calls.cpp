@@ -119,7 +119,7 @@ Outcome Put(IDispatch* object, DISPID dispid, VARIANTARG value, ArgumentPassing 
 }
 
 std::optional<ErrorInformation> TakeErrorInformation() {
-  automation::ComPtr<IErrorInfo> info;
+  com_types::ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.Put()) != S_OK || !info) return std::nullopt;
   BSTR source = nullptr, description = nullptr;
   ErrorInformation taken;

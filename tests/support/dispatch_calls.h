@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "automation/owners.h"
+#include "com_types/owners.h"
 #include "tests/support/test_support.h"
 
 namespace dispatch_calls {
 
-using automation::UniqueBstr;
-using automation::UniqueVariant;
+using com_types::UniqueBstr;
+using com_types::UniqueVariant;
 using test_support::Text;
 
 // A member as a late-bound client names it. The DISPIDs are stated here once more, by
@@ -108,7 +108,7 @@ class DispatchTest : public test_support::TolvaneTest {
   void SetUp() override;
   void TearDown() override;
 
-  automation::ComPtr<IDispatch> dispatch_;
+  com_types::ComPtr<IDispatch> dispatch_;
 };
 
 }  // namespace dispatch_calls

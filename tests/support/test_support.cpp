@@ -21,7 +21,7 @@ UniqueSafeArray TextArray(const std::vector<Text>& elements, LONG lowerBound) {
   UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 1, &bound));
   if (!array.Get()) throw std::bad_alloc();
   if (!elements.empty()) {
-    automation::SafeArrayData<BSTR> data(array.Get());
+    com_types::SafeArrayData<BSTR> data(array.Get());
     for (size_t i = 0; i < elements.size(); ++i) data[i] = Bstr(elements[i]).Release();
   }
   return array;
@@ -189,11 +189,11 @@ void TolvaneTest::RenameSection(const Text& current, const Text& renamed) {
   EXPECT_EQ(object_->RenameSection(c.Get(), r.Get()), S_OK);
 }
 
-SectionRead TolvaneTest::ReadSection(const Text& section, UniqueSafeArray& keys, UniqueSafeArray& values) {
+ReadSectionOutcome TolvaneTest::ReadSection(const Text& section, UniqueSafeArray& keys, UniqueSafeArray& values) {
   UniqueBstr s = Bstr(section);
   SAFEARRAY* keySlot = keys.Release();
   SAFEARRAY* valueSlot = values.Release();
-  SectionRead call{};
+  ReadSectionOutcome call{};
   call.status = object_->ReadSection(s.InOut(), &keySlot, &valueSlot, call.result.Get());
   keys.Reset(keySlot);
   values.Reset(valueSlot);
@@ -201,11 +201,11 @@ SectionRead TolvaneTest::ReadSection(const Text& section, UniqueSafeArray& keys,
   return call;
 }
 
-SectionWrite TolvaneTest::SectionWriteAtOnce(const Text& section, SAFEARRAY* keys, SAFEARRAY* values) {
+SectionWriteOutcome TolvaneTest::SectionWriteAtOnce(const Text& section, SAFEARRAY* keys, SAFEARRAY* values) {
   UniqueBstr s = Bstr(section);
   SAFEARRAY* keySlot = keys;
   SAFEARRAY* valueSlot = values;
-  SectionWrite call{};
+  SectionWriteOutcome call{};
   call.result = 12345;
   call.status = object_->SectionWriteAtOnce(s.InOut(), &keySlot, &valueSlot, &call.result);
   EXPECT_EQ(keySlot, keys);  // the arrays are only read

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "automation/owners.h"
-#include "automation/tolvane_interface.h"
+#include "com_types/owners.h"
+#include "com_types/tolvane_interface.h"
 
 namespace test_support {
 
-using automation::ComPtr;
-using automation::UniqueBstr;
-using automation::UniqueSafeArray;
-using automation::UniqueVariant;
+using com_types::ComPtr;
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using com_types::UniqueVariant;
 
 // A text as a test states it: nullopt stands for the absent (null) BSTR.
 using Text = std::optional<std::wstring>;
@@ -64,14 +64,14 @@ std::optional<std::string> ReadBytes(const std::wstring& path);
 
 // What one ReadSection call through the function table gave back: its status, its
 // result and the by-reference Section as it came back.
-struct SectionRead {
+struct ReadSectionOutcome {
   HRESULT status;
   UniqueVariant result;
   Text section;
 };
 
 // What one SectionWriteAtOnce call gave back.
-struct SectionWrite {
+struct SectionWriteOutcome {
   HRESULT status;
   LONG result;
   Text section;
@@ -101,8 +101,8 @@ class TolvaneTest : public ::testing::Test {
   void RenameSection(const Text& current, const Text& renamed);
   // These two return the call status instead of asserting it. `keys` and `values` are
   // the caller's array variables, passed by reference.
-  SectionRead ReadSection(const Text& section, UniqueSafeArray& keys, UniqueSafeArray& values);
-  SectionWrite SectionWriteAtOnce(const Text& section, SAFEARRAY* keys, SAFEARRAY* values);
+  ReadSectionOutcome ReadSection(const Text& section, UniqueSafeArray& keys, UniqueSafeArray& values);
+  SectionWriteOutcome SectionWriteAtOnce(const Text& section, SAFEARRAY* keys, SAFEARRAY* values);
 
   IniFolder folder_;
   std::wstring file_;

@@ -7,14 +7,14 @@
 #include <cstdio>
 #include <vector>
 
-#include "automation/identity.h"
-#include "automation/member_table.h"
-#include "automation/owners.h"
+#include "com_types/identity.h"
+#include "com_types/member_table.h"
+#include "com_types/owners.h"
 #include "tools/typelib_builder/coclass_flags.h"
 
-using automation::ComPtr;
-using automation::Member;
-using automation::ValueType;
+using com_types::ComPtr;
+using com_types::Member;
+using com_types::ValueType;
 
 namespace {
 
@@ -81,7 +81,7 @@ void AddMember(ICreateTypeInfo* interfaceInfo, const TypeDescriptions& types, UI
   function.callconv = CC_STDCALL;
   function.cParams = static_cast<SHORT>(parameters.size());
   function.lprgelemdescParam = parameters.data();
-  function.oVft = static_cast<SHORT>((automation::kFirstMemberSlot + index) * sizeof(void*));
+  function.oVft = static_cast<SHORT>((com_types::kFirstMemberSlot + index) * sizeof(void*));
   function.elemdescFunc.tdesc.vt = VT_HRESULT;
   Check(interfaceInfo->AddFuncDesc(index, &function), "AddFuncDesc");
 
@@ -121,10 +121,10 @@ int wmain(int argc, wchar_t** argv) {
   Check(CoInitialize(nullptr), "CoInitialize");
   {
     ComPtr<ICreateTypeLib2> library;
-    Check(CreateTypeLib2(automation::kTargetSystem, argv[1], library.Put()), "CreateTypeLib2");
-    Check(library->SetName(const_cast<LPOLESTR>(automation::kLibraryName)), "SetName");
-    Check(library->SetGuid(automation::kLibraryId), "SetGuid");
-    Check(library->SetVersion(automation::kLibraryMajorVersion, automation::kLibraryMinorVersion), "SetVersion");
+    Check(CreateTypeLib2(com_types::kTargetSystem, argv[1], library.Put()), "CreateTypeLib2");
+    Check(library->SetName(const_cast<LPOLESTR>(com_types::kLibraryName)), "SetName");
+    Check(library->SetGuid(com_types::kLibraryId), "SetGuid");
+    Check(library->SetVersion(com_types::kLibraryMajorVersion, com_types::kLibraryMinorVersion), "SetVersion");
     Check(library->SetLcid(0), "SetLcid");
 
     ComPtr<ITypeLib> standardOle;
@@ -133,15 +133,15 @@ int wmain(int argc, wchar_t** argv) {
     Check(standardOle->GetTypeInfoOfGuid(IID_IDispatch, dispatchInfo.Put()), "GetTypeInfoOfGuid(IDispatch)");
 
     ComPtr<ICreateTypeInfo> interfaceInfo =
-        CreateType(library.Get(), automation::kInterfaceName, TKIND_INTERFACE, automation::kInterfaceId,
+        CreateType(library.Get(), com_types::kInterfaceName, TKIND_INTERFACE, com_types::kInterfaceId,
                    TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION);
     Implement(interfaceInfo.Get(), dispatchInfo.Get());
     const TypeDescriptions types;
-    for (UINT i = 0; i < automation::kMembers.size(); ++i) AddMember(interfaceInfo.Get(), types, i, automation::kMembers[i]);
+    for (UINT i = 0; i < com_types::kMembers.size(); ++i) AddMember(interfaceInfo.Get(), types, i, com_types::kMembers[i]);
     Check(interfaceInfo->LayOut(), "LayOut(_Tolvane)");
 
     ComPtr<ICreateTypeInfo> classInfo =
-        CreateType(library.Get(), automation::kClassName, TKIND_COCLASS, automation::kClassId, TYPEFLAG_FCANCREATE);
+        CreateType(library.Get(), com_types::kClassName, TKIND_COCLASS, com_types::kClassId, TYPEFLAG_FCANCREATE);
     ComPtr<ITypeInfo> interfaceTypeInfo;
     Check(interfaceInfo->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(interfaceTypeInfo.Put())),
           "QueryInterface(ITypeInfo)");

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstddef>
 
-namespace automation {
+namespace com_types {
 
 enum class ValueType { None, Text, TextArray, Variant, Boolean, Long };
 
@@ -73,4 +73,4 @@ constexpr const Member* FindMember(DISPID dispid, INVOKEKIND kind) {
   return nullptr;
 }
 
-}  // namespace automation
+}  // namespace com_types

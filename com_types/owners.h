@@ -10,7 +10,7 @@
 #include <new>
 #include <utility>
 
-namespace automation {
+namespace com_types {
 
 class UniqueBstr {
  public:
@@ -159,4 +159,4 @@ class ComPtr {
   Interface* value_ = nullptr;
 };
 
-}  // namespace automation
+}  // namespace com_types

@@ -1,6 +1,6 @@
 // _Tolvane: the dual interface of the Tolvane class, in function-table order.
 // Slots 0-6 come from IUnknown and IDispatch; slots 7-20 are declared here in the
-// order of the member table (automation/member_table.h), which the type library
+// order of the member table (com_types/member_table.h), which the type library
 // is built from. A test checks that both agree.
 #pragma once
 
