@@ -21,8 +21,12 @@ build64: deps
 
 build: build32 build64
 
-test: build
-	@tools/run-tests.sh win32 win64
+# Ends with the time the whole run took, build included.
+test:
+	@start=$$(date +%s); status=0; \
+	$(MAKE) --no-print-directory build && tools/run-tests.sh win32 win64 || status=$$?; \
+	echo "== make test: $$(( $$(date +%s) - start )) s in all"; \
+	exit $$status
 
 demo: build32
 	@tools/run-demo.sh

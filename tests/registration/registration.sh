@@ -29,13 +29,9 @@ windows_path() { winepath -w "$1" 2>/dev/null; }
 case "$command" in
   register)
     # Whatever an earlier run left (its server, its registry, its files) goes first.
-    if [ -d "$WINEPREFIX" ]; then
-      wineserver -k >/dev/null 2>&1 </dev/null || true
-      wineserver -w >/dev/null 2>&1 </dev/null || true
-    fi
-    rm -rf "$WINEPREFIX" "$scratch"
+    rm -rf "$scratch"
     mkdir -p "$scratch"
-    wine_prefix_ready
+    wine_fresh_prefix
     echo "registering $(windows_path "$dll")"
     wine regsvr32 /s "$(windows_path "$dll")"
     echo "regsvr32 succeeded"

@@ -26,12 +26,7 @@ windows_path() {
 }
 probe="$(windows_path "$project_root/tests/registration/create_and_use.vbs")"
 
-if [ -d "$WINEPREFIX" ]; then
-  wineserver -k >/dev/null 2>&1 </dev/null || true
-  wineserver -w >/dev/null 2>&1 </dev/null || true
-fi
-rm -rf "$WINEPREFIX"
-wine_prefix_ready
+wine_fresh_prefix
 trap wine_stop EXIT
 
 regsvr32_32() { wine 'C:\windows\syswow64\regsvr32.exe' /s "$@"; }
