@@ -125,19 +125,28 @@ void Tolvane::DeleteKey(BSTR section, BSTR key) {
 // Moves the key with its whole value as the file holds it (read from the section's
 // entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
 // current key only once the new one is written. A missing key, or a new name that the
-// service takes for the same key, changes nothing.
+// service takes for the same key, changes nothing. LastErrorA ends as the read, write
+// and delete this rename stands for would leave it.
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
+  if (!CheckFileName() || Refused(RefusalForKeyRename(currentKeyName, newKeyName))) return;
   const AnsiText current = AnsiText::FromBstr(currentKeyName);
-  if (SameProfileName(current.View(), AnsiText::FromBstr(newKeyName).View())) return;
-
   std::string entries;
-  if (!service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) return;
   std::optional<std::string_view> storedValue;
-  ForEachItem(entries, [&](std::string_view line) {
-    const Entry entry = SplitEntry(line);
-    if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
-  });
-  if (!storedValue) return;
+  if (service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) {
+    ForEachItem(entries, [&](std::string_view line) {
+      const Entry entry = SplitEntry(line);
+      if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
+    });
+  }
+  if (!storedValue) {
+    // The read of a missing key runs the error capture; that read says best what it sees.
+    UniqueBstr sectionArgument = UniqueBstr::Copy(section);
+    UniqueBstr keyArgument = UniqueBstr::Copy(currentKeyName);
+    UniqueBstr read;
+    ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
+    return;
+  }
+  if (SameProfileName(current.View(), AnsiText::FromBstr(newKeyName).View())) return;
 
   UniqueBstr sectionArgument = UniqueBstr::Copy(section);
   UniqueBstr keyArgument = UniqueBstr::Copy(newKeyName);
@@ -297,8 +306,7 @@ void Tolvane::DeleteSection(BSTR section) {
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
-  if (SameProfileName(current.View(), target.View())) return;
-  if (Refused(RefusalForSection(newSectionName))) return;
+  if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View())) return;
   const AnsiText file = FileArgument();
 
   std::string list;

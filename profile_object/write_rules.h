@@ -18,4 +18,10 @@ const wchar_t* RefusalForKey(BSTR key);
 const wchar_t* RefusalForValue(BSTR value);
 const wchar_t* RefusalForWrite(BSTR section, BSTR key, BSTR value);
 
+// A rename needs names the service can find again: an empty one (or blanks only, which
+// the service trims away) would write a key or section without a name, and an absent
+// key name would stand for the whole section. Absent texts are refused here too.
+const wchar_t* RefusalForKeyRename(BSTR currentKeyName, BSTR newKeyName);
+const wchar_t* RefusalForSectionRename(BSTR newSectionName);
+
 }  // namespace profile_object

@@ -4,6 +4,7 @@
 #include "tests/support/test_support.h"
 
 using test_support::FilesIn;
+using test_support::Text;
 
 namespace {
 
@@ -54,6 +55,68 @@ TEST_F(Rename, RenameKeyChangesNothingWhenThereIsNothingToMove) {
     GivenFile(kFile);
     RenameKey(c.section, c.current, c.renamed);
     EXPECT_EQ(FileBytes(), kFile);
+  }
+}
+
+// An absent key name stands for the whole section to the service, and an empty name
+// writes a key or section without one: a rename refuses both and writes nothing. The
+// line "=0" is a key with an empty name, which the absent name would otherwise match.
+TEST_F(Rename, RenamesRefuseNamesThatNameNothing) {
+  constexpr char kFile[] = "[t]\r\na=1\r\n=0\r\n\r\n[u]\r\nk=3\r\n";
+  struct Case {
+    bool section;  // RenameSection, else RenameKey in [t]
+    Text current, renamed;
+    std::wstring naming;
+  };
+  const Case cases[] = {
+      {false, L"a", std::nullopt, L"new key name"},    {false, L"a", L"", L"new key name"},
+      {false, L"a", L" \t ", L"new key name"},         {false, std::nullopt, L"b", L"current key name"},
+      {false, L"", L"b", L"current key name"},         {true, L"t", std::nullopt, L"new section name"},
+      {true, L"t", L"", L"new section name"},          {true, L"t", L"  ", L"new section name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.current) + " -> " + testing::PrintToString(c.renamed));
+    GivenFile(kFile);
+    if (c.section) {
+      RenameSection(c.current, c.renamed);
+    } else {
+      RenameKey(L"t", c.current, c.renamed);
+    }
+    EXPECT_EQ(FileBytes(), kFile);
+    const std::wstring message = LastError().value_or(L"");
+    EXPECT_EQ(message.rfind(L"Refused to write:", 0), 0u) << testing::PrintToString(message);
+    EXPECT_NE(message.find(c.naming), std::wstring::npos) << testing::PrintToString(message);
+  }
+}
+
+// RenameKey stands for a read, a write and a delete, and leaves LastErrorA as they would.
+TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
+  RenameKey(L"s", L"a", L"b");
+  EXPECT_EQ(LastError(), L"Missing IniFilename");
+
+  struct Case {
+    const char* label;
+    std::wstring file;
+    const wchar_t* section;
+  };
+  const Case cases[] = {
+      {"missing key", file_, L"s"},
+      {"missing section", file_, L"none"},
+      {"missing file", folder_.PathOf(L"absent.ini"), L"s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    GivenFile("[s]\r\nother=1\r\n");
+    UseFile(c.file);
+    ReadValue(c.section, L"a");
+    const Text expected = LastError();
+    UseFile(L"");
+    ReadValue(L"s", L"a");  // "Missing IniFilename" again
+    UseFile(c.file);
+    RenameKey(c.section, L"a", L"b");
+    EXPECT_EQ(LastError(), expected);
+    EXPECT_NE(expected, L"Missing IniFilename");
+    EXPECT_EQ(FileBytes(), "[s]\r\nother=1\r\n");
   }
 }
 
