@@ -70,6 +70,18 @@ bool Tolvane::Refused(const wchar_t* refusal) {
   return true;
 }
 
+// Only a name holding "]" pays for the look-up of the section names. A list that cannot
+// be read counts as one without the section.
+bool Tolvane::RefusedNewSection(BSTR section) {
+  const wchar_t* refusal = RefusalForNewSection(section);
+  return refusal && !SectionExists(AnsiText::FromBstr(section), FileArgument()) && Refused(refusal);
+}
+
+// A deletion (an absent key or value) starts no section.
+bool Tolvane::RefusedKeyWrite(BSTR section, BSTR key, BSTR value) {
+  return Refused(RefusalForWrite(section, key, value)) || (key && value && RefusedNewSection(section));
+}
+
 AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get()); }
 
 void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.InOut(), file); }
@@ -92,7 +104,7 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
 }
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
-  if (!CheckFileName() || Refused(RefusalForWrite(*section, *key, *value))) return false;
+  if (!CheckFileName() || RefusedKeyWrite(*section, *key, *value)) return false;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
   const AnsiText valueText = AnsiText::FromBstr(*value);
@@ -107,7 +119,7 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
 }
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
-  if (Refused(RefusalForWrite(section, key, value))) return false;
+  if (RefusedKeyWrite(section, key, value)) return false;
   const AnsiText file = FileArgument();
   const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
                                             AnsiText::FromBstr(value), file);
@@ -245,7 +257,7 @@ bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) 
 
 // An existing section, keys and all, is left as it is.
 bool Tolvane::SectionAdd(BSTR section) {
-  if (!CheckFileName() || Refused(RefusalForSection(section))) return false;
+  if (!CheckFileName() || Refused(RefusalForSection(section)) || RefusedNewSection(section)) return false;
   const AnsiText sectionText = AnsiText::FromBstr(section);
   const AnsiText file = FileArgument();
   // A section with lines counts as existing even when the name list cannot be read: the
@@ -269,9 +281,10 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     SetLastErrorText(kUnequalArrays);
     return 0;
   }
-  if (Refused(RefusalForSection(*section))) return 0;
-  std::string entries;
   const LONG lower = LowerBound(keys);
+  // Without a pair the section is removed, not started.
+  if (Refused(RefusalForSection(*section)) || (lower <= upper && RefusedNewSection(*section))) return 0;
+  std::string entries;
   for (LONGLONG index = lower; index <= upper; ++index) {  // wide: `upper` may be LONG_MAX
     const LONG i = static_cast<LONG>(index);
     BSTR key = TextAt(keys, i);
@@ -306,7 +319,10 @@ void Tolvane::DeleteSection(BSTR section) {
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
-  if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View())) return;
+  if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View()) ||
+      RefusedNewSection(newSectionName)) {
+    return;
+  }
   const AnsiText file = FileArgument();
 
   std::string list;

@@ -62,6 +62,10 @@ class Tolvane {
   void SetLastErrorText(const wchar_t* text);
   // Puts a write rule's refusal in LastErrorA; false when there is none.
   bool Refused(const wchar_t* refusal);
+  // Refuses "]" in the name of a section that the write would start.
+  bool RefusedNewSection(BSTR section);
+  // The write rules for one key's write, "]" included.
+  bool RefusedKeyWrite(BSTR section, BSTR key, BSTR value);
   // The file name as the service takes it; FileNameSeen stores the converted-back form.
   profile_service::AnsiText FileArgument() const;
   void FileNameSeen(const profile_service::AnsiText& file);

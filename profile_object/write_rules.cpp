@@ -21,7 +21,11 @@ bool NamesNothing(BSTR name) { return View(name).find_first_not_of(kBlanks) == s
 const wchar_t* RefusalForSection(BSTR section) {
   const std::wstring_view text = View(section);
   if (HasLineBreakOrNul(text)) return L"Refused to write: the section name contains a line break or NUL character";
-  if (text.find(L']') != std::wstring_view::npos) return L"Refused to write: the section name contains \"]\"";
+  return nullptr;
+}
+
+const wchar_t* RefusalForNewSection(BSTR section) {
+  if (View(section).find(L']') != std::wstring_view::npos) return L"Refused to write: the section name contains \"]\"";
   return nullptr;
 }
 

@@ -144,6 +144,10 @@ TEST_F(Rename, RenameSectionIntoAnExistingSectionReplacesSameNamedKeysAndKeepsTh
   GivenFile("[old]\r\nx=1\r\ny=2\r\n[new]\r\nY=9\r\nz=3\r\n");
   RenameSection(L"old", L"new");
   EXPECT_EQ(FileBytes(), "[new]\r\nY=2\r\nz=3\r\nx=1\r\n");
+  // A section whose name holds "]" gets no new header.
+  GivenFile("[old]\r\nx=1\r\n[n]ew]\r\nz=3\r\n");
+  RenameSection(L"old", L"n]ew");
+  EXPECT_EQ(FileBytes(), "[n]ew]\r\nz=3\r\nx=1\r\n");
 }
 
 TEST_F(Rename, RenameSectionMovesValuesExactlyAsStored) {
@@ -196,9 +200,8 @@ TEST_F(Rename, RenameSectionChangesNothingWhenItCannotMoveEverything) {
       {kFile, L"old", L"OLD"},      // the same section to the service
       {kFile, L"old", L" Old  "},   // likewise
       {kFile, L"missing", L"new"},  // no such section: none is created
-      // Names that may not be written, for a new and for an existing section.
+      // "]" in the name of a section the rename would start, for keys and for none.
       {kFile, L"old", L"m]"},
-      {kFile, L"old", L"n]ew"},
       {kFile, L"e", L"m]"},
       // A stored key that may not be written under the new name (the service reads
       // the line "[y=2" as key "[y"): no key is copied, into a new or an existing section.

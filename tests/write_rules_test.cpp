@@ -1,6 +1,7 @@
 // Text that would corrupt the file is refused before it reaches the profile service:
 // line breaks and NUL anywhere, "=" in a key, a key that would read as a comment or a
-// section header, "]" in a section name. What the file syntax merely normalises passes.
+// section header, "]" in the name of a new section. What the file syntax merely
+// normalises passes.
 #include "tests/support/test_support.h"
 
 using test_support::Bstr;
@@ -121,6 +122,22 @@ TEST_F(WriteRules, SectionWriteAtOnceRefusesTheSameTexts) {
     EXPECT_EQ(call.result, 0);
     ExpectRefused(c.naming);
   }
+}
+
+// "]" is refused only where a write would start the section: one that exists under such
+// a name takes writes like any other, and a deletion starts none.
+TEST_F(WriteRules, ASectionNameWithABracketIsRefusedOnlyForANewSection) {
+  GivenFile("[a]b]\r\nk=old\r\n");
+  EXPECT_TRUE(WriteValue(L"a]b", L"k", L"1"));
+  EXPECT_TRUE(CreateKeyAndValue(L" A]B ", L"j", L"2"));
+  EXPECT_TRUE(SectionAdd(L"a]b"));
+  EXPECT_TRUE(WriteValue(L"new]", L"k", std::nullopt));
+  EXPECT_TRUE(CreateKeyAndValue(L"new]", std::nullopt, L"v"));
+  EXPECT_EQ(FileBytes(), "[a]b]\r\nk=1\r\nj=2\r\n");
+  auto keys = TextArray({L"x", L"y"}), values = TextArray({L"3", L"4"});
+  EXPECT_EQ(SectionWriteAtOnce(L"a]b", keys.Get(), values.Get()).result, 1);
+  EXPECT_EQ(FileBytes(), "[a]b]\r\nx=3\r\ny=4\r\n");
+  EXPECT_EQ(LastError().value_or(L"").find(L"Refused"), std::wstring::npos);
 }
 
 TEST_F(WriteRules, SectionAddRefusesTheSameSectionNames) {
