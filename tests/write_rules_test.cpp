@@ -63,6 +63,17 @@ TEST_F(WriteRules, WriteValueAndCreateKeyAndValueRefuseTextThatWouldCorruptTheFi
   }
 }
 
+// A look-alike that the write rules let pass crosses as "?", never as the character it
+// resembles: no key with "=", no comment, no header, no new section ending early.
+TEST_F(WriteRules, LookAlikesCannotSlipPastTheRules) {
+  GivenFile(kFile);
+  EXPECT_TRUE(WriteValue(L"s", L"k\uff1dq", L"1"));
+  EXPECT_TRUE(WriteValue(L"s", L"\u3000;c", L"2"));
+  EXPECT_TRUE(CreateKeyAndValue(L"s", L"\uff3bh", L"3"));
+  EXPECT_TRUE(CreateKeyAndValue(L"n\uff3dx", L"k", L"4\u2028"));
+  EXPECT_EQ(FileBytes(), "[s]\r\nk=old\r\nk?q=1\r\n?;c=2\r\n?h=3\r\n[n?x]\r\nk=4?\r\n");
+}
+
 TEST_F(WriteRules, ARefusedWriteLeavesItsByReferenceArgumentsAlone) {
   GivenFile(kFile);
   UniqueBstr section = Bstr(L"s\u4e00"), key = Bstr(L"k"), value = Bstr(L"v\r\n");
