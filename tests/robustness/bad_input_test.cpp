@@ -462,10 +462,14 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
           if (member.writes && result.number == 0) {
             EXPECT_FALSE(LastErrorOf(object_.Get()).empty());
           }
-          // A new name the write rules refuse leaves a rename with nothing to do.
+          // A new name the write rules refuse, or a key name that names nothing, leaves a
+          // rename with nothing to do.
+          const bool namesNothing = !awkward || awkward->find_first_not_of(L" \t") == std::wstring::npos;
+          const bool newName = position == member.texts.size() - 1;
           const bool renameRefused =
               !member.refuses && std::string(member.name).rfind("Rename", 0) == 0 &&
-              position == member.texts.size() - 1 && awkward && WriteRulesRefuse(member.texts[position].role, *awkward);
+              ((newName && (namesNothing || WriteRulesRefuse(member.texts[position].role, *awkward))) ||
+               (member.texts[position].role == Role::Key && namesNothing));
           ExpectOnlyNamedSectionsChanged(member, arguments.texts, refused || renameRefused, binding);
 
           // By-reference texts come back as the service saw them; refused ones untouched.
