@@ -151,7 +151,8 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
     });
   }
   if (!storedValue) {
-    // The read of a missing key runs the error capture; that read says best what it sees.
+    // Nothing to move. The read this rename stands for runs the error capture here, so
+    // it is made: LastErrorA then says what that read says on this platform.
     UniqueBstr sectionArgument = UniqueBstr::Copy(section);
     UniqueBstr keyArgument = UniqueBstr::Copy(currentKeyName);
     UniqueBstr read;
