@@ -70,6 +70,18 @@ bool Tolvane::Refused(const wchar_t* refusal) {
   return true;
 }
 
+// Only a name holding "]" pays for the look-up of the section names. A list that cannot
+// be read counts as one without the section.
+bool Tolvane::RefusedNewSection(BSTR section) {
+  const wchar_t* refusal = RefusalForNewSection(section);
+  return refusal && !SectionExists(AnsiText::FromBstr(section), FileArgument()) && Refused(refusal);
+}
+
+// A deletion (an absent key or value) starts no section.
+bool Tolvane::RefusedKeyWrite(BSTR section, BSTR key, BSTR value) {
+  return Refused(RefusalForWrite(section, key, value)) || (key && value && RefusedNewSection(section));
+}
+
 AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get()); }
 
 void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.InOut(), file); }
@@ -92,7 +104,7 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
 }
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
-  if (!CheckFileName() || Refused(RefusalForWrite(*section, *key, *value))) return false;
+  if (!CheckFileName() || RefusedKeyWrite(*section, *key, *value)) return false;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
   const AnsiText valueText = AnsiText::FromBstr(*value);
@@ -107,7 +119,7 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
 }
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
-  if (Refused(RefusalForWrite(section, key, value))) return false;
+  if (RefusedKeyWrite(section, key, value)) return false;
   const AnsiText file = FileArgument();
   const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
                                             AnsiText::FromBstr(value), file);
@@ -125,19 +137,29 @@ void Tolvane::DeleteKey(BSTR section, BSTR key) {
 // Moves the key with its whole value as the file holds it (read from the section's
 // entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
 // current key only once the new one is written. A missing key, or a new name that the
-// service takes for the same key, changes nothing.
+// service takes for the same key, changes nothing. LastErrorA ends as the read, write
+// and delete this rename stands for would leave it.
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
+  if (!CheckFileName() || Refused(RefusalForKeyRename(currentKeyName, newKeyName))) return;
   const AnsiText current = AnsiText::FromBstr(currentKeyName);
-  if (SameProfileName(current.View(), AnsiText::FromBstr(newKeyName).View())) return;
-
   std::string entries;
-  if (!service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) return;
   std::optional<std::string_view> storedValue;
-  ForEachItem(entries, [&](std::string_view line) {
-    const Entry entry = SplitEntry(line);
-    if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
-  });
-  if (!storedValue) return;
+  if (service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) {
+    ForEachItem(entries, [&](std::string_view line) {
+      const Entry entry = SplitEntry(line);
+      if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
+    });
+  }
+  if (!storedValue) {
+    // Nothing to move. The read this rename stands for runs the error capture here, so
+    // it is made: LastErrorA then says what that read says on this platform.
+    UniqueBstr sectionArgument = UniqueBstr::Copy(section);
+    UniqueBstr keyArgument = UniqueBstr::Copy(currentKeyName);
+    UniqueBstr read;
+    ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
+    return;
+  }
+  if (SameProfileName(current.View(), AnsiText::FromBstr(newKeyName).View())) return;
 
   UniqueBstr sectionArgument = UniqueBstr::Copy(section);
   UniqueBstr keyArgument = UniqueBstr::Copy(newKeyName);
@@ -236,7 +258,7 @@ bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) 
 
 // An existing section, keys and all, is left as it is.
 bool Tolvane::SectionAdd(BSTR section) {
-  if (!CheckFileName() || Refused(RefusalForSection(section))) return false;
+  if (!CheckFileName() || Refused(RefusalForSection(section)) || RefusedNewSection(section)) return false;
   const AnsiText sectionText = AnsiText::FromBstr(section);
   const AnsiText file = FileArgument();
   // A section with lines counts as existing even when the name list cannot be read: the
@@ -260,9 +282,10 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     SetLastErrorText(kUnequalArrays);
     return 0;
   }
-  if (Refused(RefusalForSection(*section))) return 0;
-  std::string entries;
   const LONG lower = LowerBound(keys);
+  // Without a pair the section is removed, not started.
+  if (Refused(RefusalForSection(*section)) || (lower <= upper && RefusedNewSection(*section))) return 0;
+  std::string entries;
   for (LONGLONG index = lower; index <= upper; ++index) {  // wide: `upper` may be LONG_MAX
     const LONG i = static_cast<LONG>(index);
     BSTR key = TextAt(keys, i);
@@ -297,8 +320,10 @@ void Tolvane::DeleteSection(BSTR section) {
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
-  if (SameProfileName(current.View(), target.View())) return;
-  if (Refused(RefusalForSection(newSectionName))) return;
+  if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View()) ||
+      RefusedNewSection(newSectionName)) {
+    return;
+  }
   const AnsiText file = FileArgument();
 
   std::string list;

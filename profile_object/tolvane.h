@@ -34,9 +34,10 @@ class Tolvane {
   Tolvane(const Tolvane&) = delete;
   Tolvane& operator=(const Tolvane&) = delete;
 
-  com_types::UniqueBstr IniFileName() const { return com_types::UniqueBstr::Copy(fileName_.Get()); }
+  // Never the absent (null) text: a caller may use the result as a string unchecked.
+  com_types::UniqueBstr IniFileName() const { return TextOrEmpty(fileName_.Get()); }
   void SetIniFileName(BSTR newFileName) { fileName_ = com_types::UniqueBstr::Copy(newFileName); }
-  com_types::UniqueBstr LastErrorA() const { return com_types::UniqueBstr::Copy(lastErrorText_.Get()); }
+  com_types::UniqueBstr LastErrorA() const { return TextOrEmpty(lastErrorText_.Get()); }
 
   // Single keys.
   com_types::UniqueBstr ReadValue(BSTR* section, BSTR* key);
@@ -61,6 +62,10 @@ class Tolvane {
   void SetLastErrorText(const wchar_t* text);
   // Puts a write rule's refusal in LastErrorA; false when there is none.
   bool Refused(const wchar_t* refusal);
+  // Refuses "]" in the name of a section that the write would start.
+  bool RefusedNewSection(BSTR section);
+  // The write rules for one key's write, "]" included.
+  bool RefusedKeyWrite(BSTR section, BSTR key, BSTR value);
   // The file name as the service takes it; FileNameSeen stores the converted-back form.
   profile_service::AnsiText FileArgument() const;
   void FileNameSeen(const profile_service::AnsiText& file);
@@ -84,7 +89,12 @@ class Tolvane {
                           const profile_service::AnsiText& file);
   bool MergeIntoExistingSection(const MovableEntries& movable, BSTR newSectionName);
 
+  static com_types::UniqueBstr TextOrEmpty(BSTR text) {
+    return text ? com_types::UniqueBstr::Copy(text) : com_types::UniqueBstr::Copy(L"", 0);
+  }
+
   _Tolvane& self_;
+  // Both texts start empty, held as the null BSTR (the empty text to every BSTR reader).
   com_types::UniqueBstr fileName_;
   LONG lastErrorCode_ = 0;
   com_types::UniqueBstr lastErrorText_;

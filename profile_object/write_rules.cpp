@@ -11,12 +11,21 @@ bool HasLineBreakOrNul(std::wstring_view text) {
   return text.find_first_of(std::wstring_view(L"\r\n\0", 3)) != std::wstring_view::npos;
 }
 
+// Blanks as the service trims them from names.
+constexpr wchar_t kBlanks[] = L" \t";
+
+bool NamesNothing(BSTR name) { return View(name).find_first_not_of(kBlanks) == std::wstring_view::npos; }
+
 }  // namespace
 
 const wchar_t* RefusalForSection(BSTR section) {
   const std::wstring_view text = View(section);
   if (HasLineBreakOrNul(text)) return L"Refused to write: the section name contains a line break or NUL character";
-  if (text.find(L']') != std::wstring_view::npos) return L"Refused to write: the section name contains \"]\"";
+  return nullptr;
+}
+
+const wchar_t* RefusalForNewSection(BSTR section) {
+  if (View(section).find(L']') != std::wstring_view::npos) return L"Refused to write: the section name contains \"]\"";
   return nullptr;
 }
 
@@ -24,7 +33,7 @@ const wchar_t* RefusalForKey(BSTR key) {
   const std::wstring_view text = View(key);
   if (HasLineBreakOrNul(text)) return L"Refused to write: the key name contains a line break or NUL character";
   if (text.find(L'=') != std::wstring_view::npos) return L"Refused to write: the key name contains \"=\"";
-  const size_t first = text.find_first_not_of(L" \t");
+  const size_t first = text.find_first_not_of(kBlanks);
   if (first != std::wstring_view::npos && (text[first] == L';' || text[first] == L'[')) {
     return L"Refused to write: the key name begins with \";\" or \"[\"";
   }
@@ -40,6 +49,17 @@ const wchar_t* RefusalForWrite(BSTR section, BSTR key, BSTR value) {
   if (const wchar_t* refusal = RefusalForSection(section)) return refusal;
   if (const wchar_t* refusal = RefusalForKey(key)) return refusal;
   return RefusalForValue(value);
+}
+
+const wchar_t* RefusalForKeyRename(BSTR currentKeyName, BSTR newKeyName) {
+  if (NamesNothing(currentKeyName)) return L"Refused to write: the current key name is empty";
+  if (NamesNothing(newKeyName)) return L"Refused to write: the new key name is empty";
+  return nullptr;
+}
+
+const wchar_t* RefusalForSectionRename(BSTR newSectionName) {
+  if (NamesNothing(newSectionName)) return L"Refused to write: the new section name is empty";
+  return RefusalForSection(newSectionName);
 }
 
 }  // namespace profile_object

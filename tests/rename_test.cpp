@@ -4,6 +4,7 @@
 #include "tests/support/test_support.h"
 
 using test_support::FilesIn;
+using test_support::Text;
 
 namespace {
 
@@ -57,6 +58,68 @@ TEST_F(Rename, RenameKeyChangesNothingWhenThereIsNothingToMove) {
   }
 }
 
+// An absent key name stands for the whole section to the service, and an empty name
+// writes a key or section without one: a rename refuses both and writes nothing. The
+// line "=0" is a key with an empty name, which the absent name would otherwise match.
+TEST_F(Rename, RenamesRefuseNamesThatNameNothing) {
+  constexpr char kFile[] = "[t]\r\na=1\r\n=0\r\n\r\n[u]\r\nk=3\r\n";
+  struct Case {
+    bool section;  // RenameSection, else RenameKey in [t]
+    Text current, renamed;
+    std::wstring naming;
+  };
+  const Case cases[] = {
+      {false, L"a", std::nullopt, L"new key name"},    {false, L"a", L"", L"new key name"},
+      {false, L"a", L" \t ", L"new key name"},         {false, std::nullopt, L"b", L"current key name"},
+      {false, L"", L"b", L"current key name"},         {true, L"t", std::nullopt, L"new section name"},
+      {true, L"t", L"", L"new section name"},          {true, L"t", L"  ", L"new section name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.current) + " -> " + testing::PrintToString(c.renamed));
+    GivenFile(kFile);
+    if (c.section) {
+      RenameSection(c.current, c.renamed);
+    } else {
+      RenameKey(L"t", c.current, c.renamed);
+    }
+    EXPECT_EQ(FileBytes(), kFile);
+    const std::wstring message = LastError().value_or(L"");
+    EXPECT_EQ(message.rfind(L"Refused to write:", 0), 0u) << testing::PrintToString(message);
+    EXPECT_NE(message.find(c.naming), std::wstring::npos) << testing::PrintToString(message);
+  }
+}
+
+// RenameKey stands for a read, a write and a delete, and leaves LastErrorA as they would.
+TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
+  RenameKey(L"s", L"a", L"b");
+  EXPECT_EQ(LastError(), L"Missing IniFilename");
+
+  struct Case {
+    const char* label;
+    std::wstring file;
+    const wchar_t* section;
+  };
+  const Case cases[] = {
+      {"missing key", file_, L"s"},
+      {"missing section", file_, L"none"},
+      {"missing file", folder_.PathOf(L"absent.ini"), L"s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    GivenFile("[s]\r\nother=1\r\n");
+    UseFile(c.file);
+    ReadValue(c.section, L"a");
+    const Text expected = LastError();
+    UseFile(L"");
+    ReadValue(L"s", L"a");  // "Missing IniFilename" again
+    UseFile(c.file);
+    RenameKey(c.section, L"a", L"b");
+    EXPECT_EQ(LastError(), expected);
+    EXPECT_NE(expected, L"Missing IniFilename");
+    EXPECT_EQ(FileBytes(), "[s]\r\nother=1\r\n");
+  }
+}
+
 // A bare name would resolve into the Windows folder; an empty one must reach no file.
 TEST_F(Rename, WithoutAFileNameRenamesTouchNoFile) {
   wchar_t windows[MAX_PATH] = {}, current[MAX_PATH] = {};
@@ -81,6 +144,10 @@ TEST_F(Rename, RenameSectionIntoAnExistingSectionReplacesSameNamedKeysAndKeepsTh
   GivenFile("[old]\r\nx=1\r\ny=2\r\n[new]\r\nY=9\r\nz=3\r\n");
   RenameSection(L"old", L"new");
   EXPECT_EQ(FileBytes(), "[new]\r\nY=2\r\nz=3\r\nx=1\r\n");
+  // A section whose name holds "]" gets no new header.
+  GivenFile("[old]\r\nx=1\r\n[n]ew]\r\nz=3\r\n");
+  RenameSection(L"old", L"n]ew");
+  EXPECT_EQ(FileBytes(), "[n]ew]\r\nz=3\r\nx=1\r\n");
 }
 
 TEST_F(Rename, RenameSectionMovesValuesExactlyAsStored) {
@@ -133,9 +200,8 @@ TEST_F(Rename, RenameSectionChangesNothingWhenItCannotMoveEverything) {
       {kFile, L"old", L"OLD"},      // the same section to the service
       {kFile, L"old", L" Old  "},   // likewise
       {kFile, L"missing", L"new"},  // no such section: none is created
-      // Names that may not be written, for a new and for an existing section.
+      // "]" in the name of a section the rename would start, for keys and for none.
       {kFile, L"old", L"m]"},
-      {kFile, L"old", L"n]ew"},
       {kFile, L"e", L"m]"},
       // A stored key that may not be written under the new name (the service reads
       // the line "[y=2" as key "[y"): no key is copied, into a new or an existing section.

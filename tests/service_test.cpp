@@ -1,4 +1,5 @@
-// The profile-service layer: binding, the refused empty file name, growing list reads.
+// The profile-service layer: binding, the refused empty file name, growing list reads,
+// the conversion to the ANSI code page.
 #include <thread>
 
 #include "profile_service/profile_service.h"
@@ -54,6 +55,31 @@ TEST(ProfileService, ReadsASectionLongerThanOneListBufferWhole) {
   ASSERT_TRUE(service::ReadWholeSection(Ansi("big"), entries, AnsiText::FromBstr(test_support::Bstr(path).Get())));
   EXPECT_GT(entries.size(), service::kListBufferSize);
   EXPECT_EQ(entries, expected);
+}
+
+// The platform's nearest match (code page 1252 here), as other programs convert, except
+// where the match would carry meaning in the file or in a path.
+TEST(ProfileService, TextCrossesAsItsNearestMatchUnlessThatCarriesMeaning) {
+  struct Case {
+    std::wstring text;
+    std::string ansi;
+  };
+  const Case cases[] = {
+      {L"a = [b]; \"c\" \\/:*?<>|.", "a = [b]; \"c\" \\/:*?<>|."},  // ASCII as it is
+      {L"\u0141\u00f3d\u017a \u0151", "L\xf3" "dz o"},
+      {L"\u4e00", "?"},                                         // no match at all
+      {L"k\uff1dq\u2261", "k?q?"},                               // "="
+      {L"\uff3b\uff3d\u301a\u301b\uff1b\u037e", "??????"},       // "[", "]", ";"
+      {L"\uff3c\u2216\uff0f\u2044\uff1a\u2236", "??????"},       // separators and the drive colon
+      {L"\uff0e\uff0e", "??"},                                   // the dots of a parent folder
+      {L"\uff02\u02ba\uff5c\u01c0\u2329\u232a\uff0a", "???????"},  // quotes and what names may not hold
+      {L"\u3000;\u2002[", "?;?["},                                // blanks that would hide ";" or "["
+      {L"\uff01\u2010\uff21", "!-A"},                            // harmless look-alikes keep their match
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    EXPECT_EQ(AnsiText::FromBstr(test_support::Bstr(c.text).Get()).View(), c.ansi);
+  }
 }
 
 TEST(ProfileService, SystemMessagesAreKeptAsTheSystemGivesThem) {

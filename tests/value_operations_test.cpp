@@ -11,11 +11,12 @@ namespace {
 
 class ValueOperations : public test_support::TolvaneTest {};
 
+// Empty texts, never the absent one: a C++ caller may take either result as a string.
 TEST_F(ValueOperations, NewObjectHasNoFileNameAndNoError) {
   BSTR name = reinterpret_cast<BSTR>(1);
   ASSERT_EQ(object_->get_IniFileName(&name), S_OK);
-  EXPECT_EQ(TextOf(UniqueBstr(name).Get()).value_or(L""), L"");
-  EXPECT_EQ(LastError().value_or(L""), L"");
+  EXPECT_EQ(TextOf(UniqueBstr(name).Get()), L"");
+  EXPECT_EQ(LastError(), L"");
 }
 
 TEST_F(ValueOperations, ReadsAndWritesKeysInTheFileSyntax) {
@@ -112,6 +113,16 @@ TEST_F(ValueOperations, ByReferenceTextComesBackAsTheServiceSawIt) {
   EXPECT_EQ(object_->DeleteKey(section.Get(), byValue.Get()), S_OK);
   EXPECT_EQ(byValue.Get(), before);
   EXPECT_EQ(TextOf(byValue.Get()), L"k\u0100");
+}
+
+// Other programs write "\u0141\u00f3d\u017a" through the platform's ordinary conversion, as "L\xf3dz".
+TEST_F(ValueOperations, NamesOutsideTheCodePageFindWhatOtherProgramsWrote) {
+  const std::wstring lodz = L"\u0141\u00f3d\u017a";
+  test_support::WriteBytes(folder_.PathOf(L"L\u00f3dz.ini"), "[L\xf3" "dz]\r\nL\xf3" "dz=1\r\n");
+  UseFile(folder_.PathOf(lodz + L".ini"));
+  EXPECT_EQ(ReadValue(lodz, lodz), L"1");
+  EXPECT_TRUE(WriteValue(lodz, L"k", lodz));
+  EXPECT_EQ(test_support::ReadBytes(folder_.PathOf(L"L\u00f3dz.ini")), "[L\xf3" "dz]\r\nL\xf3" "dz=1\r\nk=L\xf3" "dz\r\n");
 }
 
 TEST_F(ValueOperations, CreateKeyAndValueIsUnguardedButNeverReachesTheWindowsFolder) {

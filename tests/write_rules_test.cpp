@@ -1,6 +1,7 @@
 // Text that would corrupt the file is refused before it reaches the profile service:
 // line breaks and NUL anywhere, "=" in a key, a key that would read as a comment or a
-// section header, "]" in a section name. What the file syntax merely normalises passes.
+// section header, "]" in the name of a new section. What the file syntax merely
+// normalises passes.
 #include "tests/support/test_support.h"
 
 using test_support::Bstr;
@@ -62,6 +63,17 @@ TEST_F(WriteRules, WriteValueAndCreateKeyAndValueRefuseTextThatWouldCorruptTheFi
   }
 }
 
+// A look-alike that the write rules let pass crosses as "?", never as the character it
+// resembles: no key with "=", no comment, no header, no new section ending early.
+TEST_F(WriteRules, LookAlikesCannotSlipPastTheRules) {
+  GivenFile(kFile);
+  EXPECT_TRUE(WriteValue(L"s", L"k\uff1dq", L"1"));
+  EXPECT_TRUE(WriteValue(L"s", L"\u3000;c", L"2"));
+  EXPECT_TRUE(CreateKeyAndValue(L"s", L"\uff3bh", L"3"));
+  EXPECT_TRUE(CreateKeyAndValue(L"n\uff3dx", L"k", L"4\u2028"));
+  EXPECT_EQ(FileBytes(), "[s]\r\nk=old\r\nk?q=1\r\n?;c=2\r\n?h=3\r\n[n?x]\r\nk=4?\r\n");
+}
+
 TEST_F(WriteRules, ARefusedWriteLeavesItsByReferenceArgumentsAlone) {
   GivenFile(kFile);
   UniqueBstr section = Bstr(L"s\u4e00"), key = Bstr(L"k"), value = Bstr(L"v\r\n");
@@ -121,6 +133,22 @@ TEST_F(WriteRules, SectionWriteAtOnceRefusesTheSameTexts) {
     EXPECT_EQ(call.result, 0);
     ExpectRefused(c.naming);
   }
+}
+
+// "]" is refused only where a write would start the section: one that exists under such
+// a name takes writes like any other, and a deletion starts none.
+TEST_F(WriteRules, ASectionNameWithABracketIsRefusedOnlyForANewSection) {
+  GivenFile("[a]b]\r\nk=old\r\n");
+  EXPECT_TRUE(WriteValue(L"a]b", L"k", L"1"));
+  EXPECT_TRUE(CreateKeyAndValue(L" A]B ", L"j", L"2"));
+  EXPECT_TRUE(SectionAdd(L"a]b"));
+  EXPECT_TRUE(WriteValue(L"new]", L"k", std::nullopt));
+  EXPECT_TRUE(CreateKeyAndValue(L"new]", std::nullopt, L"v"));
+  EXPECT_EQ(FileBytes(), "[a]b]\r\nk=1\r\nj=2\r\n");
+  auto keys = TextArray({L"x", L"y"}), values = TextArray({L"3", L"4"});
+  EXPECT_EQ(SectionWriteAtOnce(L"a]b", keys.Get(), values.Get()).result, 1);
+  EXPECT_EQ(FileBytes(), "[a]b]\r\nx=3\r\ny=4\r\n");
+  EXPECT_EQ(LastError().value_or(L"").find(L"Refused"), std::wstring::npos);
 }
 
 TEST_F(WriteRules, SectionAddRefusesTheSameSectionNames) {

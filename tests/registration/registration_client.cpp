@@ -183,6 +183,7 @@ TEST_F(Registered, ObjectCreatedByProgIdWorksOnARealFile) {
 
   BSTR name = nullptr;
   ASSERT_EQ(object->get_IniFileName(&name), S_OK);
+  EXPECT_NE(name, nullptr);  // the empty text, which a C++ caller may take as a string
   EXPECT_EQ(Text(UniqueBstr(name).Get()), L"");
 
   const std::wstring file = g_scratch + L"\\client.ini";

@@ -74,7 +74,8 @@ TEST_F(ServerResources, StringTableNamesTheModuleAndItsVersion) {
   EXPECT_EQ(String(L"ProductVersion"), L"1.05");
   EXPECT_EQ(String(L"InternalName"), L"VoskTolvane");
   EXPECT_EQ(String(L"OriginalFilename"), L"VoskTolvane.dll");
-  for (const wchar_t* name : {L"CompanyName", L"FileDescription", L"LegalCopyright", L"ProductName"}) {
+  for (const wchar_t* name :
+       {L"CompanyName", L"FileDescription", L"LegalCopyright", L"LegalTrademarks", L"ProductName"}) {
     const std::optional<std::wstring> value = String(name);
     ASSERT_TRUE(value) << testing::PrintToString(std::wstring(name));
     EXPECT_FALSE(value->empty()) << testing::PrintToString(std::wstring(name));
