@@ -14,8 +14,6 @@ namespace client_files {
 
 namespace {
 
-using com_types::ValueType;
-
 // One function-table entry as C declares it.
 struct Entry {
   std::string result;
@@ -46,15 +44,7 @@ const std::vector<Entry>& InheritedEntries() {
 }
 
 std::string CType(const Argument& argument) {
-  std::string type;
-  switch (argument.type) {
-    case ValueType::Text: type = "BSTR "; break;
-    case ValueType::TextArray: type = "SAFEARRAY *"; break;
-    case ValueType::Variant: type = "VARIANT "; break;
-    case ValueType::Boolean: type = "VARIANT_BOOL "; break;
-    case ValueType::Long: type = "LONG "; break;
-    case ValueType::None: break;
-  }
+  const std::string type = SpellingOf(argument.type).c;
   return argument.passing == Argument::Passing::ByValue ? type : type + "*";
 }
 

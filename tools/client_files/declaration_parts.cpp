@@ -27,6 +27,18 @@ std::string GuidArguments(const GUID& guid) {
   return text;
 }
 
+TypeSpelling SpellingOf(com_types::ValueType type) {
+  switch (type) {
+    case com_types::ValueType::Text: return {"BSTR ", "BSTR"};
+    case com_types::ValueType::TextArray: return {"SAFEARRAY *", "SAFEARRAY(BSTR)"};
+    case com_types::ValueType::Variant: return {"VARIANT ", "VARIANT"};
+    case com_types::ValueType::Boolean: return {"VARIANT_BOOL ", "VARIANT_BOOL"};
+    case com_types::ValueType::Long: return {"LONG ", "long"};
+    case com_types::ValueType::None: break;
+  }
+  return {"", ""};
+}
+
 std::string EntryName(const com_types::Member& member) {
   return Narrow(com_types::AccessorPrefix(member)) + Narrow(member.name);
 }

@@ -19,6 +19,13 @@ struct Argument {
   enum class Passing { ByValue, ByReference, Result } passing;
 };
 
+// How C and IDL spell a type passed by value; a pointer to it adds "*".
+struct TypeSpelling {
+  const char* c;    // "BSTR ", "SAFEARRAY *": ready to be followed by "*" or a name
+  const char* idl;  // "BSTR", "SAFEARRAY(BSTR)"
+};
+TypeSpelling SpellingOf(com_types::ValueType type);
+
 // The names are ASCII.
 std::string Narrow(const wchar_t* text);
 

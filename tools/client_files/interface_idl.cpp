@@ -15,18 +15,8 @@ namespace client_files {
 
 namespace {
 
-using com_types::ValueType;
-
 std::string IdlType(const Argument& argument) {
-  std::string type;
-  switch (argument.type) {
-    case ValueType::Text: type = "BSTR"; break;
-    case ValueType::TextArray: type = "SAFEARRAY(BSTR)"; break;
-    case ValueType::Variant: type = "VARIANT"; break;
-    case ValueType::Boolean: type = "VARIANT_BOOL"; break;
-    case ValueType::Long: type = "long"; break;
-    case ValueType::None: break;
-  }
+  const std::string type = SpellingOf(argument.type).idl;
   return argument.passing == Argument::Passing::ByValue ? type : type + "*";
 }
 
