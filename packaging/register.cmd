@@ -51,8 +51,8 @@ echo %action% succeeded.
 exit /b 0
 
 :not_administrator
-echo %~nx0 needs administrator rights: open a command prompt with "Run as administrator"
-echo and run it again.
+echo %action% VoskTolvane.dll needs administrator rights: open a command prompt with
+echo "Run as administrator" and run this script again.
 exit /b 1
 
 rem :regsvr32 KIND REGSVR32 - (un)registers KIND\VoskTolvane.dll with that regsvr32.

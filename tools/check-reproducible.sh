@@ -42,8 +42,9 @@ for output in "${outputs[@]}" "$archive"; do
     status=1
   fi
   for clone in "${clones[@]}"; do
-    # In single-byte text and in UTF-16.
-    if { strings -a "$clone/$output"; strings -a -el "$clone/$output"; } | grep -qF "$work"; then
+    # In single-byte text and in UTF-16, as a Unix or a Windows path (Z:\tmp\...).
+    if { x86_64-w64-mingw32-strings -a "$clone/$output"; x86_64-w64-mingw32-strings -a -el "$clone/$output"; } |
+       grep -qF "$(basename "$work")"; then
       echo "PATH      $output names the build folder $clone"
       status=1
     fi
