@@ -14,6 +14,7 @@
  */
 #define COBJMACROS
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -64,25 +65,41 @@ static void UseTheClass(const wchar_t *iniFile) {
 
 /* ---- The type library widl compiled against the shipped one ---------------------- */
 
-/* "PTR SAFEARRAY BSTR" and the like. */
-static void Describe(const TYPEDESC *type, char *text, size_t size) {
-  char inner[64] = "";
-  if (type->vt == VT_PTR || type->vt == VT_SAFEARRAY) Describe(type->lptdesc, inner, sizeof inner);
-  snprintf(text, size, "%u %s", (unsigned)type->vt, inner);
+/* The most function-table entries described; a library with more differs in its count. */
+#define MOST_ENTRIES 64
+
+/* A description written into a fixed buffer; what does not fit is cut. */
+typedef struct {
+  char text[16384];
+  size_t used;
+} Description;
+
+static void Append(Description *description, const char *format, ...) {
+  const size_t left = sizeof description->text - description->used;
+  va_list arguments;
+  int written;
+  va_start(arguments, format);
+  written = vsnprintf(description->text + description->used, left, format, arguments);
+  va_end(arguments);
+  if (written > 0) description->used += (size_t)written < left ? (size_t)written : left - 1;
+}
+
+/* "26 27 8" for a pointer to an array of BSTR, and the like. */
+static void AppendType(Description *description, const TYPEDESC *type) {
+  Append(description, " %u", (unsigned)type->vt);
+  if (type->vt == VT_PTR || type->vt == VT_SAFEARRAY) AppendType(description, type->lptdesc);
 }
 
 /* One line per function-table entry: everything a client compiles or calls against.
  * Parameter names are compared as far as the shipped library names them (it leaves the
  * results unnamed; widl names them). Returns the number of entries. */
-static UINT DescribeEntries(ITypeInfo *info, UINT namesLimit[], char *text, size_t size, int useLimit) {
+static UINT DescribeEntries(ITypeInfo *info, UINT namesLimit[], int useLimit, Description *description) {
   TYPEATTR *attributes = NULL;
   UINT i, entries;
-  size_t used = 0;
-  text[0] = '\0';
   if (FAILED(ITypeInfo_GetTypeAttr(info, &attributes))) return 0;
-  used += snprintf(text + used, size - used, "flags %x functions %u table %u\n", attributes->wTypeFlags,
-                   attributes->cFuncs, attributes->cbSizeVft);
-  for (i = 0; i < attributes->cFuncs && used < size; ++i) {
+  Append(description, "flags %x functions %u table %u\n", attributes->wTypeFlags, attributes->cFuncs,
+         attributes->cbSizeVft);
+  for (i = 0; i < attributes->cFuncs && i < MOST_ENTRIES; ++i) {
     FUNCDESC *function = NULL;
     BSTR names[8] = {0};
     UINT count = 0, n;
@@ -91,17 +108,16 @@ static UINT DescribeEntries(ITypeInfo *info, UINT namesLimit[], char *text, size
     ITypeInfo_GetNames(info, function->memid, names, 8, &count);
     if (useLimit && count > namesLimit[i]) count = namesLimit[i];
     if (!useLimit) namesLimit[i] = count;
-    used += snprintf(text + used, size - used, "%lx kind %d call %d slot %d flags %x:", (long)function->memid,
-                     function->invkind, function->callconv, function->oVft, function->wFuncFlags);
-    for (n = 0; n < count; ++n) used += snprintf(text + used, size - used, " %ls", names[n]);
+    Append(description, "%lx kind %d call %d slot %d flags %x:", (long)function->memid, function->invkind,
+           function->callconv, function->oVft, function->wFuncFlags);
+    for (n = 0; n < count; ++n) Append(description, " %ls", names[n]);
     for (n = 0; n < 8; ++n) SysFreeString(names[n]);
-    for (p = 0; p < function->cParams && used < size; ++p) {
-      char type[128];
-      Describe(&function->lprgelemdescParam[p].tdesc, type, sizeof type);
-      used += snprintf(text + used, size - used, " [%x %s]", function->lprgelemdescParam[p].paramdesc.wParamFlags,
-                       type);
+    for (p = 0; p < function->cParams; ++p) {
+      Append(description, " [%x", function->lprgelemdescParam[p].paramdesc.wParamFlags);
+      AppendType(description, &function->lprgelemdescParam[p].tdesc);
+      Append(description, "]");
     }
-    used += snprintf(text + used, size - used, "\n");
+    Append(description, "\n");
     ITypeInfo_ReleaseFuncDesc(info, function);
   }
   entries = attributes->cFuncs;
@@ -111,33 +127,31 @@ static UINT DescribeEntries(ITypeInfo *info, UINT namesLimit[], char *text, size
 
 /* The library, its class and its interface's function table, described as text.
  * Returns the number of function-table entries described. */
-static UINT DescribeLibrary(const wchar_t *path, UINT namesLimit[], int useLimit, char *text, size_t size) {
+static UINT DescribeLibrary(const wchar_t *path, UINT namesLimit[], int useLimit, Description *description) {
   ITypeLib *library = NULL;
   ITypeInfo *dispatchView = NULL, *functionTable = NULL, *coclass = NULL;
   TLIBATTR *libraryAttributes = NULL;
   TYPEATTR *classAttributes = NULL;
   HREFTYPE reference = 0;
   UINT entries = 0;
-  size_t used;
-  text[0] = '\0';
+  description->used = 0;
+  description->text[0] = '\0';
   if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, &library))) return 0;
   ITypeLib_GetLibAttr(library, &libraryAttributes);
-  used = snprintf(text, size, "library %d.%d lcid %lu system %d flags %x types %u\n",
-                  libraryAttributes->wMajorVerNum, libraryAttributes->wMinorVerNum,
-                  (unsigned long)libraryAttributes->lcid, libraryAttributes->syskind, libraryAttributes->wLibFlags,
-                  ITypeLib_GetTypeInfoCount(library));
+  Append(description, "library %d.%d lcid %lu system %d flags %x types %u\n", libraryAttributes->wMajorVerNum,
+         libraryAttributes->wMinorVerNum, (unsigned long)libraryAttributes->lcid, libraryAttributes->syskind,
+         libraryAttributes->wLibFlags, ITypeLib_GetTypeInfoCount(library));
   ITypeLib_ReleaseTLibAttr(library, libraryAttributes);
   if (SUCCEEDED(ITypeLib_GetTypeInfoOfGuid(library, &CLSID_Tolvane, &coclass)) &&
       SUCCEEDED(ITypeInfo_GetTypeAttr(coclass, &classAttributes))) {
-    used += snprintf(text + used, size - used, "class flags %x interfaces %u\n", classAttributes->wTypeFlags,
-                     classAttributes->cImplTypes);
+    Append(description, "class flags %x interfaces %u\n", classAttributes->wTypeFlags, classAttributes->cImplTypes);
     ITypeInfo_ReleaseTypeAttr(coclass, classAttributes);
   }
   /* A dual interface is found as its dispatch view; the function table is behind it. */
   if (SUCCEEDED(ITypeLib_GetTypeInfoOfGuid(library, &IID__Tolvane, &dispatchView)) &&
       SUCCEEDED(ITypeInfo_GetRefTypeOfImplType(dispatchView, (UINT)-1, &reference)) &&
       SUCCEEDED(ITypeInfo_GetRefTypeInfo(dispatchView, reference, &functionTable))) {
-    entries = DescribeEntries(functionTable, namesLimit, text + used, size - used, useLimit);
+    entries = DescribeEntries(functionTable, namesLimit, useLimit, description);
   }
   if (functionTable) ITypeInfo_Release(functionTable);
   if (dispatchView) ITypeInfo_Release(dispatchView);
@@ -147,14 +161,17 @@ static UINT DescribeLibrary(const wchar_t *path, UINT namesLimit[], int useLimit
 }
 
 static void CompareWithWidl(const wchar_t *shipped, const wchar_t *compiled) {
-  static char shippedText[16384], compiledText[16384];
-  UINT namesLimit[64] = {0};
-  Expect(DescribeLibrary(shipped, namesLimit, 0, shippedText, sizeof shippedText) > 0,
+  static Description shippedLibrary, compiledLibrary;
+  UINT namesLimit[MOST_ENTRIES] = {0};
+  Expect(DescribeLibrary(shipped, namesLimit, 0, &shippedLibrary) > 0,
          "the shipped .tlb describes _Tolvane's function table");
-  Expect(DescribeLibrary(compiled, namesLimit, 1, compiledText, sizeof compiledText) > 0,
+  Expect(DescribeLibrary(compiled, namesLimit, 1, &compiledLibrary) > 0,
          "widl's .tlb describes _Tolvane's function table");
-  Expect(strcmp(shippedText, compiledText) == 0, "widl's library from the IDL describes the shipped one");
-  if (strcmp(shippedText, compiledText) != 0) printf("shipped:\n%s\nfrom the IDL:\n%s\n", shippedText, compiledText);
+  Expect(strcmp(shippedLibrary.text, compiledLibrary.text) == 0,
+         "widl's library from the IDL describes the shipped one");
+  if (strcmp(shippedLibrary.text, compiledLibrary.text) != 0) {
+    printf("shipped:\n%s\nfrom the IDL:\n%s\n", shippedLibrary.text, compiledLibrary.text);
+  }
 }
 
 /* ---- The shipped .tlb against the one inside the DLL ------------------------------- */
