@@ -3,8 +3,9 @@
 #
 # Two DLLs come from the same sources: build/win32/VoskTolvane.dll (32-bit, the one
 # `make demo` uses) and build/win64/VoskTolvane.dll (64-bit, for 64-bit hosts).
+# `make dist` packs both into the release archive build/dist/VoskTolvane-<version>.zip.
 
-.PHONY: all deps build build32 build64 test demo bench clean
+.PHONY: all deps build build32 build64 dist test demo bench clean
 
 all: build
 
@@ -21,10 +22,14 @@ build64: deps
 
 build: build32 build64
 
-# Ends with the time the whole run took, build included.
+dist: deps
+	@tools/make-dist.sh
+
+# The tests check the release archive too, so it is made first. Ends with the time the
+# whole run took, build included.
 test:
 	@start=$$(date +%s); status=0; \
-	$(MAKE) --no-print-directory build && tools/run-tests.sh win32 win64 || status=$$?; \
+	{ $(MAKE) --no-print-directory build && tools/make-dist.sh && tools/run-tests.sh win32 win64; } || status=$$?; \
 	echo "== make test: $$(( $$(date +%s) - start )) s in all"; \
 	exit $$status
 

@@ -251,11 +251,10 @@ HRESULT TypeMismatch(const Member& member, size_t parameter, EXCEPINFO* exceptio
     *exception = {};
     exception->scode = profile_object::kTypeMismatch;
     exception->bstrSource = SysAllocString(kProgId);
-    const wchar_t* name = member.parameters[parameter].name ? member.parameters[parameter].name : L"value";
-    const std::wstring description = std::wstring(L"Type mismatch: ") + member.name + L" cannot take this " +
-                                     name + (member.parameters[parameter].type == ValueType::TextArray
-                                                 ? L" (an array of text is needed)"
-                                                 : L" (text is needed)");
+    const Parameter& taken = member.parameters[parameter];
+    const std::wstring description =
+        std::wstring(L"Type mismatch: ") + member.name + L" cannot take this " + taken.name +
+        (taken.type == ValueType::TextArray ? L" (an array of text is needed)" : L" (text is needed)");
     exception->bstrDescription = SysAllocString(description.c_str());
   }
   return DISP_E_EXCEPTION;

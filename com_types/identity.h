@@ -47,6 +47,14 @@ constexpr std::array<char, Size> NarrowName(const wchar_t (&name)[Length]) {
 }
 inline constexpr WORD kLibraryMajorVersion = 6;
 inline constexpr WORD kLibraryMinorVersion = 0;
+// The interface and the class are both version 1.0.
+inline constexpr WORD kTypeMajorVersion = 1;
+inline constexpr WORD kTypeMinorVersion = 0;
+// Object browsers show the class, not its interface; late-bound clients cannot add
+// members to it.
+inline constexpr WORD kInterfaceTypeFlags =
+    TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
+inline constexpr WORD kClassTypeFlags = TYPEFLAG_FCANCREATE;
 // The type library describes the function table of the DLL it is built into.
 #ifdef _WIN64
 inline constexpr SYSKIND kTargetSystem = SYS_WIN64;

@@ -42,8 +42,7 @@ inline constexpr std::array<Member, 14> kMembers = [] {
   constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET, kPut = INVOKE_PROPERTYPUT, kMethod = INVOKE_FUNC;
   return std::array<Member, 14>{{
       {L"IniFileName", kGet, 0x68030002, {}, 0, ValueType::Text},
-      // The put's parameter (New_FileName) is unnamed in the type library.
-      {L"IniFileName", kPut, 0x68030002, {{{nullptr, ValueType::Text, true}}}, 1, ValueType::None},
+      {L"IniFileName", kPut, 0x68030002, {TextRef(L"New_FileName")}, 1, ValueType::None},
       {L"LastErrorA", kGet, 0x68030001, {}, 0, ValueType::Text},
       {L"ReadValue", kMethod, 0x60030003, {TextRef(L"Section"), TextRef(L"Key")}, 2, ValueType::Text},
       {L"ReadSection", kMethod, 0x60030004, {TextRef(L"Section"), ArrayRef(L"Keys"), ArrayRef(L"Values")}, 3,
@@ -64,6 +63,21 @@ inline constexpr std::array<Member, 14> kMembers = [] {
       {L"DeleteKey", kMethod, 0x6003000C, {TextIn(L"Section"), TextIn(L"Key")}, 2, ValueType::None},
   }};
 }();
+
+// How many of the member's parameters the type library names: all but a property put's
+// value, which the platform never names (GetNames answers for the get of the same DISPID).
+constexpr size_t NamedParameterCount(const Member& member) {
+  return member.kind == INVOKE_PROPERTYPUT ? member.parameterCount - 1 : member.parameterCount;
+}
+
+// The name of the member's function-table entry: accessors are prefixed get_ and put_.
+constexpr const wchar_t* AccessorPrefix(const Member& member) {
+  switch (member.kind) {
+    case INVOKE_PROPERTYGET: return L"get_";
+    case INVOKE_PROPERTYPUT: return L"put_";
+    default: return L"";
+  }
+}
 
 // The member with this dispatch identifier and invoke kind, or nullptr.
 constexpr const Member* FindMember(DISPID dispid, INVOKEKIND kind) {

@@ -120,7 +120,7 @@ TEST_F(DispatchObject, ResolvesEveryMemberNameInAnyCase) {
 TEST_F(DispatchObject, ResolvesParameterNamesToTheirPositions) {
   for (const com_types::Member& member : kMembers) {
     std::vector<LPOLESTR> names{const_cast<LPOLESTR>(member.name)};
-    for (size_t i = 0; i < member.parameterCount && member.parameters[i].name; ++i) {
+    for (size_t i = 0; i < com_types::NamedParameterCount(member); ++i) {
       names.push_back(const_cast<LPOLESTR>(member.parameters[i].name));
     }
     if (names.size() == 1) continue;

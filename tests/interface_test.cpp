@@ -122,11 +122,7 @@ class RecordingTolvane : public DoubleBase {
 };
 
 std::wstring CppMethodName(const com_types::Member& member) {
-  switch (member.kind) {
-    case INVOKE_PROPERTYGET: return std::wstring(L"get_") + member.name;
-    case INVOKE_PROPERTYPUT: return std::wstring(L"put_") + member.name;
-    default: return member.name;
-  }
+  return std::wstring(com_types::AccessorPrefix(member)) + member.name;
 }
 
 // Each slot is called where the type library says it is (oVft), with one distinct word

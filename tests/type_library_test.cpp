@@ -460,7 +460,7 @@ TEST_P(TypeLibrary, DescribesEveryMemberAsTheMemberTableStatesIt) {
     // DISPID, so GetNames answers for the get there.
     const Member& named = i > 0 && kMembers[i - 1].dispid == member.dispid ? kMembers[i - 1] : member;
     std::vector<std::wstring> expectedNames{named.name};
-    for (size_t p = 0; p < named.parameterCount && named.parameters[p].name; ++p) {
+    for (size_t p = 0; p < com_types::NamedParameterCount(named); ++p) {
       expectedNames.push_back(named.parameters[p].name);
     }
     EXPECT_EQ(NamesOf(functionTable_.Get(), member.dispid), expectedNames);

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12, skipping what is there.
+# Installs what the build, the tests and the release archive need on Debian 12, skipping
+# what is there: Wine (32- and 64-bit) to run the tools and tests, the MinGW-w64 C and C++
+# cross compilers, widl (mingw-w64-tools) with the platform's IDL files (libwine-dev) for
+# the archive's check, googletest, CMake and make, python3 to write and read the archive,
+# and git for the commit whose time the archive carries.
 set -euo pipefail
 
 need=()
 dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
 for pkg in wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
            g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-           mingw-w64-tools libwine-dev googletest cmake make; do
+           mingw-w64-tools libwine-dev googletest cmake make python3 git; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && [ -z "${add_i386:-}" ] && exit 0

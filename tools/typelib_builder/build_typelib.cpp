@@ -85,10 +85,9 @@ void AddMember(ICreateTypeInfo* interfaceInfo, const TypeDescriptions& types, UI
   function.elemdescFunc.tdesc.vt = VT_HRESULT;
   Check(interfaceInfo->AddFuncDesc(index, &function), "AddFuncDesc");
 
-  // The member's name, then the names of its named parameters; the put's value and the
-  // retvals stay unnamed.
+  // The member's name, then the names of its named parameters; the retvals stay unnamed.
   std::vector<LPOLESTR> names{const_cast<LPOLESTR>(member.name)};
-  for (size_t i = 0; i < member.parameterCount && member.parameters[i].name; ++i) {
+  for (size_t i = 0; i < com_types::NamedParameterCount(member); ++i) {
     names.push_back(const_cast<LPOLESTR>(member.parameters[i].name));
   }
   Check(interfaceInfo->SetFuncAndParamNames(index, names.data(), static_cast<UINT>(names.size())),
@@ -100,7 +99,7 @@ ComPtr<ICreateTypeInfo> CreateType(ICreateTypeLib2* library, const wchar_t* name
   ComPtr<ICreateTypeInfo> info;
   Check(library->CreateTypeInfo(const_cast<LPOLESTR>(name), kind, info.Put()), "CreateTypeInfo");
   Check(info->SetGuid(id), "SetGuid");
-  Check(info->SetVersion(1, 0), "SetVersion");
+  Check(info->SetVersion(com_types::kTypeMajorVersion, com_types::kTypeMinorVersion), "SetVersion");
   Check(info->SetTypeFlags(flags), "SetTypeFlags");
   return info;
 }
@@ -134,14 +133,15 @@ int wmain(int argc, wchar_t** argv) {
 
     ComPtr<ICreateTypeInfo> interfaceInfo =
         CreateType(library.Get(), com_types::kInterfaceName, TKIND_INTERFACE, com_types::kInterfaceId,
-                   TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION);
+                   com_types::kInterfaceTypeFlags);
     Implement(interfaceInfo.Get(), dispatchInfo.Get());
     const TypeDescriptions types;
     for (UINT i = 0; i < com_types::kMembers.size(); ++i) AddMember(interfaceInfo.Get(), types, i, com_types::kMembers[i]);
     Check(interfaceInfo->LayOut(), "LayOut(_Tolvane)");
 
     ComPtr<ICreateTypeInfo> classInfo =
-        CreateType(library.Get(), com_types::kClassName, TKIND_COCLASS, com_types::kClassId, TYPEFLAG_FCANCREATE);
+        CreateType(library.Get(), com_types::kClassName, TKIND_COCLASS, com_types::kClassId,
+                   com_types::kClassTypeFlags);
     ComPtr<ITypeInfo> interfaceTypeInfo;
     Check(interfaceInfo->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(interfaceTypeInfo.Put())),
           "QueryInterface(ITypeInfo)");
@@ -152,5 +152,5 @@ int wmain(int argc, wchar_t** argv) {
     Check(library->SaveAllChanges(), "SaveAllChanges");
   }
   CoUninitialize();
-  return typelib_builder::SetCoclassFlags(argv[1], TYPEFLAG_FCANCREATE) ? 0 : 1;
+  return typelib_builder::SetCoclassFlags(argv[1], com_types::kClassTypeFlags) ? 0 : 1;
 }

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The release archive as a Windows user meets it, from the zip alone, in a fresh 64-bit
+# Wine prefix: unzipped into a folder whose path holds a space; register.cmd; the example
+# scripts under the 32-bit and the 64-bit cscript; the C and C++ examples built against
+# include/ alone with both MinGW-w64 compilers, and run; the IDL compiled by widl and a
+# client built on widl's header (tests/dist/archive_probe.c), which also compares widl's
+# type library and the shipped .tlb files with those inside the DLLs; unregister.cmd,
+# after which nothing of the component is left and a script cannot create the class.
+#   check_archive.sh <dist folder> <32-bit VoskTolvane.dll> <64-bit build folder>
+# The DLLs of the builds only tell whether the archive holds them; the checks use the
+# archive's own. Exits 77 (skipped) when the dist folder holds no archive.
+set -euo pipefail
+
+dist="$1"
+dll32="$2"
+build="$3"
+archives=("$dist"/VoskTolvane-*.zip)
+if [ ! -f "${archives[0]}" ]; then
+  echo "no archive in $dist (make dist writes it)"
+  exit 77
+fi
+archive="${archives[0]}"
+
+export WINE_BITS=64
+work="$build/archive-check"
+export WINEPREFIX="$work/wineprefix"
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh"
+probe_source="$project_root/tests/dist/archive_probe.c"
+create_and_use="$project_root/tests/registration/create_and_use.vbs"
+
+# A Unix path as Wine's Z: drive shows it.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+if [ -d "$WINEPREFIX" ]; then
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
+fi
+rm -rf "$work"
+folder="$work/Program Files/VoskTolvane"
+scratch="$work/scratch"
+mkdir -p "$folder" "$scratch"
+wine_prefix_ready
+trap wine_stop EXIT
+
+passed=0
+failed=0
+record() {  # record STATUS WHAT
+  if [ "$1" -eq 0 ]; then
+    passed=$((passed + 1))
+    echo "ok    $2"
+  else
+    failed=$((failed + 1))
+    echo "FAIL  $2"
+  fi
+}
+# check WHAT COMMAND...: runs the command, its output shown, and records whether it succeeded.
+check() {
+  local what="$1" status=0
+  shift
+  "$@" </dev/null || status=$?
+  record "$status" "$what"
+}
+# in_folder FOLDER COMMAND...: runs the command with FOLDER as the current directory.
+in_folder() { (cd "$1" && shift && "$@"); }
+
+echo "== $(basename "$archive"), unzipped into $folder"
+python3 -m zipfile -e "$archive" "$folder"
+# Built from the same sources as this build, or the checks below would test another version.
+for kind in x86 x64; do
+  built="$build/VoskTolvane.dll"
+  [ "$kind" = x86 ] && built="$dll32"
+  if ! cmp -s "$folder/$kind/VoskTolvane.dll" "$built"; then
+    echo "FAIL  $kind/VoskTolvane.dll is not the DLL of $built: run make dist again"
+    exit 1
+  fi
+done
+cp "$project_root/examples/sample.ini" "$scratch/"  # the INI files the examples change
+
+cmd32='C:\windows\syswow64\cmd.exe'
+cscript32='C:\windows\syswow64\cscript.exe'
+
+echo "== register.cmd, from another folder, in a 64-bit cmd"
+check "register.cmd succeeds" in_folder "$work" wine cmd /c "$(windows_path "$folder/register.cmd")"
+
+echo "== The example scripts under the 32-bit and the 64-bit cscript"
+for host in 32 64; do
+  for script in demo.vbs demo.js; do
+    ini="$scratch/$host-$script.ini"
+    cp "$scratch/sample.ini" "$ini"
+    cscript=cscript
+    [ "$host" = 32 ] && cscript="$cscript32"
+    check "$script under the $host-bit cscript" wine "$cscript" //nologo \
+      "$(windows_path "$folder/examples/$script")" "$(windows_path "$ini")"
+  done
+done
+
+echo "== The C and C++ examples, built against include/ alone"
+for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+  for example in client.c client.cpp; do
+    program="$scratch/$triplet-${example/./-}.exe"
+    compile=("$triplet-gcc-posix" -Wall -Wextra -Werror)
+    [ "$example" = client.cpp ] && compile=("$triplet-g++-posix" -std=c++17 -Wall -Wextra -Werror -static)
+    check "$example built by $triplet" "${compile[@]}" -I"$folder/include" "$folder/examples/$example" \
+      -o "$program" -lole32 -loleaut32 -luuid
+    ini="$scratch/$triplet-$example.ini"
+    cp "$scratch/sample.ini" "$ini"
+    check "$example run as a $triplet program" wine "$(windows_path "$program")" "$(windows_path "$ini")"
+  done
+done
+
+echo "== The IDL through widl, and a client built on widl's header"
+widl_dir="$scratch/widl"
+mkdir -p "$widl_dir"
+idl="$folder/include/VoskTolvane.idl"
+idl_includes=(-I/usr/include/wine/wine/windows)
+check "widl makes a header of the IDL" \
+  x86_64-w64-mingw32-widl "${idl_includes[@]}" -h -H "$widl_dir/VoskTolvane_widl.h" "$idl"
+for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+  kind=x86 bits=32 standard_ole=/usr/lib/i386-linux-gnu/wine/i386-windows
+  [ "$triplet" = x86_64-w64-mingw32 ] && kind=x64 bits=64 standard_ole=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  tlb="$widl_dir/widl$bits.tlb"
+  check "widl makes a $bits-bit type library of the IDL" \
+    x86_64-w64-mingw32-widl "${idl_includes[@]}" -L"$standard_ole" "--win$bits" -t -o "$tlb" "$idl"
+  probe="$widl_dir/archive_probe$bits.exe"
+  check "the probe builds on widl's header for $triplet" \
+    "$triplet-gcc-posix" -municode -Wall -Wextra -Werror -I"$widl_dir" "$probe_source" -o "$probe" \
+    -lole32 -loleaut32 -luuid
+  check "the $bits-bit probe: the class, the type libraries, the registry" \
+    wine "$(windows_path "$probe")" registered "$(windows_path "$folder/$kind")" "$(windows_path "$tlb")" \
+    "$(windows_path "$scratch/probe$bits.ini")"
+done
+
+echo "== unregister.cmd, from another folder, in a 32-bit cmd"
+check "unregister.cmd succeeds" in_folder "$scratch" wine "$cmd32" /c "$(windows_path "$folder/unregister.cmd")"
+for bits in 32 64; do
+  check "nothing of the component is left ($bits-bit probe)" \
+    wine "$(windows_path "$widl_dir/archive_probe$bits.exe")" unregistered
+done
+for host in 32 64; do
+  cscript=cscript
+  [ "$host" = 32 ] && cscript="$cscript32"
+  output="$(wine "$cscript" //nologo "$(windows_path "$create_and_use")" "$(windows_path "$scratch/gone.ini")" \
+    </dev/null 2>&1 || true)"
+  echo "$output"
+  created=0
+  [[ "$output" == *"cannot create the object"* ]] || created=1
+  record "$created" "CreateObject fails under the $host-bit cscript"
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
