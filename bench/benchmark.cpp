@@ -23,10 +23,9 @@
 #include "automation/tolvane_object.h"
 #include "bench/ini_files.h"
 #include "bench/script_run.h"
-#include "bench/service_call_count.h"
-#include "bench/service_stand_in.h"
 #include "bench/timing.h"
 #include "profile_service/profile_service.h"
+#include "tests/support/service_double.h"
 
 namespace bench {
 namespace {
@@ -35,6 +34,8 @@ using com_types::ComPtr;
 using com_types::UniqueBstr;
 using com_types::UniqueSafeArray;
 using com_types::UniqueVariant;
+using service_double::MemoryAnswers;
+using service_double::ServiceDouble;
 
 // ---- Sizes of the work ----------------------------------------------------------------
 
@@ -292,10 +293,10 @@ class Benchmark {
     const std::vector<double> perCall = InterleavedCallMedians(variants, kReadValueCalls, kReadValueWarmUp);
     Require(failures == 0, "ReadValue read something else");
 
-    const StandInAnswers fromMemory{pairs[0].second, {}};
+    const MemoryAnswers fromMemory{pairs[0].second, {}};
     auto ownWork = [&](int through) {  // 0: function table, 1: Invoke, 2: Invoke in the script form
       return [&, through] {
-        ServiceStandIn standIn(fromMemory);
+        ServiceDouble standIn({.fromMemory = &fromMemory});
         UniqueVariant value;
         Stopwatch watch;
         for (int i = 0; i < kOwnWorkCalls; ++i) {
@@ -352,7 +353,7 @@ class Benchmark {
     struct SectionFile {
       std::wstring path;
       std::string bytes;
-      StandInAnswers fromMemory;
+      MemoryAnswers fromMemory;
       int entries;
     };
     std::vector<SectionFile> files;
@@ -389,8 +390,8 @@ class Benchmark {
         UniqueSafeArray keys, values;
         UniqueVariant result;
         if (service == kReparsed) WriteIniFile(file->path, file->bytes);
-        std::optional<ServiceStandIn> standIn;
-        if (service == kStandIn) standIn.emplace(file->fromMemory);
+        std::optional<ServiceDouble> standIn;
+        if (service == kStandIn) standIn.emplace(service_double::Behaviour{.fromMemory = &file->fromMemory});
         Stopwatch watch;
         const HRESULT status = object->ReadSection(section.InOut(), keys.InOut(), values.InOut(), result.Get());
         double seconds = watch.Seconds();
@@ -465,7 +466,7 @@ class Benchmark {
                        TextArray(pairs, false), EntryList(pairs), count});
     }
     const std::string smallFile = SectionText("other", NumberedPairs(3, "key%04d", "value%04d"));
-    const StandInAnswers noAnswers;
+    const MemoryAnswers noAnswers;
     int failures = 0;
 
     auto object = [&](const Prepared* prepared, bool ownWork) {
@@ -474,9 +475,9 @@ class Benchmark {
         SAFEARRAY* keys = prepared->keys.Get();
         SAFEARRAY* values = prepared->values.Get();
         LONG last = -1;
-        std::optional<ServiceStandIn> standIn;
+        std::optional<ServiceDouble> standIn;
         if (ownWork) {
-          standIn.emplace(noAnswers);
+          standIn.emplace(service_double::Behaviour{.fromMemory = &noAnswers});
         } else {
           WriteIniFile(prepared->file, smallFile);
         }
@@ -583,19 +584,21 @@ class Benchmark {
     for (bool targetExists : {false, true}) {
       for (int keys : {1000, 100}) {
         WriteIniFile(file, layout(keys, targetExists));
-        ServiceCalls calls;
+        int calls = 0;
+        std::string breakdown;
         {
-          ServiceCallCounter counter;
+          ServiceDouble counter;
           Require(object->RenameSection(source.Get(), target.Get()) == S_OK, "RenameSection failed");
-          calls = counter.Calls();
+          calls = static_cast<int>(counter.Calls().size());
+          breakdown = counter.Breakdown();
         }
         Require(EntriesIn("source", fileA) == 0 && EntriesIn("target", fileA) == keys + (targetExists ? 10 : 0),
                 "RenameSection moved something else");
         const std::string name = std::string("renamesection_") + (targetExists ? "existing" : "new") +
                                  "_service_calls_" + std::to_string(keys) + "keys";
-        report_.Count(name, calls.Total(), "calls");
-        report_.Note(name + ": " + calls.Breakdown());
-        if (!targetExists) newCalls[keys == 1000 ? 0 : 1] = calls.Total();
+        report_.Count(name, calls, "calls");
+        report_.Note(name + ": " + breakdown);
+        if (!targetExists) newCalls[keys == 1000 ? 0 : 1] = calls;
       }
     }
     report_.Equal("renamesection_new_service_calls_1000_vs_100", static_cast<double>(newCalls[0]) / newCalls[1], 1,
