@@ -101,17 +101,6 @@ TEST_F(ScriptForms, ConvertedTextIsWrittenBackIntoTheCallersVariable) {
   EXPECT_EQ(test_support::TextOf(V_BSTR(key.Get())), L"k?");
 }
 
-TEST_F(ScriptForms, WithoutAFileNameTheCallersVariablesStayAsTheyWere) {
-  UniqueVariant section, key = TextVariant(L"k");
-  V_VT(section.Get()) = VT_I4;
-  V_I4(section.Get()) = 5;
-  const Outcome read = Invoke(object_.Get(), kReadValue.dispid, kScriptCall,
-                              {ByReference(section.Get()), ByReference(key.Get())}, ArgumentPassing::Borrowed);
-  ASSERT_EQ(read.status, S_OK);
-  EXPECT_EQ(test_support::TextOf(V_BSTR(read.result.Get())), L"False");
-  EXPECT_EQ(V_VT(section.Get()), VT_I4);
-}
-
 TEST_F(ScriptForms, FileNameCanBeSetFromAVariable) {
   UniqueVariant name = TextVariant(file_);
   ASSERT_EQ(dispatch_calls::Put(object_.Get(), kIniFileName.dispid, ByReference(name.Get()), ArgumentPassing::Borrowed)

@@ -52,11 +52,6 @@ TEST_F(SectionRead, SectionsCountOfAMissingFileIsZeroWithTheSystemMessage) {
   EXPECT_EQ(message.back(), L'\n');  // kept as the system gives it
 }
 
-TEST_F(SectionRead, SectionsCountWithoutAFileNameIsMinusOne) {
-  EXPECT_EQ(SectionsCount(), -1);
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-}
-
 // ---- ReadSection ----------------------------------------------------------------------
 
 TEST_F(SectionRead, ReadsASectionIntoParallelArraysAndAPairArray) {
@@ -191,20 +186,6 @@ TEST_F(SectionRead, AMissingOrEmptySectionReturnsFalseAndLeavesTheArraysAlone) {
     EXPECT_EQ(Elements(keys.Get()), (Texts{L"k1", L"k2"}));
     EXPECT_EQ(Elements(values.Get()), (Texts{L"v1", L"v2", L"v3"}));
   }
-}
-
-TEST_F(SectionRead, WithoutAFileNameReadSectionReturnsFalseAndTouchesNothing) {
-  UniqueSafeArray keys = TextArray({L"k"}), values = TextArray({L"v"});
-  SAFEARRAY* const keysBefore = keys.Get();
-  const test_support::ReadSectionOutcome call = ReadSection(L"s\u4e00", keys, values);
-  EXPECT_EQ(call.status, S_OK);
-  EXPECT_EQ(V_VT(call.result.Get()), VT_BOOL);
-  EXPECT_EQ(V_BOOL(call.result.Get()), VARIANT_FALSE);
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-  EXPECT_EQ(keys.Get(), keysBefore);
-  EXPECT_EQ(Elements(keys.Get()), (Texts{L"k"}));
-  EXPECT_EQ(Elements(values.Get()), (Texts{L"v"}));
-  EXPECT_EQ(call.section, L"s\u4e00");  // not converted: the file was not reached
 }
 
 TEST_F(SectionRead, TheSectionComesBackAsTheServiceSawIt) {

@@ -28,22 +28,6 @@ TEST_F(ValueOperations, ReadsAndWritesKeysInTheFileSyntax) {
   EXPECT_EQ(FileBytes(), "[s1]\r\na=1\r\nquoted=\" spaced \"\r\nb=2\r\n[s2]\r\nc=3\r\n");
 }
 
-TEST_F(ValueOperations, WithoutAFileNameGuardedMembersRefuseAndSaySo) {
-  EXPECT_EQ(ReadValue(L"s", L"k"), L"False");
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-  EXPECT_FALSE(WriteValue(L"s", L"k", L"v"));
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-}
-
-TEST_F(ValueOperations, GuardFailureLeavesByReferenceArgumentsUntouched) {
-  UniqueBstr section = Bstr(L"s\u0100"), key = Bstr(L"k");
-  BSTR original = section.Get();
-  BSTR result = nullptr;
-  ASSERT_EQ(object_->ReadValue(section.InOut(), key.InOut(), &result), S_OK);
-  UniqueBstr owned(result);
-  EXPECT_EQ(section.Get(), original);
-}
-
 TEST_F(ValueOperations, SuccessNeverClearsTheLastError) {
   ReadValue(L"s", L"k");  // no file name yet
   GivenFile("[s]\r\nk=v\r\n");
@@ -112,16 +96,6 @@ TEST_F(ValueOperations, ByReferenceTextComesBackAsTheServiceSawIt) {
   EXPECT_EQ(object_->DeleteKey(section.Get(), byValue.Get()), S_OK);
   EXPECT_EQ(byValue.Get(), before);
   EXPECT_EQ(TextOf(byValue.Get()), L"k\u0100");
-}
-
-TEST_F(ValueOperations, CreateKeyAndValueIsUnguardedButNeverReachesTheWindowsFolder) {
-  EXPECT_FALSE(CreateKeyAndValue(L"s", L"k", L"v"));
-  const Text message = LastError();
-  ASSERT_TRUE(message);
-  EXPECT_NE(*message, L"Missing IniFilename");
-  EXPECT_FALSE(message->empty());
-  EXPECT_FALSE(WriteValue(L"s", L"k", L"v"));
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
 }
 
 TEST_F(ValueOperations, ANameThatDoesNotExistYetIsAcceptedAndCreatedByAWrite) {

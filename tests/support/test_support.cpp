@@ -1,6 +1,5 @@
 #include "tests/support/test_support.h"
 
-#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -79,20 +78,6 @@ void RemoveTree(const std::wstring& folder) {
 }  // namespace
 
 IniFolder::~IniFolder() { RemoveTree(folder_); }
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 Listing ListFiles(const std::wstring& folder, const std::wstring& pattern) {
   Listing listing;

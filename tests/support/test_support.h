@@ -56,9 +56,6 @@ class IniFolder {
   std::wstring folder_;
 };
 
-// The names of the files directly in `folder`, sorted.
-std::vector<std::wstring> FilesIn(const std::wstring& folder);
-
 // The files directly in `folder` that match `pattern`, with their sizes and write times:
 // a call that is refused or that names another file must change none of them.
 struct FileFacts {
