@@ -23,10 +23,9 @@
 #include "automation/tolvane_object.h"
 #include "bench/ini_files.h"
 #include "bench/script_run.h"
-#include "bench/service_call_count.h"
-#include "bench/service_stand_in.h"
 #include "bench/timing.h"
 #include "profile_service/profile_service.h"
+#include "tests/support/service_double.h"
 
 namespace bench {
 namespace {
@@ -35,6 +34,8 @@ using com_types::ComPtr;
 using com_types::UniqueBstr;
 using com_types::UniqueSafeArray;
 using com_types::UniqueVariant;
+using service_double::MemoryAnswers;
+using service_double::ServiceDouble;
 
 // ---- Sizes of the work ----------------------------------------------------------------
 
@@ -72,6 +73,10 @@ class Report {
   void Figure(const std::string& name, double value, const char* unit) {
     std::printf("%s %s %s\n", name.c_str(), Format(value).c_str(), unit);
     std::fflush(stdout);
+  }
+  // The median of the variant `name`, in `unit`s (`scale` of them a second).
+  void Figure(const Medians& medians, const std::string& name, double scale, const char* unit) {
+    Figure(name, medians[name] * scale, unit);
   }
   void Note(const std::string& text) {
     std::printf("# %s\n", text.c_str());
@@ -287,57 +292,68 @@ class Benchmark {
       };
     };
 
-    std::vector<TimedCall> variants{raw, throughTable(linked.Get()), throughInvoke(false), throughInvoke(true)};
-    if (registered_) variants.push_back(throughTable(registered_.Get()));
-    const std::vector<double> perCall = InterleavedCallMedians(variants, kReadValueCalls, kReadValueWarmUp);
+    std::vector<Variant<TimedCall>> variants{{"readvalue_raw", raw},
+                                             {"readvalue_vtable", throughTable(linked.Get())},
+                                             {"readvalue_invoke", throughInvoke(false)},
+                                             {"readvalue_invoke_script_form", throughInvoke(true)}};
+    if (registered_) variants.push_back({"readvalue_vtable_dll", throughTable(registered_.Get())});
+    const Medians perCall = InterleavedCallMedians(variants, kReadValueCalls, kReadValueWarmUp);
     Require(failures == 0, "ReadValue read something else");
 
-    const StandInAnswers fromMemory{pairs[0].second, {}};
-    auto ownWork = [&](int through) {  // 0: function table, 1: Invoke, 2: Invoke in the script form
+    const MemoryAnswers fromMemory{pairs[0].second, {}};
+    enum Through { kFunctionTable, kInvoke, kInvokeInScriptForm };
+    auto ownWork = [&](Through through) {
       return [&, through] {
-        ServiceStandIn standIn(fromMemory);
+        ServiceDouble standIn({.fromMemory = &fromMemory});
         UniqueVariant value;
         Stopwatch watch;
         for (int i = 0; i < kOwnWorkCalls; ++i) {
-          if (through == 0) {
+          if (through == kFunctionTable) {
             BSTR result = nullptr;
             failures += linked->ReadValue(section.InOut(), keys[i % kReadValueKeys].InOut(), &result) != S_OK;
             UniqueBstr owned(result);
           } else {
             value.Clear();
-            failures += invoke(i, through == 2, value) != S_OK;
+            failures += invoke(i, through == kInvokeInScriptForm, value) != S_OK;
           }
         }
         return watch.Seconds() / kOwnWorkCalls;
       };
     };
-    const std::vector<double> ownWorkPerCall = InterleavedMedians({ownWork(0), ownWork(1), ownWork(2)}, kRounds);
+    const Medians ownWorkPerCall =
+        InterleavedMedians({{"readvalue_vtable_own_work", ownWork(kFunctionTable)},
+                            {"readvalue_invoke_own_work", ownWork(kInvoke)},
+                            {"readvalue_invoke_script_form_own_work", ownWork(kInvokeInScriptForm)}},
+                           kRounds);
     Require(failures == 0, "ReadValue failed");
 
     report_.Note("ReadValue: " + std::to_string(kReadValueCalls) + " rounds of one call per variant over a " +
                  std::to_string(kReadValueKeys) + "-key section, each key in turn, after " +
                  std::to_string(kReadValueWarmUp) + " warm-up rounds; median call");
-    report_.Figure("readvalue_raw", perCall[0] * kMicroseconds, "us");
-    report_.Figure("readvalue_vtable", perCall[1] * kMicroseconds, "us");
-    report_.Figure("readvalue_invoke", perCall[2] * kMicroseconds, "us");
-    report_.Figure("readvalue_invoke_script_form", perCall[3] * kMicroseconds, "us");
-    report_.AtMost("readvalue_vtable_vs_raw", perCall[1] / perCall[0], 1.05);
-    report_.AtMost("readvalue_invoke_vs_raw", perCall[2] / perCall[0], 1.10);
-    report_.Information("readvalue_invoke_script_form_vs_raw", perCall[3] / perCall[0]);
+    const double rawCall = perCall["readvalue_raw"];
+    report_.Figure(perCall, "readvalue_raw", kMicroseconds, "us");
+    report_.Figure(perCall, "readvalue_vtable", kMicroseconds, "us");
+    report_.Figure(perCall, "readvalue_invoke", kMicroseconds, "us");
+    report_.Figure(perCall, "readvalue_invoke_script_form", kMicroseconds, "us");
+    report_.AtMost("readvalue_vtable_vs_raw", perCall["readvalue_vtable"] / rawCall, 1.05);
+    report_.AtMost("readvalue_invoke_vs_raw", perCall["readvalue_invoke"] / rawCall, 1.10);
+    report_.Information("readvalue_invoke_script_form_vs_raw", perCall["readvalue_invoke_script_form"] / rawCall);
     if (registered_) {
-      report_.Figure("readvalue_vtable_dll", perCall[4] * kMicroseconds, "us");
-      report_.Information("readvalue_vtable_dll_vs_raw", perCall[4] / perCall[0]);
+      report_.Figure(perCall, "readvalue_vtable_dll", kMicroseconds, "us");
+      report_.Information("readvalue_vtable_dll_vs_raw", perCall["readvalue_vtable_dll"] / rawCall);
     } else {
       report_.Note("readvalue_vtable_dll: skipped, Voskini15T.Tolvane is not registered");
     }
     report_.Note("ReadValue *_own_work: the service call answered from memory; " + std::to_string(kRounds) +
                  " rounds of " + std::to_string(kOwnWorkCalls) + " calls; per call");
-    report_.Figure("readvalue_vtable_own_work", ownWorkPerCall[0] * kMicroseconds, "us");
-    report_.Figure("readvalue_invoke_own_work", ownWorkPerCall[1] * kMicroseconds, "us");
-    report_.Figure("readvalue_invoke_script_form_own_work", ownWorkPerCall[2] * kMicroseconds, "us");
+    report_.Figure(ownWorkPerCall, "readvalue_vtable_own_work", kMicroseconds, "us");
+    report_.Figure(ownWorkPerCall, "readvalue_invoke_own_work", kMicroseconds, "us");
+    report_.Figure(ownWorkPerCall, "readvalue_invoke_script_form_own_work", kMicroseconds, "us");
     // What the object adds to the bare call, in proportion: steadier than the ratios above.
-    report_.Information("readvalue_vtable_own_work_plus_raw_vs_raw", (perCall[0] + ownWorkPerCall[0]) / perCall[0]);
-    report_.Information("readvalue_invoke_own_work_plus_raw_vs_raw", (perCall[0] + ownWorkPerCall[1]) / perCall[0]);
+    report_.Information("readvalue_vtable_own_work_plus_raw_vs_raw",
+                        (rawCall + ownWorkPerCall["readvalue_vtable_own_work"]) / rawCall);
+    report_.Information("readvalue_invoke_own_work_plus_raw_vs_raw",
+                        (rawCall + ownWorkPerCall["readvalue_invoke_own_work"]) / rawCall);
   }
 
   // ReadSection of 1,500 and 3,000 entries, against the bare GetPrivateProfileSectionA
@@ -352,7 +368,7 @@ class Benchmark {
     struct SectionFile {
       std::wstring path;
       std::string bytes;
-      StandInAnswers fromMemory;
+      MemoryAnswers fromMemory;
       int entries;
     };
     std::vector<SectionFile> files;
@@ -389,8 +405,8 @@ class Benchmark {
         UniqueSafeArray keys, values;
         UniqueVariant result;
         if (service == kReparsed) WriteIniFile(file->path, file->bytes);
-        std::optional<ServiceStandIn> standIn;
-        if (service == kStandIn) standIn.emplace(file->fromMemory);
+        std::optional<ServiceDouble> standIn;
+        if (service == kStandIn) standIn.emplace(service_double::Behaviour{.fromMemory = &file->fromMemory});
         Stopwatch watch;
         const HRESULT status = object->ReadSection(section.InOut(), keys.InOut(), values.InOut(), result.Get());
         double seconds = watch.Seconds();
@@ -415,36 +431,42 @@ class Benchmark {
       return watch.Seconds() / kTexts;
     };
 
-    const std::vector<double> perCall = InterleavedCallMedians(
-        {raw(of3000, false), object(of3000, kPlatform, true), raw(of1500, false), object(of1500, kPlatform, true),
-         object(of3000, kPlatform, false), raw(of3000, true), object(of3000, kReparsed, true),
-         object(of1500, kStandIn, true), object(of3000, kStandIn, true), allocateAndFree},
-        kCallRounds, kCallWarmUp);
+    const Medians perCall = InterleavedCallMedians({{"readsection_raw_3000", raw(of3000, false)},
+                                                    {"readsection_3000", object(of3000, kPlatform, true)},
+                                                    {"readsection_raw_1500", raw(of1500, false)},
+                                                    {"readsection_1500", object(of1500, kPlatform, true)},
+                                                    {"readsection_3000_unreleased", object(of3000, kPlatform, false)},
+                                                    {"readsection_raw_3000_reparsed", raw(of3000, true)},
+                                                    {"readsection_3000_reparsed", object(of3000, kReparsed, true)},
+                                                    {"readsection_1500_own_work", object(of1500, kStandIn, true)},
+                                                    {"readsection_3000_own_work", object(of3000, kStandIn, true)},
+                                                    {"bstr_allocate_and_free", allocateAndFree}},
+                                                   kCallRounds, kCallWarmUp);
     Require(failures == 0, "ReadSection or GetPrivateProfileSectionA read something else");
     report_.Note("ReadSection: " + std::to_string(kCallRounds) + " rounds of one call per variant after " +
                  std::to_string(kCallWarmUp) +
                  " warm-up rounds; the object's figures include releasing what it returns (but *_unreleased); "
                  "*_reparsed: the file rewritten before each call; *_own_work: the service call answered from "
                  "memory; median call");
-    report_.Figure("readsection_raw_3000", perCall[0] * kMilliseconds, "ms");
-    report_.Figure("readsection_3000", perCall[1] * kMilliseconds, "ms");
-    report_.Figure("readsection_raw_1500", perCall[2] * kMilliseconds, "ms");
-    report_.Figure("readsection_1500", perCall[3] * kMilliseconds, "ms");
-    report_.Figure("readsection_3000_unreleased", perCall[4] * kMilliseconds, "ms");
-    report_.Figure("readsection_raw_3000_reparsed", perCall[5] * kMilliseconds, "ms");
-    report_.Figure("readsection_3000_reparsed", perCall[6] * kMilliseconds, "ms");
-    report_.Figure("readsection_1500_own_work", perCall[7] * kMilliseconds, "ms");
-    report_.Figure("readsection_3000_own_work", perCall[8] * kMilliseconds, "ms");
-    report_.Figure("bstr_allocate_and_free", perCall[9] * kMicroseconds, "us");
-    report_.AtMost("readsection_vs_raw", perCall[1] / perCall[0], 1.5);
-    report_.AtMost("readsection_3000_vs_1500", perCall[1] / perCall[3], 2.3);
-    report_.Information("readsection_raw_3000_vs_1500", perCall[0] / perCall[2]);
-    report_.Information("readsection_own_work_3000_vs_1500", perCall[8] / perCall[7]);
-    report_.Information("readsection_unreleased_vs_raw", perCall[4] / perCall[0]);
-    report_.Information("readsection_reparsed_vs_raw_reparsed", perCall[6] / perCall[5]);
+    for (const char* name : {"readsection_raw_3000", "readsection_3000", "readsection_raw_1500", "readsection_1500",
+                             "readsection_3000_unreleased", "readsection_raw_3000_reparsed",
+                             "readsection_3000_reparsed", "readsection_1500_own_work", "readsection_3000_own_work"}) {
+      report_.Figure(perCall, name, kMilliseconds, "ms");
+    }
+    report_.Figure(perCall, "bstr_allocate_and_free", kMicroseconds, "us");
+    const double raw3000 = perCall["readsection_raw_3000"];
+    report_.AtMost("readsection_vs_raw", perCall["readsection_3000"] / raw3000, 1.5);
+    report_.AtMost("readsection_3000_vs_1500", perCall["readsection_3000"] / perCall["readsection_1500"], 2.3);
+    report_.Information("readsection_raw_3000_vs_1500", raw3000 / perCall["readsection_raw_1500"]);
+    report_.Information("readsection_own_work_3000_vs_1500",
+                        perCall["readsection_3000_own_work"] / perCall["readsection_1500_own_work"]);
+    report_.Information("readsection_unreleased_vs_raw", perCall["readsection_3000_unreleased"] / raw3000);
+    report_.Information("readsection_reparsed_vs_raw_reparsed",
+                        perCall["readsection_3000_reparsed"] / perCall["readsection_raw_3000_reparsed"]);
     // The least that any read into 12,000 new BSTRs can cost: the bare read, and their
     // allocation and release.
-    report_.Information("readsection_bstr_floor_vs_raw", (perCall[0] + 4 * 3000 * perCall[9]) / perCall[0]);
+    report_.Information("readsection_bstr_floor_vs_raw",
+                        (raw3000 + 4 * 3000 * perCall["bstr_allocate_and_free"]) / raw3000);
   }
 
   // SectionWriteAtOnce of 1,500 and 3,000 pairs into a new section of a small file,
@@ -465,7 +487,7 @@ class Benchmark {
                        TextArray(pairs, false), EntryList(pairs), count});
     }
     const std::string smallFile = SectionText("other", NumberedPairs(3, "key%04d", "value%04d"));
-    const StandInAnswers noAnswers;
+    const MemoryAnswers noAnswers;
     int failures = 0;
 
     auto object = [&](const Prepared* prepared, bool ownWork) {
@@ -474,9 +496,9 @@ class Benchmark {
         SAFEARRAY* keys = prepared->keys.Get();
         SAFEARRAY* values = prepared->values.Get();
         LONG last = -1;
-        std::optional<ServiceStandIn> standIn;
+        std::optional<ServiceDouble> standIn;
         if (ownWork) {
-          standIn.emplace(noAnswers);
+          standIn.emplace(service_double::Behaviour{.fromMemory = &noAnswers});
         } else {
           WriteIniFile(prepared->file, smallFile);
         }
@@ -500,25 +522,28 @@ class Benchmark {
       };
     };
 
-    const std::vector<double> perCall =
-        InterleavedCallMedians({object(&sizes[0], false), object(&sizes[1], false), raw(&sizes[0]), raw(&sizes[1]),
-                                object(&sizes[0], true), object(&sizes[1], true)},
-                               kCallRounds, kCallWarmUp);
+    const Medians perCall = InterleavedCallMedians({{"sectionwrite_1500", object(&sizes[0], false)},
+                                                    {"sectionwrite_3000", object(&sizes[1], false)},
+                                                    {"sectionwrite_raw_1500", raw(&sizes[0])},
+                                                    {"sectionwrite_raw_3000", raw(&sizes[1])},
+                                                    {"sectionwrite_1500_own_work", object(&sizes[0], true)},
+                                                    {"sectionwrite_3000_own_work", object(&sizes[1], true)}},
+                                                   kCallRounds, kCallWarmUp);
     Require(failures == 0, "SectionWriteAtOnce or WritePrivateProfileSectionA wrote something else");
     report_.Note("SectionWriteAtOnce: " + std::to_string(kCallRounds) + " rounds of one call per variant after " +
                  std::to_string(kCallWarmUp) +
                  " warm-up rounds, each into a new section of a 3-key file written afresh; *_own_work: the service "
                  "call answered without writing; median call");
-    report_.Figure("sectionwrite_1500", perCall[0] * kMilliseconds, "ms");
-    report_.Figure("sectionwrite_3000", perCall[1] * kMilliseconds, "ms");
-    report_.Figure("sectionwrite_raw_1500", perCall[2] * kMilliseconds, "ms");
-    report_.Figure("sectionwrite_raw_3000", perCall[3] * kMilliseconds, "ms");
-    report_.Figure("sectionwrite_1500_own_work", perCall[4] * kMilliseconds, "ms");
-    report_.Figure("sectionwrite_3000_own_work", perCall[5] * kMilliseconds, "ms");
-    report_.AtMost("sectionwrite_3000_vs_1500", perCall[1] / perCall[0], 2.3);
-    report_.Information("sectionwrite_raw_3000_vs_1500", perCall[3] / perCall[2]);
-    report_.Information("sectionwrite_own_work_3000_vs_1500", perCall[5] / perCall[4]);
-    report_.Information("sectionwrite_vs_raw", perCall[1] / perCall[3]);
+    for (const char* name : {"sectionwrite_1500", "sectionwrite_3000", "sectionwrite_raw_1500", "sectionwrite_raw_3000",
+                             "sectionwrite_1500_own_work", "sectionwrite_3000_own_work"}) {
+      report_.Figure(perCall, name, kMilliseconds, "ms");
+    }
+    report_.AtMost("sectionwrite_3000_vs_1500", perCall["sectionwrite_3000"] / perCall["sectionwrite_1500"], 2.3);
+    report_.Information("sectionwrite_raw_3000_vs_1500",
+                        perCall["sectionwrite_raw_3000"] / perCall["sectionwrite_raw_1500"]);
+    report_.Information("sectionwrite_own_work_3000_vs_1500",
+                        perCall["sectionwrite_3000_own_work"] / perCall["sectionwrite_1500_own_work"]);
+    report_.Information("sectionwrite_vs_raw", perCall["sectionwrite_3000"] / perCall["sectionwrite_raw_3000"]);
   }
 
   // RenameSection of a 1,000-key section into a new and into an existing section,
@@ -560,10 +585,12 @@ class Benchmark {
       };
     };
 
-    const std::vector<double> intoNew =
-        InterleavedCallMedians({raw, rename(&newTarget, 1000)}, kCallRounds, kCallWarmUp);
-    const std::vector<double> intoExisting =
-        InterleavedCallMedians({raw, rename(&existingTarget, 1010)}, kRenameExistingRounds, 1);
+    const Medians intoNew =
+        InterleavedCallMedians({{"renamesection_raw_1000", raw}, {"renamesection_new_1000", rename(&newTarget, 1000)}},
+                               kCallRounds, kCallWarmUp);
+    const Medians intoExisting = InterleavedCallMedians(
+        {{"renamesection_raw_1000", raw}, {"renamesection_existing_1000", rename(&existingTarget, 1010)}},
+        kRenameExistingRounds, 1);
     Require(failures == 0, "RenameSection or the bare read and write moved something else");
     report_.Note(
         "RenameSection: the file (a 1,000-key section, and for an existing target a 10-key target "
@@ -573,29 +600,33 @@ class Benchmark {
                  std::to_string(kCallWarmUp) +
                  " warm-up rounds; into an existing one: " + std::to_string(kRenameExistingRounds) +
                  " rounds after 1 warm-up round, interleaved with raw calls of its own; median call");
-    report_.Figure("renamesection_raw_1000", intoNew[0] * kMilliseconds, "ms");
-    report_.Figure("renamesection_new_1000", intoNew[1] * kMilliseconds, "ms");
-    report_.Figure("renamesection_existing_1000", intoExisting[1] * kMilliseconds, "ms");
-    report_.AtMost("renamesection_new_vs_raw", intoNew[1] / intoNew[0], 3);
-    report_.Information("renamesection_existing_vs_raw", intoExisting[1] / intoExisting[0]);
+    report_.Figure(intoNew, "renamesection_raw_1000", kMilliseconds, "ms");
+    report_.Figure(intoNew, "renamesection_new_1000", kMilliseconds, "ms");
+    report_.Figure(intoExisting, "renamesection_existing_1000", kMilliseconds, "ms");
+    report_.AtMost("renamesection_new_vs_raw", intoNew["renamesection_new_1000"] / intoNew["renamesection_raw_1000"],
+                   3);
+    report_.Information("renamesection_existing_vs_raw",
+                        intoExisting["renamesection_existing_1000"] / intoExisting["renamesection_raw_1000"]);
 
     int newCalls[2] = {};
     for (bool targetExists : {false, true}) {
       for (int keys : {1000, 100}) {
         WriteIniFile(file, layout(keys, targetExists));
-        ServiceCalls calls;
+        int calls = 0;
+        std::string breakdown;
         {
-          ServiceCallCounter counter;
+          ServiceDouble counter;
           Require(object->RenameSection(source.Get(), target.Get()) == S_OK, "RenameSection failed");
-          calls = counter.Calls();
+          calls = static_cast<int>(counter.Calls().size());
+          breakdown = counter.Breakdown();
         }
         Require(EntriesIn("source", fileA) == 0 && EntriesIn("target", fileA) == keys + (targetExists ? 10 : 0),
                 "RenameSection moved something else");
         const std::string name = std::string("renamesection_") + (targetExists ? "existing" : "new") +
                                  "_service_calls_" + std::to_string(keys) + "keys";
-        report_.Count(name, calls.Total(), "calls");
-        report_.Note(name + ": " + calls.Breakdown());
-        if (!targetExists) newCalls[keys == 1000 ? 0 : 1] = calls.Total();
+        report_.Count(name, calls, "calls");
+        report_.Note(name + ": " + breakdown);
+        if (!targetExists) newCalls[keys == 1000 ? 0 : 1] = calls;
       }
     }
     report_.Equal("renamesection_new_service_calls_1000_vs_100", static_cast<double>(newCalls[0]) / newCalls[1], 1,
@@ -654,10 +685,12 @@ class Benchmark {
       return seconds;
     };
 
-    const std::vector<double> medians =
-        InterleavedMedians({scriptRun(0), scriptRun(kScriptCalls), table}, kScriptRounds);
-    const double scriptPerCall = (medians[1] - medians[0]) / kScriptCalls;
-    const double tablePerCall = medians[2] / kScriptCalls;
+    const std::string runOfCalls = "cscript_run_" + std::to_string(kScriptCalls) + "_calls";
+    const Medians medians = InterleavedMedians(
+        {{"cscript_run_0_calls", scriptRun(0)}, {runOfCalls, scriptRun(kScriptCalls)}, {"function_table_loop", table}},
+        kScriptRounds);
+    const double scriptPerCall = (medians[runOfCalls] - medians["cscript_run_0_calls"]) / kScriptCalls;
+    const double tablePerCall = medians["function_table_loop"] / kScriptCalls;
     report_.Note(
         "VBScript loop: cscript //nologo bench_readvalue_loop.vbs, o.ReadValue(s, k) with plain variables; "
         "per call = (median run of " +
@@ -665,8 +698,8 @@ class Benchmark {
         std::to_string(kScriptRounds) +
         " rounds; both runs start the script host, "
         "create the object and make one first read");
-    report_.Figure("cscript_run_0_calls", medians[0] * kMilliseconds, "ms");
-    report_.Figure("cscript_run_" + std::to_string(kScriptCalls) + "_calls", medians[1] * kMilliseconds, "ms");
+    report_.Figure(medians, "cscript_run_0_calls", kMilliseconds, "ms");
+    report_.Figure(medians, runOfCalls, kMilliseconds, "ms");
     report_.Figure("readvalue_vbscript", scriptPerCall * kMicroseconds, "us");
     if (timerSeconds.size() > 1) {  // the first is the warm-up
       timerSeconds.erase(timerSeconds.begin());

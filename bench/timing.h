@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -26,13 +28,31 @@ class Stopwatch {
 
 double Median(std::vector<double> samples);
 
+// One variant of a comparison, under the name its median is read by.
+template <typename Measure>
+struct Variant {
+  std::string name;
+  Measure measure;
+};
+
+// The medians of a comparison's variants, read by their names, so that reordering the
+// variants cannot mix up their figures. A name no variant has stops the run.
+class Medians {
+ public:
+  void Add(const std::string& name, double median);
+  double operator[](const std::string& name) const;
+
+ private:
+  std::map<std::string, double> byName_;
+};
+
 // One sample of a variant: does its work (untimed preparation included) and returns
 // the seconds that the measured part took, per unit of work.
 using Sample = std::function<double()>;
 
 // Runs every sample once to warm up, then `rounds` rounds of all of them, each round
-// starting one variant further on. Returns each variant's median, in the given order.
-std::vector<double> InterleavedMedians(const std::vector<Sample>& variants, int rounds);
+// starting one variant further on. Returns each variant's median.
+Medians InterleavedMedians(const std::vector<Variant<Sample>>& variants, int rounds);
 
 // One call of a variant, timed by the variant itself (untimed preparation may surround
 // it): makes call number `index` and returns the seconds the call took.
@@ -42,7 +62,7 @@ using TimedCall = std::function<double(int index)>;
 // then `calls` rounds, in each of which every variant makes one call, each round
 // starting one variant further on. A call that the machine interrupts stands out
 // alone instead of slowing a whole batch. Returns each variant's median call.
-std::vector<double> InterleavedCallMedians(const std::vector<TimedCall>& variants, int calls, int warmUp);
+Medians InterleavedCallMedians(const std::vector<Variant<TimedCall>>& variants, int calls, int warmUp);
 
 // When set, the two functions above print what they measured ("#" lines): every sample,
 // or the 10th, 50th and 90th percentile of the calls.

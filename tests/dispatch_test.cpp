@@ -138,7 +138,7 @@ TEST_F(DispatchObject, ResolvesParameterNamesToTheirPositions) {
                           const_cast<LPOLESTR>(L"Section")};
   DISPID ids[3] = {};
   ASSERT_EQ(dispatch_->GetIDsOfNames(IID_NULL, renameKey, 3, LOCALE_USER_DEFAULT, ids), S_OK);
-  EXPECT_EQ(ids[0], 0x60030009);
+  EXPECT_EQ(ids[0], dispatch_calls::kRenameKey.dispid);
   EXPECT_EQ(ids[1], 2);
   EXPECT_EQ(ids[2], 0);
 }
@@ -154,7 +154,7 @@ TEST_F(DispatchObject, LeavesUnknownNamesAndMembersUnresolved) {
   DISPID ids[2] = {};
   EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, unknownParameter, 2, LOCALE_USER_DEFAULT, ids),
             DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], 0x60030003);
+  EXPECT_EQ(ids[0], dispatch_calls::kReadValue.dispid);
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
 
   LPOLESTR known[] = {const_cast<LPOLESTR>(L"ReadValue")};

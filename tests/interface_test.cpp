@@ -21,6 +21,7 @@
 #include "automation/type_information.h"
 #include "profile_object/fault.h"
 #include "profile_object/tolvane.h"
+#include "tests/support/com_apartment.h"
 #include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
@@ -28,17 +29,12 @@ using com_types::ComPtr;
 using com_types::kMembers;
 using com_types::UniqueBstr;
 using test_support::Bstr;
+using test_support::ComApartment;
 using test_support::TextArray;
 
 namespace {
 
 using profile_object::kSubscriptOutOfRange;
-
-class ComApartment : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
-  void TearDown() override { CoUninitialize(); }
-};
 
 // Shared by the test doubles: IUnknown and IDispatch that do nothing of interest.
 class DoubleBase : public _Tolvane {

@@ -3,7 +3,6 @@
 #include "automation/tolvane_object.h"
 #include "tests/support/test_support.h"
 
-using test_support::FilesIn;
 using test_support::Text;
 
 namespace {
@@ -118,18 +117,6 @@ TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
     EXPECT_NE(expected, L"Missing IniFilename");
     EXPECT_EQ(FileBytes(), "[s]\r\nother=1\r\n");
   }
-}
-
-// A bare name would resolve into the Windows folder; an empty one must reach no file.
-TEST_F(Rename, WithoutAFileNameRenamesTouchNoFile) {
-  wchar_t windows[MAX_PATH] = {}, current[MAX_PATH] = {};
-  GetWindowsDirectoryW(windows, MAX_PATH);
-  GetCurrentDirectoryW(MAX_PATH, current);
-  const auto windowsBefore = FilesIn(windows), currentBefore = FilesIn(current);
-  RenameKey(L"s", L"a", L"b");
-  RenameSection(L"s", L"t");
-  EXPECT_EQ(FilesIn(windows), windowsBefore);
-  EXPECT_EQ(FilesIn(current), currentBefore);
 }
 
 // ---- RenameSection --------------------------------------------------------------------

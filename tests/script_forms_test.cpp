@@ -4,64 +4,31 @@
 #include <string>
 #include <vector>
 
-#include "com_types/member_table.h"
 #include "profile_object/fault.h"
+#include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
-using test_support::Bstr;
+using dispatch_calls::ArgumentPassing;
+using dispatch_calls::ByReference;
+using dispatch_calls::ByValue;
+using dispatch_calls::Invoke;
+using dispatch_calls::kIniFileName;
+using dispatch_calls::kReadSection;
+using dispatch_calls::kReadValue;
+using dispatch_calls::kScriptCall;
+using dispatch_calls::kSectionWriteAtOnce;
+using dispatch_calls::kWriteValue;
+using dispatch_calls::Outcome;
+using dispatch_calls::ScriptArray;
+using dispatch_calls::TextsOfScriptArray;
+using dispatch_calls::TextVariant;
 using test_support::BoundsOf;
+using test_support::Bstr;
 using test_support::Text;
 using test_support::UniqueSafeArray;
 using test_support::UniqueVariant;
 
 namespace {
-
-constexpr DISPID kReadValue = 0x60030003, kReadSection = 0x60030004, kWriteValue = 0x60030006,
-                 kSectionWriteAtOnce = 0x60030008, kIniFileName = 0x68030002;
-constexpr WORD kScriptCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;  // as script engines call methods
-
-UniqueVariant TextVariant(const std::wstring& text) {
-  UniqueVariant value;
-  V_VT(value.Get()) = VT_BSTR;
-  V_BSTR(value.Get()) = Bstr(text).Release();
-  return value;
-}
-
-// A script array: one dimension of VARIANTs holding text.
-UniqueVariant ScriptArray(const std::vector<std::wstring>& texts, USHORT extraFeatures = 0) {
-  SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size()), 0};
-  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
-  {
-    com_types::SafeArrayData<VARIANT> elements(array);
-    for (size_t i = 0; i < texts.size(); ++i) TextVariant(texts[i]).MoveTo(&elements[i]);
-  }
-  array->fFeatures |= extraFeatures;
-  UniqueVariant value;
-  V_VT(value.Get()) = VT_ARRAY | VT_VARIANT;
-  V_ARRAY(value.Get()) = array;
-  return value;
-}
-
-VARIANT ByReference(UniqueVariant& variable) {
-  VARIANT reference;
-  V_VT(&reference) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(&reference) = variable.Get();
-  return reference;
-}
-
-std::vector<Text> TextsOfScriptArray(const VARIANT* value) {
-  EXPECT_EQ(V_VT(value), VT_ARRAY | VT_VARIANT);
-  std::vector<Text> texts;
-  if (V_VT(value) != (VT_ARRAY | VT_VARIANT)) return texts;
-  const test_support::Bounds bounds = BoundsOf(V_ARRAY(value));
-  for (LONG i = bounds.lower; i <= bounds.upper; ++i) {
-    UniqueVariant element;
-    SafeArrayGetElement(V_ARRAY(value), &i, element.Get());
-    EXPECT_EQ(V_VT(element.Get()), VT_BSTR);
-    texts.push_back(test_support::TextOf(V_BSTR(element.Get())));
-  }
-  return texts;
-}
 
 // A stand-in for a JScript array object: "length" and the elements by index name.
 class ScriptArrayObject final : public IDispatch {
@@ -98,41 +65,25 @@ class ScriptArrayObject final : public IDispatch {
   std::vector<std::wstring> texts_;
 };
 
-class ScriptForms : public test_support::TolvaneTest {
- protected:
-  // Invokes with the arguments in call order (reversed into DISPPARAMS here).
-  HRESULT Call(DISPID dispid, std::vector<VARIANT> arguments, VARIANT* result, WORD flags = kScriptCall) {
-    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS parameters{reversed.data(), (flags & DISPATCH_PROPERTYPUT) ? &put : nullptr,
-                          static_cast<UINT>(reversed.size()), (flags & DISPATCH_PROPERTYPUT) ? 1u : 0u};
-    exception_ = {};
-    UINT argumentError = 0;
-    const HRESULT status = object_->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result,
-                                           &exception_, &argumentError);
-    description_ = test_support::TextOf(exception_.bstrDescription).value_or(L"");
-    SysFreeString(exception_.bstrDescription);
-    SysFreeString(exception_.bstrSource);
-    SysFreeString(exception_.bstrHelpFile);
-    return status;
-  }
-
-  EXCEPINFO exception_{};
-  std::wstring description_;
-};
+// The calls pass the test's own VARIANTs (ArgumentPassing::Borrowed), as a script engine
+// passes its variables.
+class ScriptForms : public test_support::TolvaneTest {};
 
 TEST_F(ScriptForms, VariablesPassedByReferenceReadAndWriteValues) {
   GivenFile("[s]\r\nk=v\r\n");
   UniqueVariant section = TextVariant(L"s"), key = TextVariant(L"k"), value = TextVariant(L"new");
-  UniqueVariant result;
-  ASSERT_EQ(Call(kReadValue, {ByReference(section), ByReference(key)}, result.Get()), S_OK);
-  EXPECT_EQ(V_VT(result.Get()), VT_BSTR);
-  EXPECT_EQ(test_support::TextOf(V_BSTR(result.Get())), L"v");
+  const Outcome read = Invoke(object_.Get(), kReadValue.dispid, kScriptCall,
+                              {ByReference(section.Get()), ByReference(key.Get())}, ArgumentPassing::Borrowed);
+  ASSERT_EQ(read.status, S_OK);
+  EXPECT_EQ(V_VT(read.result.Get()), VT_BSTR);
+  EXPECT_EQ(test_support::TextOf(V_BSTR(read.result.Get())), L"v");
 
-  result.Clear();
-  ASSERT_EQ(Call(kWriteValue, {ByReference(section), ByReference(key), ByReference(value)}, result.Get()), S_OK);
-  EXPECT_EQ(V_VT(result.Get()), VT_BOOL);
-  EXPECT_EQ(V_BOOL(result.Get()), VARIANT_TRUE);
+  const Outcome written =
+      Invoke(object_.Get(), kWriteValue.dispid, kScriptCall,
+             {ByReference(section.Get()), ByReference(key.Get()), ByReference(value.Get())}, ArgumentPassing::Borrowed);
+  ASSERT_EQ(written.status, S_OK);
+  EXPECT_EQ(V_VT(written.result.Get()), VT_BOOL);
+  EXPECT_EQ(V_BOOL(written.result.Get()), VARIANT_TRUE);
   EXPECT_EQ(FileBytes(), "[s]\r\nk=new\r\n");
 }
 
@@ -141,40 +92,36 @@ TEST_F(ScriptForms, ConvertedTextIsWrittenBackIntoTheCallersVariable) {
   UniqueVariant section, key = TextVariant(L"k\u4e00");
   V_VT(section.Get()) = VT_I4;
   V_I4(section.Get()) = 5;
-  UniqueVariant result;
-  ASSERT_EQ(Call(kReadValue, {ByReference(section), ByReference(key)}, result.Get()), S_OK);
+  ASSERT_EQ(Invoke(object_.Get(), kReadValue.dispid, kScriptCall, {ByReference(section.Get()), ByReference(key.Get())},
+                   ArgumentPassing::Borrowed)
+                .status,
+            S_OK);
   ASSERT_EQ(V_VT(section.Get()), VT_BSTR);
   EXPECT_EQ(test_support::TextOf(V_BSTR(section.Get())), L"5");
   EXPECT_EQ(test_support::TextOf(V_BSTR(key.Get())), L"k?");
 }
 
-TEST_F(ScriptForms, WithoutAFileNameTheCallersVariablesStayAsTheyWere) {
-  UniqueVariant section, key = TextVariant(L"k");
-  V_VT(section.Get()) = VT_I4;
-  V_I4(section.Get()) = 5;
-  UniqueVariant result;
-  ASSERT_EQ(Call(kReadValue, {ByReference(section), ByReference(key)}, result.Get()), S_OK);
-  EXPECT_EQ(test_support::TextOf(V_BSTR(result.Get())), L"False");
-  EXPECT_EQ(V_VT(section.Get()), VT_I4);
-}
-
 TEST_F(ScriptForms, FileNameCanBeSetFromAVariable) {
   UniqueVariant name = TextVariant(file_);
-  VARIANT argument = ByReference(name);
-  ASSERT_EQ(Call(kIniFileName, {argument}, nullptr, DISPATCH_PROPERTYPUT), S_OK);
-  UniqueVariant result;
-  ASSERT_EQ(Call(kIniFileName, {}, result.Get(), DISPATCH_PROPERTYGET), S_OK);
-  EXPECT_EQ(test_support::TextOf(V_BSTR(result.Get())), file_);
+  ASSERT_EQ(dispatch_calls::Put(object_.Get(), kIniFileName.dispid, ByReference(name.Get()), ArgumentPassing::Borrowed)
+                .status,
+            S_OK);
+  const Outcome got = Invoke(object_.Get(), kIniFileName.dispid, DISPATCH_PROPERTYGET);
+  ASSERT_EQ(got.status, S_OK);
+  EXPECT_EQ(test_support::TextOf(V_BSTR(got.result.Get())), file_);
 }
 
 TEST_F(ScriptForms, ReadSectionFillsEmptyVariablesWithIndexableArrays) {
   GivenFile("[s]\r\na=1\r\nb=2\r\n");
-  UniqueVariant section = TextVariant(L"s"), keys, values, result;
-  ASSERT_EQ(Call(kReadSection, {ByReference(section), ByReference(keys), ByReference(values)}, result.Get()), S_OK);
+  UniqueVariant section = TextVariant(L"s"), keys, values;
+  const Outcome read = Invoke(object_.Get(), kReadSection.dispid, kScriptCall,
+                              {ByReference(section.Get()), ByReference(keys.Get()), ByReference(values.Get())},
+                              ArgumentPassing::Borrowed);
+  ASSERT_EQ(read.status, S_OK);
   EXPECT_EQ(TextsOfScriptArray(keys.Get()), (std::vector<Text>{L"a", L"b"}));
   EXPECT_EQ(TextsOfScriptArray(values.Get()), (std::vector<Text>{L"1", L"2"}));
-  ASSERT_EQ(V_VT(result.Get()), VT_ARRAY | VT_VARIANT);
-  SAFEARRAY* pairs = V_ARRAY(result.Get());
+  ASSERT_EQ(V_VT(read.result.Get()), VT_ARRAY | VT_VARIANT);
+  SAFEARRAY* pairs = V_ARRAY(read.result.Get());
   EXPECT_EQ(SafeArrayGetDim(pairs), 2u);
   EXPECT_EQ(BoundsOf(pairs, 1), (test_support::Bounds{0, 1}));
   EXPECT_EQ(BoundsOf(pairs, 2), (test_support::Bounds{0, 1}));
@@ -186,56 +133,63 @@ TEST_F(ScriptForms, ReadSectionFillsEmptyVariablesWithIndexableArrays) {
 
 TEST_F(ScriptForms, ReadSectionTakesLeftOutOrNullArrays) {
   GivenFile("[s]\r\na=1\r\n");
-  UniqueVariant section = TextVariant(L"s"), result;
-  ASSERT_EQ(Call(kReadSection, {ByReference(section)}, result.Get()), S_OK);
-  EXPECT_EQ(V_VT(result.Get()), VT_ARRAY | VT_VARIANT);
+  UniqueVariant section = TextVariant(L"s");
+  const Outcome leftOut =
+      Invoke(object_.Get(), kReadSection.dispid, kScriptCall, {ByReference(section.Get())}, ArgumentPassing::Borrowed);
+  ASSERT_EQ(leftOut.status, S_OK);
+  EXPECT_EQ(V_VT(leftOut.result.Get()), VT_ARRAY | VT_VARIANT);
 
   VARIANT null, missing;
   V_VT(&null) = VT_NULL;
   V_VT(&missing) = VT_ERROR;
   V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-  result.Clear();
-  ASSERT_EQ(Call(kReadSection, {*TextVariant(L"s").Get(), null, missing}, result.Get()), S_OK);
-  EXPECT_EQ(V_VT(result.Get()), VT_ARRAY | VT_VARIANT);
+  const Outcome nulls = Invoke(object_.Get(), kReadSection.dispid, kScriptCall,
+                               {*TextVariant(L"s").Get(), null, missing}, ArgumentPassing::Borrowed);
+  ASSERT_EQ(nulls.status, S_OK);
+  EXPECT_EQ(V_VT(nulls.result.Get()), VT_ARRAY | VT_VARIANT);
 }
 
 TEST_F(ScriptForms, ReadSectionOfAMissingSectionLeavesTheVariablesAlone) {
   GivenFile("[s]\r\na=1\r\n");
-  UniqueVariant section = TextVariant(L"other"), keys = ScriptArray({L"kept"}), values, result;
+  UniqueVariant section = TextVariant(L"other"), keys = ScriptArray({L"kept"}), values;
   SAFEARRAY* before = V_ARRAY(keys.Get());
-  ASSERT_EQ(Call(kReadSection, {ByReference(section), ByReference(keys), ByReference(values)}, result.Get()), S_OK);
-  EXPECT_EQ(V_VT(result.Get()), VT_BOOL);
-  EXPECT_EQ(V_BOOL(result.Get()), VARIANT_FALSE);
+  const Outcome read = Invoke(object_.Get(), kReadSection.dispid, kScriptCall,
+                              {ByReference(section.Get()), ByReference(keys.Get()), ByReference(values.Get())},
+                              ArgumentPassing::Borrowed);
+  ASSERT_EQ(read.status, S_OK);
+  EXPECT_EQ(V_VT(read.result.Get()), VT_BOOL);
+  EXPECT_EQ(V_BOOL(read.result.Get()), VARIANT_FALSE);
   EXPECT_EQ(V_ARRAY(keys.Get()), before);
   EXPECT_EQ(V_VT(values.Get()), VT_EMPTY);
 }
 
 TEST_F(ScriptForms, AFixedScriptArrayCannotBeRefilled) {
   GivenFile("[s]\r\na=1\r\n");
-  UniqueVariant section = TextVariant(L"s"), keys = ScriptArray({L"x", L"y"}, FADF_FIXEDSIZE), values, result;
-  EXPECT_EQ(Call(kReadSection, {ByReference(section), ByReference(keys), ByReference(values)}, result.Get()),
-            DISP_E_EXCEPTION);
-  EXPECT_EQ(exception_.scode, profile_object::kArrayFixedOrLocked);
+  UniqueVariant section = TextVariant(L"s"), keys = ScriptArray({L"x", L"y"}, FADF_FIXEDSIZE), values;
+  const Outcome read = Invoke(object_.Get(), kReadSection.dispid, kScriptCall,
+                              {ByReference(section.Get()), ByReference(keys.Get()), ByReference(values.Get())},
+                              ArgumentPassing::Borrowed);
+  EXPECT_EQ(read.status, DISP_E_EXCEPTION);
+  EXPECT_EQ(read.exception.scode, profile_object::kArrayFixedOrLocked);
   EXPECT_EQ(TextsOfScriptArray(keys.Get()), (std::vector<Text>{L"x", L"y"}));
 }
 
 TEST_F(ScriptForms, SectionWriteAtOnceTakesScriptArraysAndArrayObjects) {
   GivenFile("");
   UniqueVariant section = TextVariant(L"v"), keys = ScriptArray({L"a", L"b"}), values = ScriptArray({L"1", L"2"});
-  UniqueVariant result;
-  ASSERT_EQ(Call(kSectionWriteAtOnce, {ByReference(section), ByReference(keys), ByReference(values)}, result.Get()),
-            S_OK);
-  EXPECT_EQ(V_I4(result.Get()), 1);
+  const Outcome fromArrays = Invoke(object_.Get(), kSectionWriteAtOnce.dispid, kScriptCall,
+                                    {ByReference(section.Get()), ByReference(keys.Get()), ByReference(values.Get())},
+                                    ArgumentPassing::Borrowed);
+  ASSERT_EQ(fromArrays.status, S_OK);
+  EXPECT_EQ(V_I4(fromArrays.result.Get()), 1);
   EXPECT_EQ(TextsOfScriptArray(keys.Get()), (std::vector<Text>{L"a", L"b"}));  // only read
 
   ScriptArrayObject jsKeys({L"x", L"y", L"z"}), jsValues({L"7", L"8", L"9"});
-  VARIANT keyObject, valueObject;
-  V_VT(&keyObject) = V_VT(&valueObject) = VT_DISPATCH;
-  V_DISPATCH(&keyObject) = &jsKeys;
-  V_DISPATCH(&valueObject) = &jsValues;
-  result.Clear();
-  ASSERT_EQ(Call(kSectionWriteAtOnce, {*TextVariant(L"j").Get(), keyObject, valueObject}, result.Get()), S_OK);
-  EXPECT_EQ(V_I4(result.Get()), 2);
+  const Outcome fromObjects =
+      Invoke(object_.Get(), kSectionWriteAtOnce.dispid, kScriptCall,
+             {*TextVariant(L"j").Get(), ByValue(&jsKeys), ByValue(&jsValues)}, ArgumentPassing::Borrowed);
+  ASSERT_EQ(fromObjects.status, S_OK);
+  EXPECT_EQ(V_I4(fromObjects.result.Get()), 2);
   EXPECT_EQ(FileBytes(), "[v]\r\na=1\r\nb=2\r\n[j]\r\nx=7\r\ny=8\r\nz=9\r\n");
 }
 
@@ -244,19 +198,21 @@ TEST_F(ScriptForms, ArgumentsOfTheWrongKindFailWithAReadableTypeMismatch) {
   VARIANT number;
   V_VT(&number) = VT_I4;
   V_I4(&number) = 5;
-  UniqueVariant result;
-  EXPECT_EQ(Call(kSectionWriteAtOnce, {*TextVariant(L"s").Get(), number, number}, result.Get()), DISP_E_EXCEPTION);
-  EXPECT_EQ(exception_.scode, profile_object::kTypeMismatch);
-  EXPECT_NE(description_.find(L"Type mismatch"), std::wstring::npos);
+  const Outcome numbers = Invoke(object_.Get(), kSectionWriteAtOnce.dispid, kScriptCall,
+                                 {*TextVariant(L"s").Get(), number, number}, ArgumentPassing::Borrowed);
+  EXPECT_EQ(numbers.status, DISP_E_EXCEPTION);
+  EXPECT_EQ(numbers.exception.scode, profile_object::kTypeMismatch);
+  EXPECT_NE(numbers.exception.description.value_or(L"").find(L"Type mismatch"), std::wstring::npos);
 
   SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
   UniqueVariant twoDimensional;
   V_VT(twoDimensional.Get()) = VT_ARRAY | VT_VARIANT;
   V_ARRAY(twoDimensional.Get()) = SafeArrayCreate(VT_VARIANT, 2, square);
-  EXPECT_EQ(Call(kSectionWriteAtOnce, {*TextVariant(L"s").Get(), *twoDimensional.Get(), *twoDimensional.Get()},
-                 result.Get()),
-            DISP_E_EXCEPTION);
-  EXPECT_EQ(exception_.scode, profile_object::kTypeMismatch);
+  const Outcome squares =
+      Invoke(object_.Get(), kSectionWriteAtOnce.dispid, kScriptCall,
+             {*TextVariant(L"s").Get(), *twoDimensional.Get(), *twoDimensional.Get()}, ArgumentPassing::Borrowed);
+  EXPECT_EQ(squares.status, DISP_E_EXCEPTION);
+  EXPECT_EQ(squares.exception.scode, profile_object::kTypeMismatch);
   EXPECT_EQ(FileBytes(), "[s]\r\na=1\r\n");
 }
 
@@ -264,15 +220,11 @@ TEST_F(ScriptForms, TypedArgumentsStillGetTypedArrays) {
   GivenFile("[s]\r\na=1\r\n");
   test_support::UniqueBstr section = Bstr(L"s");
   UniqueSafeArray keys, values;
-  VARIANT arguments[3];
-  V_VT(&arguments[0]) = VT_BYREF | VT_BSTR;
-  V_BSTRREF(&arguments[0]) = section.InOut();
-  V_VT(&arguments[1]) = V_VT(&arguments[2]) = VT_BYREF | VT_ARRAY | VT_BSTR;
-  V_ARRAYREF(&arguments[1]) = keys.InOut();
-  V_ARRAYREF(&arguments[2]) = values.InOut();
-  UniqueVariant result;
-  ASSERT_EQ(Call(kReadSection, {arguments[0], arguments[1], arguments[2]}, result.Get(), DISPATCH_METHOD), S_OK);
-  EXPECT_EQ(V_VT(result.Get()), VT_ARRAY | VT_BSTR);
+  const Outcome read = Invoke(object_.Get(), kReadSection.dispid, DISPATCH_METHOD,
+                              {ByReference(section.InOut()), ByReference(keys.InOut()), ByReference(values.InOut())},
+                              ArgumentPassing::Borrowed);
+  ASSERT_EQ(read.status, S_OK);
+  EXPECT_EQ(V_VT(read.result.Get()), VT_ARRAY | VT_BSTR);
   EXPECT_EQ(test_support::Elements(keys.Get()), (std::vector<Text>{L"a"}));
 }
 

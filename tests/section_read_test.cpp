@@ -1,6 +1,7 @@
 // SectionsCount and ReadSection: the section-name list and a whole section read into
 // two parallel arrays and a two-row pair array.
 #include "profile_object/fault.h"
+#include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
 using test_support::BoundsOf;
@@ -13,6 +14,7 @@ namespace {
 
 using Bounds = test_support::Bounds;
 using Texts = std::vector<Text>;
+using Pairs = std::vector<std::pair<Text, Text>>;
 
 using profile_object::kArrayFixedOrLocked;
 using profile_object::kInvalidArgument;
@@ -26,37 +28,6 @@ class SectionRead : public test_support::TolvaneTest {
     ASSERT_EQ(LastError(), L"Missing IniFilename");
   }
 };
-
-// The pairs of a result that must hold a pair array, read through SafeArrayGetElement:
-// element (0, i) is a key and (1, i) its value.
-std::vector<std::pair<Text, Text>> PairsOf(const VARIANT* result) {
-  std::vector<std::pair<Text, Text>> pairs;
-  EXPECT_EQ(V_VT(result), VT_ARRAY | VT_BSTR);
-  if (V_VT(result) != (VT_ARRAY | VT_BSTR)) return pairs;
-  SAFEARRAY* array = V_ARRAY(result);
-  EXPECT_EQ(SafeArrayGetDim(array), 2u);
-  EXPECT_EQ(BoundsOf(array, 1), (Bounds{0, 1}));
-  const Bounds entries = BoundsOf(array, 2);
-  EXPECT_EQ(entries.lower, 0);
-  for (LONG i = 0; i <= entries.upper; ++i) {
-    Text pair[2];
-    for (LONG part = 0; part < 2; ++part) {
-      LONG indices[2] = {part, i};
-      BSTR element = nullptr;
-      EXPECT_EQ(SafeArrayGetElement(array, indices, &element), S_OK);
-      pair[part] = test_support::TextOf(element);
-      SysFreeString(element);
-    }
-    pairs.emplace_back(pair[0], pair[1]);
-  }
-  return pairs;
-}
-
-std::vector<std::pair<Text, Text>> Pairs(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> list) {
-  std::vector<std::pair<Text, Text>> pairs;
-  for (const auto& [key, value] : list) pairs.emplace_back(key, value);
-  return pairs;
-}
 
 // ---- SectionsCount --------------------------------------------------------------------
 
@@ -81,11 +52,6 @@ TEST_F(SectionRead, SectionsCountOfAMissingFileIsZeroWithTheSystemMessage) {
   EXPECT_EQ(message.back(), L'\n');  // kept as the system gives it
 }
 
-TEST_F(SectionRead, SectionsCountWithoutAFileNameIsMinusOne) {
-  EXPECT_EQ(SectionsCount(), -1);
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-}
-
 // ---- ReadSection ----------------------------------------------------------------------
 
 TEST_F(SectionRead, ReadsASectionIntoParallelArraysAndAPairArray) {
@@ -98,7 +64,7 @@ TEST_F(SectionRead, ReadsASectionIntoParallelArraysAndAPairArray) {
   EXPECT_EQ(BoundsOf(keys.Get()), (Bounds{0, 2}));
   EXPECT_EQ(BoundsOf(values.Get()), (Bounds{0, 2}));
 
-  EXPECT_EQ(PairsOf(call.result.Get()), Pairs({{L"a", L"1"}, {L"b", L"2"}, {L"c", L"3"}}));
+  EXPECT_EQ(dispatch_calls::PairsOf(call.result.Get()), (Pairs{{L"a", L"1"}, {L"b", L"2"}, {L"c", L"3"}}));
   SAFEARRAY* pairs = V_ARRAY(call.result.Get());
   EXPECT_EQ(BoundsOf(pairs, 2), (Bounds{0, 2}));
   // In memory the first index varies fastest: key 0, value 0, key 1, value 1, ...
@@ -116,7 +82,7 @@ TEST_F(SectionRead, ASingleEntryGivesOneElementEach) {
   EXPECT_EQ(Elements(keys.Get()), (Texts{L"x"}));
   EXPECT_EQ(Elements(values.Get()), (Texts{L"1"}));
   EXPECT_EQ(BoundsOf(V_ARRAY(call.result.Get()), 2), (Bounds{0, 0}));
-  EXPECT_EQ(PairsOf(call.result.Get()), Pairs({{L"x", L"1"}}));
+  EXPECT_EQ(dispatch_calls::PairsOf(call.result.Get()), (Pairs{{L"x", L"1"}}));
 }
 
 TEST_F(SectionRead, EntriesSplitAtTheirFirstEqualsSignAsTheServiceListsThem) {
@@ -128,8 +94,8 @@ TEST_F(SectionRead, EntriesSplitAtTheirFirstEqualsSignAsTheServiceListsThem) {
   ASSERT_EQ(call.status, S_OK);
   EXPECT_EQ(Elements(keys.Get()), (Texts{L"k", L"", L"spaced", L"quoted", L"empty"}));
   EXPECT_EQ(Elements(values.Get()), (Texts{L"a=b", L"v", L"v w", L"\" q \"", L""}));
-  EXPECT_EQ(PairsOf(call.result.Get()),
-            Pairs({{L"k", L"a=b"}, {L"", L"v"}, {L"spaced", L"v w"}, {L"quoted", L"\" q \""}, {L"empty", L""}}));
+  EXPECT_EQ(dispatch_calls::PairsOf(call.result.Get()),
+            (Pairs{{L"k", L"a=b"}, {L"", L"v"}, {L"spaced", L"v w"}, {L"quoted", L"\" q \""}, {L"empty", L""}}));
 }
 
 TEST_F(SectionRead, ALineWithoutEqualsFaultsAfterStoringTheEntriesBeforeIt) {
@@ -159,7 +125,7 @@ TEST_F(SectionRead, ArraysFromAnEarlierCallAreReplaced) {
   EXPECT_EQ(BoundsOf(values.Get()), (Bounds{0, 1}));
   EXPECT_EQ(Elements(keys.Get()), (Texts{L"a", L"b"}));
   EXPECT_EQ(Elements(values.Get()), (Texts{L"1", L"2"}));
-  EXPECT_EQ(PairsOf(call.result.Get()), Pairs({{L"a", L"1"}, {L"b", L"2"}}));
+  EXPECT_EQ(dispatch_calls::PairsOf(call.result.Get()), (Pairs{{L"a", L"1"}, {L"b", L"2"}}));
 }
 
 TEST_F(SectionRead, FixedOrLockedKeysFaultAndStayAsTheyWere) {
@@ -220,20 +186,6 @@ TEST_F(SectionRead, AMissingOrEmptySectionReturnsFalseAndLeavesTheArraysAlone) {
     EXPECT_EQ(Elements(keys.Get()), (Texts{L"k1", L"k2"}));
     EXPECT_EQ(Elements(values.Get()), (Texts{L"v1", L"v2", L"v3"}));
   }
-}
-
-TEST_F(SectionRead, WithoutAFileNameReadSectionReturnsFalseAndTouchesNothing) {
-  UniqueSafeArray keys = TextArray({L"k"}), values = TextArray({L"v"});
-  SAFEARRAY* const keysBefore = keys.Get();
-  const test_support::ReadSectionOutcome call = ReadSection(L"s\u4e00", keys, values);
-  EXPECT_EQ(call.status, S_OK);
-  EXPECT_EQ(V_VT(call.result.Get()), VT_BOOL);
-  EXPECT_EQ(V_BOOL(call.result.Get()), VARIANT_FALSE);
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-  EXPECT_EQ(keys.Get(), keysBefore);
-  EXPECT_EQ(Elements(keys.Get()), (Texts{L"k"}));
-  EXPECT_EQ(Elements(values.Get()), (Texts{L"v"}));
-  EXPECT_EQ(call.section, L"s\u4e00");  // not converted: the file was not reached
 }
 
 TEST_F(SectionRead, TheSectionComesBackAsTheServiceSawIt) {

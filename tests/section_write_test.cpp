@@ -96,14 +96,6 @@ TEST_F(SectionWrite, EmptyArraysRemoveTheSectionAndReturnTheLowerBoundLessOne) {
   EXPECT_EQ(FileBytes(), "[s]\r\na=1\r\n");
 }
 
-TEST_F(SectionWrite, WithoutAFileNameSectionWriteAtOnceReturnsZero) {
-  const auto call = Write(L"s\u4e00", TextArray({L"a"}), TextArray({L"1"}));
-  EXPECT_EQ(call.status, S_OK);
-  EXPECT_EQ(call.result, 0);
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-  EXPECT_EQ(call.section, L"s\u4e00");
-}
-
 TEST_F(SectionWrite, TheSectionComesBackAsTheServiceSawIt) {
   GivenFile("");
   const auto call = Write(L"s\u4e00", TextArray({L"a"}), TextArray({L"1"}));
@@ -132,11 +124,6 @@ TEST_F(SectionWrite, SectionAddLeavesAnExistingSectionAsItIs) {
   EXPECT_EQ(FileBytes(), kFile);
   EXPECT_TRUE(SectionAdd(L"EMPTY"));
   EXPECT_EQ(FileBytes(), kFile);
-}
-
-TEST_F(SectionWrite, WithoutAFileNameSectionAddReturnsFalse) {
-  EXPECT_FALSE(SectionAdd(L"s"));
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
 }
 
 // ---- DeleteSection --------------------------------------------------------------------

@@ -13,6 +13,8 @@
 #include "com_types/identity.h"
 #include "com_types/member_table.h"
 #include "com_types/owners.h"
+#include "tests/support/com_apartment.h"
+#include "tests/support/dispatch_calls.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/test_support.h"
 
@@ -212,10 +214,10 @@ std::ostream& operator<<(std::ostream& out, const LibraryFile& file) { return ou
 const LibraryFile kServerDll{"ServerDll", &ServerDll};
 const LibraryFile kThisProgram{"ThisProgram", &PathOfThisProgram};
 
-class TypeLibrary : public ::testing::TestWithParam<LibraryFile> {
+class TypeLibrary : public test_support::ComApartment, public ::testing::WithParamInterface<LibraryFile> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
     ASSERT_EQ(LoadTypeLibEx(GetParam().path().c_str(), REGKIND_NONE, library_.Put()), S_OK);
     ASSERT_EQ(library_->GetTypeInfoOfGuid(com_types::kInterfaceId, dispatch_.Put()), S_OK);
     HREFTYPE functionTable = 0;
@@ -226,7 +228,7 @@ class TypeLibrary : public ::testing::TestWithParam<LibraryFile> {
     functionTable_ = {};
     dispatch_ = {};
     library_ = {};
-    CoUninitialize();
+    ComApartment::TearDown();
   }
 
   ComPtr<ITypeLib> library_;
@@ -395,26 +397,34 @@ TEST_P(TypeLibrary, TheClassIsCreatableOnlyWithTheInterfaceAsItsDefault) {
 // ---- The members ----------------------------------------------------------------------
 
 // Stated by hand, apart from the member table: what a client's tools show for each slot.
+// The names and DISPIDs come from the tests' own table of them.
 TEST_P(TypeLibrary, PublishesTheFourteenMembersWithTheseSignatures) {
+  using namespace dispatch_calls;
+  auto slot = [](int number, const wchar_t* kind, const MemberName& member, const std::wstring& parameters) {
+    return L"slot " + std::to_wstring(number) + L": " + kind + member.name + L" " + Hex(member.dispid) + L" (" +
+           parameters + L")";
+  };
   const std::vector<std::wstring> expected = {
-      L"slot 7: propget IniFileName 0x68030002 ([out, retval] BSTR*)",
-      L"slot 8: propput IniFileName 0x68030002 ([in, out] BSTR*)",
-      L"slot 9: propget LastErrorA 0x68030001 ([out, retval] BSTR*)",
-      L"slot 10: ReadValue 0x60030003 ([in, out] BSTR* Section, [in, out] BSTR* Key, [out, retval] BSTR*)",
-      L"slot 11: ReadSection 0x60030004 ([in, out] BSTR* Section, [in, out] SAFEARRAY(BSTR)* Keys, "
-      L"[in, out] SAFEARRAY(BSTR)* Values, [out, retval] VARIANT*)",
-      L"slot 12: CreateKeyAndValue 0x60030005 ([in] BSTR Section, [in] BSTR Key, [in] BSTR Value, "
-      L"[out, retval] VARIANT_BOOL*)",
-      L"slot 13: WriteValue 0x60030006 ([in, out] BSTR* Section, [in, out] BSTR* Key, [in, out] BSTR* Value, "
-      L"[out, retval] VARIANT_BOOL*)",
-      L"slot 14: propget SectionsCount 0x68030000 ([out, retval] long*)",
-      L"slot 15: SectionAdd 0x60030007 ([in] BSTR Section, [out, retval] VARIANT_BOOL*)",
-      L"slot 16: SectionWriteAtOnce 0x60030008 ([in, out] BSTR* Section, [in, out] SAFEARRAY(BSTR)* Keys, "
-      L"[in, out] SAFEARRAY(BSTR)* Values, [out, retval] long*)",
-      L"slot 17: RenameKey 0x60030009 ([in] BSTR Section, [in] BSTR CurrentKeyName, [in] BSTR NewKeyName)",
-      L"slot 18: RenameSection 0x6003000a ([in] BSTR CurrentSectionName, [in] BSTR NewSectionName)",
-      L"slot 19: DeleteSection 0x6003000b ([in] BSTR Section)",
-      L"slot 20: DeleteKey 0x6003000c ([in] BSTR Section, [in] BSTR Key)",
+      slot(7, L"propget ", kIniFileName, L"[out, retval] BSTR*"),
+      slot(8, L"propput ", kIniFileName, L"[in, out] BSTR*"),
+      slot(9, L"propget ", kLastErrorA, L"[out, retval] BSTR*"),
+      slot(10, L"", kReadValue, L"[in, out] BSTR* Section, [in, out] BSTR* Key, [out, retval] BSTR*"),
+      slot(11, L"", kReadSection,
+           L"[in, out] BSTR* Section, [in, out] SAFEARRAY(BSTR)* Keys, [in, out] SAFEARRAY(BSTR)* Values, "
+           L"[out, retval] VARIANT*"),
+      slot(12, L"", kCreateKeyAndValue,
+           L"[in] BSTR Section, [in] BSTR Key, [in] BSTR Value, [out, retval] VARIANT_BOOL*"),
+      slot(13, L"", kWriteValue,
+           L"[in, out] BSTR* Section, [in, out] BSTR* Key, [in, out] BSTR* Value, [out, retval] VARIANT_BOOL*"),
+      slot(14, L"propget ", kSectionsCount, L"[out, retval] long*"),
+      slot(15, L"", kSectionAdd, L"[in] BSTR Section, [out, retval] VARIANT_BOOL*"),
+      slot(16, L"", kSectionWriteAtOnce,
+           L"[in, out] BSTR* Section, [in, out] SAFEARRAY(BSTR)* Keys, [in, out] SAFEARRAY(BSTR)* Values, "
+           L"[out, retval] long*"),
+      slot(17, L"", kRenameKey, L"[in] BSTR Section, [in] BSTR CurrentKeyName, [in] BSTR NewKeyName"),
+      slot(18, L"", kRenameSection, L"[in] BSTR CurrentSectionName, [in] BSTR NewSectionName"),
+      slot(19, L"", kDeleteSection, L"[in] BSTR Section"),
+      slot(20, L"", kDeleteKey, L"[in] BSTR Section, [in] BSTR Key"),
   };
   std::vector<std::wstring> published;
   for (UINT i = 0; i < TypeAttributes(functionTable_.Get())->cFuncs; ++i) {
@@ -491,7 +501,7 @@ TEST_P(TypeLibrary, ThePutValueHasNoNameToPassItBy) {
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"IniFileName"), const_cast<LPOLESTR>(L"New_FileName")};
   MEMBERID ids[2] = {};
   EXPECT_EQ(dispatch_->GetIDsOfNames(names, 2, ids), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], 0x68030002);
+  EXPECT_EQ(ids[0], dispatch_calls::kIniFileName.dispid);
 }
 
 INSTANTIATE_TEST_SUITE_P(FromModuleFile, TypeLibrary, testing::Values(kServerDll, kThisProgram),

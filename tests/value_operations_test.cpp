@@ -29,22 +29,6 @@ TEST_F(ValueOperations, ReadsAndWritesKeysInTheFileSyntax) {
   EXPECT_EQ(FileBytes(), "[s1]\r\na=1\r\nquoted=\" spaced \"\r\nb=2\r\n[s2]\r\nc=3\r\n");
 }
 
-TEST_F(ValueOperations, WithoutAFileNameGuardedMembersRefuseAndSaySo) {
-  EXPECT_EQ(ReadValue(L"s", L"k"), L"False");
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-  EXPECT_FALSE(WriteValue(L"s", L"k", L"v"));
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
-}
-
-TEST_F(ValueOperations, GuardFailureLeavesByReferenceArgumentsUntouched) {
-  UniqueBstr section = Bstr(L"s\u0100"), key = Bstr(L"k");
-  BSTR original = section.Get();
-  BSTR result = nullptr;
-  ASSERT_EQ(object_->ReadValue(section.InOut(), key.InOut(), &result), S_OK);
-  UniqueBstr owned(result);
-  EXPECT_EQ(section.Get(), original);
-}
-
 TEST_F(ValueOperations, SuccessNeverClearsTheLastError) {
   ReadValue(L"s", L"k");  // no file name yet
   GivenFile("[s]\r\nk=v\r\n");
@@ -123,16 +107,6 @@ TEST_F(ValueOperations, NamesOutsideTheCodePageFindWhatOtherProgramsWrote) {
   EXPECT_EQ(ReadValue(lodz, lodz), L"1");
   EXPECT_TRUE(WriteValue(lodz, L"k", lodz));
   EXPECT_EQ(test_support::ReadBytes(folder_.PathOf(L"L\u00f3dz.ini")), "[L\xf3" "dz]\r\nL\xf3" "dz=1\r\nk=L\xf3" "dz\r\n");
-}
-
-TEST_F(ValueOperations, CreateKeyAndValueIsUnguardedButNeverReachesTheWindowsFolder) {
-  EXPECT_FALSE(CreateKeyAndValue(L"s", L"k", L"v"));
-  const Text message = LastError();
-  ASSERT_TRUE(message);
-  EXPECT_NE(*message, L"Missing IniFilename");
-  EXPECT_FALSE(message->empty());
-  EXPECT_FALSE(WriteValue(L"s", L"k", L"v"));
-  EXPECT_EQ(LastError(), L"Missing IniFilename");
 }
 
 TEST_F(ValueOperations, ANameThatDoesNotExistYetIsAcceptedAndCreatedByAWrite) {

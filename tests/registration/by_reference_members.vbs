@@ -1,50 +1,7 @@
 ' The members that take text or arrays by reference, as VBScript authors write them:
 ' plain variables and Array(...), on a file of its own in the folder given as the first
-' argument. Each check prints its own line, because cscript may print nothing for an
-' error the script does not catch itself.
-Option Explicit
-On Error Resume Next
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Report(description, problem)
-  If IsEmpty(problem) Then
-    passed = passed + 1
-    WScript.Echo "ok    " & description
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL  " & description & ": " & problem
-  End If
-End Sub
-
-' Compares after the call that produced `actual`; an error raised by that call fails it.
-Sub Check(description, actual, expected)
-  Dim problem
-  If Err.Number <> 0 Then
-    problem = "error " & Hex(Err.Number) & ": " & Err.Description
-  ElseIf TypeName(actual) <> TypeName(expected) Then
-    problem = "got a " & TypeName(actual) & ", expected a " & TypeName(expected)
-  ElseIf actual <> expected Then
-    problem = "got [" & actual & "], expected [" & expected & "]"
-  End If
-  Err.Clear
-  Report description, problem
-End Sub
-
-' Checks that the call before it raised the error `number`, with a description.
-Sub CheckError(description, number)
-  Dim problem
-  If Err.Number <> number Then
-    problem = "error " & Err.Number & " (" & Err.Description & "), expected " & number
-  ElseIf Len(Err.Description) = 0 Then
-    problem = "no description"
-  End If
-  Err.Clear
-  Report description, problem
-End Sub
-
+' argument. Runs after checks.vbs (registration.sh joins them), under its Option Explicit
+' and On Error Resume Next.
 Dim fso, file, o, got, section, key, value, keys, values, pairs, item, joined
 Set fso = CreateObject("Scripting.FileSystemObject")
 file = WScript.Arguments(0) & "\by-reference.ini"
@@ -115,6 +72,4 @@ got = o.ReadSection("odd", readKeys, readValues)
 CheckError "ReadSection of a line without ""="": invalid procedure call", 5
 
 Set o = Nothing
-WScript.Echo passed & " passed, " & failed & " failed"
-If failed > 0 Or passed = 0 Then WScript.Quit 1
-WScript.Quit 0
+Finish

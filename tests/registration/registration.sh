@@ -5,7 +5,7 @@
 #
 #   registration.sh <build dir> <bits> register     new prefix, regsvr32 /s <full path>
 #   registration.sh <build dir> <bits> client       the C++ client's registration checks
-#   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js file with cscript
+#   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js test with cscript
 #   registration.sh <build dir> <bits> unregister   regsvr32 /u /s, the client's checks
 #
 # <bits> is the DLL's, 32 or 64: the prefix, regsvr32 and cscript are of the same kind,
@@ -41,9 +41,14 @@ case "$command" in
     wine "$client" registered "$(windows_path "$scratch")" "$@"
     ;;
   script)
+    # The test runs joined after the checks of its language (checks.vbs, checks.js),
+    # as a .wsf job would include them: Wine's script host runs no .wsf jobs, and its
+    # VBScript has no ExecuteGlobal. The joined file stays in the scratch folder, for
+    # the line numbers of an error.
     wine_prefix_ready
-    script="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-    wine cscript //nologo "$(windows_path "$script")" "$(windows_path "$scratch")"
+    joined="$scratch/$(basename "$1")"
+    cat "$(dirname "$1")/checks.${1##*.}" "$1" >"$joined"
+    wine cscript //nologo "$(windows_path "$joined")" "$(windows_path "$scratch")"
     ;;
   unregister)
     trap wine_stop EXIT

@@ -15,6 +15,7 @@
 #include "com_types/identity.h"
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
+#include "tests/support/com_apartment.h"
 #include "tests/support/program_folder.h"
 
 namespace {
@@ -114,15 +115,9 @@ DWORD WINAPI CallFromTheMultithreadedApartment(void* context) {
   return 0;
 }
 
-class Client : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
-  void TearDown() override { CoUninitialize(); }
-};
-
 // ---- After DllRegisterServer ------------------------------------------------------------
 
-class Registered : public Client {
+class Registered : public test_support::ComApartment {
  protected:
   // Creates the object the way clients name it, by its ProgID.
   ComPtr<_Tolvane> CreateByProgId() {
@@ -247,7 +242,7 @@ TEST_F(Registered, CallsFromAnotherApartmentAreMarshalledThroughTheTypeLibrary) 
 
 // ---- After DllUnregisterServer ----------------------------------------------------------
 
-class Unregistered : public Client {};
+class Unregistered : public test_support::ComApartment {};
 
 TEST_F(Unregistered, ProgIdNoLongerResolves) {
   CLSID classId{};

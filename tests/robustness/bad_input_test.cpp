@@ -9,33 +9,38 @@
 
 #include "tests/robustness/robustness_support.h"
 #include "profile_object/fault.h"
+#include "tests/support/ini_reader.h"
 
 namespace robustness {
 namespace {
 
 using namespace std::string_literals;
-
-constexpr DISPID kIniFileName = 0x68030002, kLastErrorA = 0x68030001, kReadValue = 0x60030003,
-                 kReadSection = 0x60030004, kCreateKeyAndValue = 0x60030005, kWriteValue = 0x60030006,
-                 kSectionsCount = 0x68030000, kSectionAdd = 0x60030007, kSectionWriteAtOnce = 0x60030008,
-                 kRenameKey = 0x60030009, kRenameSection = 0x6003000A, kDeleteSection = 0x6003000B,
-                 kDeleteKey = 0x6003000C;
+using dispatch_calls::Binding;
+using dispatch_calls::kBindings;
+using dispatch_calls::kCreateKeyAndValue;
+using dispatch_calls::kDeleteKey;
+using dispatch_calls::kDeleteSection;
+using dispatch_calls::kIniFileName;
+using dispatch_calls::kLastErrorA;
+using dispatch_calls::kReadSection;
+using dispatch_calls::kReadValue;
+using dispatch_calls::kRenameKey;
+using dispatch_calls::kRenameSection;
+using dispatch_calls::kScriptCall;
+using dispatch_calls::kSectionAdd;
+using dispatch_calls::kSectionsCount;
+using dispatch_calls::kSectionWriteAtOnce;
+using dispatch_calls::kWriteValue;
+using dispatch_calls::MemberName;
+using dispatch_calls::NameOf;
+using ini_reader::IniSection;
+using ini_reader::Lowercase;
+using ini_reader::Trimmed;
 
 constexpr char kFixture[] = "[s]\r\nk=1\r\nj=2\r\n[t]\r\nk=3\r\n[u]\r\n";
 constexpr char kSibling[] = "[s]\r\nk=sibling\r\n";
 
 // ---- How a call is made ---------------------------------------------------------------------
-
-enum class Binding { FunctionTable, TypedDispatch, ScriptDispatch };
-const char* NameOf(Binding binding) {
-  switch (binding) {
-    case Binding::FunctionTable: return "function table";
-    case Binding::TypedDispatch: return "IDispatch, typed arguments";
-    case Binding::ScriptDispatch: return "IDispatch, script variables";
-  }
-  return "";
-}
-constexpr Binding kBindings[] = {Binding::FunctionTable, Binding::TypedDispatch, Binding::ScriptDispatch};
 
 enum class Role { Section, Key, Value };
 
@@ -46,26 +51,27 @@ struct TextParameter {
 
 // The members taking text, with what each text means to the file.
 struct Member {
-  const char* name;
-  DISPID dispid;
+  MemberName id;
   std::vector<TextParameter> texts;
   bool writes;     // may change the file
   bool refuses;    // applies the write rules to its texts
   bool hasArrays;  // ReadSection and SectionWriteAtOnce: texts, then Keys and Values
+
+  bool Is(const MemberName& member) const { return id.dispid == member.dispid; }
+  std::string Name() const { return (testing::Message() << id.name).GetString(); }
 };
 
 const Member kMembers[] = {
-    {"ReadValue", kReadValue, {{Role::Section, true}, {Role::Key, true}}, false, false, false},
-    {"ReadSection", kReadSection, {{Role::Section, true}}, false, false, true},
-    {"CreateKeyAndValue", kCreateKeyAndValue, {{Role::Section, false}, {Role::Key, false}, {Role::Value, false}},
-     true, true, false},
-    {"WriteValue", kWriteValue, {{Role::Section, true}, {Role::Key, true}, {Role::Value, true}}, true, true, false},
-    {"SectionAdd", kSectionAdd, {{Role::Section, false}}, true, true, false},
-    {"SectionWriteAtOnce", kSectionWriteAtOnce, {{Role::Section, true}}, true, true, true},
-    {"RenameKey", kRenameKey, {{Role::Section, false}, {Role::Key, false}, {Role::Key, false}}, true, false, false},
-    {"RenameSection", kRenameSection, {{Role::Section, false}, {Role::Section, false}}, true, false, false},
-    {"DeleteSection", kDeleteSection, {{Role::Section, false}}, true, false, false},
-    {"DeleteKey", kDeleteKey, {{Role::Section, false}, {Role::Key, false}}, true, false, false},
+    {kReadValue, {{Role::Section, true}, {Role::Key, true}}, false, false, false},
+    {kReadSection, {{Role::Section, true}}, false, false, true},
+    {kCreateKeyAndValue, {{Role::Section, false}, {Role::Key, false}, {Role::Value, false}}, true, true, false},
+    {kWriteValue, {{Role::Section, true}, {Role::Key, true}, {Role::Value, true}}, true, true, false},
+    {kSectionAdd, {{Role::Section, false}}, true, true, false},
+    {kSectionWriteAtOnce, {{Role::Section, true}}, true, true, true},
+    {kRenameKey, {{Role::Section, false}, {Role::Key, false}, {Role::Key, false}}, true, false, false},
+    {kRenameSection, {{Role::Section, false}, {Role::Section, false}}, true, false, false},
+    {kDeleteSection, {{Role::Section, false}}, true, false, false},
+    {kDeleteKey, {{Role::Section, false}, {Role::Key, false}}, true, false, false},
 };
 
 // What a call gave back, whatever the binding.
@@ -141,30 +147,29 @@ Result CallMember(_Tolvane* object, const Member& member, Binding binding, Argum
     LONG count = 12345;
     UniqueBstr text;
     UniqueVariant variant;
-    const std::string name = member.name;
-    if (name == "ReadValue") {
+    if (member.Is(kReadValue)) {
       result.status = object->ReadValue(slot(0), slot(1), text.InOut());
-    } else if (name == "ReadSection") {
+    } else if (member.Is(kReadSection)) {
       result.status = object->ReadSection(slot(0), &arguments.keys, &arguments.values, variant.Get());
-    } else if (name == "CreateKeyAndValue") {
+    } else if (member.Is(kCreateKeyAndValue)) {
       result.status = object->CreateKeyAndValue(bstr(0), bstr(1), bstr(2), &flag);
       result.number = flag;
-    } else if (name == "WriteValue") {
+    } else if (member.Is(kWriteValue)) {
       result.status = object->WriteValue(slot(0), slot(1), slot(2), &flag);
       result.number = flag;
-    } else if (name == "SectionAdd") {
+    } else if (member.Is(kSectionAdd)) {
       result.status = object->SectionAdd(bstr(0), &flag);
       result.number = flag;
-    } else if (name == "SectionWriteAtOnce") {
+    } else if (member.Is(kSectionWriteAtOnce)) {
       result.status = object->SectionWriteAtOnce(slot(0), &arguments.keys, &arguments.values, &count);
       result.number = count;
-    } else if (name == "RenameKey") {
+    } else if (member.Is(kRenameKey)) {
       result.status = object->RenameKey(bstr(0), bstr(1), bstr(2));
-    } else if (name == "RenameSection") {
+    } else if (member.Is(kRenameSection)) {
       result.status = object->RenameSection(bstr(0), bstr(1));
-    } else if (name == "DeleteSection") {
+    } else if (member.Is(kDeleteSection)) {
       result.status = object->DeleteSection(bstr(0));
-    } else if (name == "DeleteKey") {
+    } else if (member.Is(kDeleteKey)) {
       result.status = object->DeleteKey(bstr(0), bstr(1));
     }
     if (FAILED(result.status)) result.description = TakeErrorDescription();
@@ -199,8 +204,8 @@ Result CallMember(_Tolvane* object, const Member& member, Binding binding, Argum
       }
     }
   }
-  const WORD flags = binding == Binding::ScriptDispatch ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_METHOD;
-  Outcome outcome = Invoke(object, member.dispid, flags, given, ArgumentPassing::Borrowed);
+  const WORD flags = binding == Binding::ScriptDispatch ? kScriptCall : DISPATCH_METHOD;
+  Outcome outcome = Invoke(object, member.id.dispid, flags, given, ArgumentPassing::Borrowed);
   result.lateBound = true;
   result.status = outcome.status;
   result.exceptionCode = outcome.exception.scode;
@@ -229,7 +234,9 @@ Result CallMember(_Tolvane* object, const Member& member, Binding binding, Argum
   return result;
 }
 
-Outcome CallProperty(_Tolvane* object, DISPID dispid) { return Invoke(object, dispid, DISPATCH_PROPERTYGET, {}); }
+Outcome CallProperty(_Tolvane* object, const MemberName& property) {
+  return Invoke(object, property.dispid, DISPATCH_PROPERTYGET, {});
+}
 
 // ---- What the file may look like afterwards ---------------------------------------------------
 
@@ -260,60 +267,21 @@ std::wstring Wide(const std::string& text) {
 }
 Text RoundTrip(const Text& text) { return text ? Text(Wide(Ansi(*text))) : std::nullopt; }
 
-std::string Trimmed(std::string text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
-struct Section {
-  std::string name;
-  std::vector<std::string> lines;
-};
-
-// Splits the file into sections, failing the test on any line the file syntax would
-// misread: a header with "]" inside its name, a key with "=" or beginning with ";" or
-// "[", a stray CR, LF or NUL. Lines before the first header belong to the unnamed
-// section "", which the service writes for an empty section name.
-std::vector<Section> ParseWellFormed(const std::string& bytes) {
-  std::vector<Section> sections;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    const size_t end = bytes.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "the file does not end with a line break";
-      break;
-    }
-    const std::string line = bytes.substr(start, end - start);
-    start = end + 2;
-    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-      ADD_FAILURE() << "a line holds a stray CR, LF or NUL";
-    }
-    if (!line.empty() && line[0] == '[') {
-      if (line.back() != ']' || line.find(']') != line.size() - 1) ADD_FAILURE() << "malformed section header";
-      sections.push_back({Trimmed(line.substr(1, line.size() - 2)), {}});
-      continue;
-    }
-    if (sections.empty()) sections.push_back({"", {}});
-    const size_t equals = line.find('=');
-    const std::string key = Trimmed(line.substr(0, equals));
-    if (equals == std::string::npos) ADD_FAILURE() << "a line without \"=\"";
-    if (!key.empty() && (key[0] == ';' || key[0] == '[')) ADD_FAILURE() << "a key that reads as something else";
-    sections.back().lines.push_back(line);
-  }
-  return sections;
+// The file's sections, failing the test on any line the file syntax would misread.
+// Lines before the first header belong to the unnamed section "", which the service
+// writes for an empty section name.
+std::vector<IniSection> ReadWellFormed(const std::string& bytes) {
+  ini_reader::IniFile file = ini_reader::ReadIni(bytes);
+  for (const std::string& misread : file.misread) ADD_FAILURE() << misread;
+  return std::move(file.sections);
 }
 
 // ---- The fixture ------------------------------------------------------------------------------
 
-class BadInput : public ::testing::Test {
+class BadInput : public test_support::ComApartment {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
     object_ = NewObject();
     ASSERT_TRUE(object_);
     file_ = folder_.PathOf(L"named.ini");
@@ -325,7 +293,7 @@ class BadInput : public ::testing::Test {
     object_ = {};
     EXPECT_EQ(ReadBytes(sibling_), kSibling) << "a file other than the named one changed";
     EXPECT_EQ(ListFiles(WindowsFolder(), L"*.ini"), windowsBefore_) << "the Windows folder's INI files changed";
-    CoUninitialize();
+    ComApartment::TearDown();
   }
 
   void GivenFixture() {
@@ -347,17 +315,17 @@ class BadInput : public ::testing::Test {
       EXPECT_EQ(*after, kFixture) << "the file changed";
       return;
     }
-    const std::vector<Section> before = ParseWellFormed(kFixture), now = ParseWellFormed(*after);
+    const std::vector<IniSection> before = ReadWellFormed(kFixture), now = ReadWellFormed(*after);
     std::set<std::string> named;
     for (size_t i = 0; i < texts.size(); ++i) {
-      if (member.texts[i].role == Role::Section && texts[i]) named.insert(Lower(Trimmed(Ansi(*texts[i]))));
+      if (member.texts[i].role == Role::Section && texts[i]) named.insert(Lowercase(Trimmed(Ansi(*texts[i]))));
     }
-    std::vector<const Section*> unnamedBefore, unnamedNow;
-    for (const Section& section : before) {
-      if (!named.count(Lower(section.name))) unnamedBefore.push_back(&section);
+    std::vector<const IniSection*> unnamedBefore, unnamedNow;
+    for (const IniSection& section : before) {
+      if (!named.count(Lowercase(section.name))) unnamedBefore.push_back(&section);
     }
-    for (const Section& section : now) {
-      if (!named.count(Lower(section.name))) unnamedNow.push_back(&section);
+    for (const IniSection& section : now) {
+      if (!named.count(Lowercase(section.name))) unnamedNow.push_back(&section);
     }
     // An absent section name in a delete deletes nothing, and names nothing else.
     ASSERT_EQ(unnamedNow.size(), unnamedBefore.size()) << "a section the call did not name appeared or vanished";
@@ -411,9 +379,8 @@ const std::vector<std::pair<const char*, Text>> kAwkwardTexts = {
 
 // The text each parameter gets when it is not the one under test.
 Text Ordinary(const Member& member, size_t parameter) {
-  const std::string name = member.name;
-  if (name == "RenameKey" && parameter == 2) return L"renamed";
-  if (name == "RenameSection" && parameter == 1) return L"renamed";
+  if (member.Is(kRenameKey) && parameter == 2) return L"renamed";
+  if (member.Is(kRenameSection) && parameter == 1) return L"renamed";
   switch (member.texts[parameter].role) {
     case Role::Section: return L"s";
     case Role::Key: return L"k";
@@ -427,15 +394,15 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
     for (size_t position = 0; position < member.texts.size(); ++position) {
       for (const auto& [label, awkward] : kAwkwardTexts) {
         for (Binding binding : kBindings) {
-          SCOPED_TRACE(std::string(member.name) + ", parameter " + std::to_string(position + 1) + " " + label +
-                       ", " + NameOf(binding));
+          SCOPED_TRACE(member.Name() + ", parameter " + std::to_string(position + 1) + " " + label + ", " +
+                       NameOf(binding));
           GivenFixture();
           Arguments arguments;
           for (size_t i = 0; i < member.texts.size(); ++i) {
             arguments.texts.push_back(i == position ? awkward : Ordinary(member, i));
           }
           UniqueSafeArray keys, values;
-          if (std::string(member.name) == "SectionWriteAtOnce") {
+          if (member.Is(kSectionWriteAtOnce)) {
             keys = TextArray({L"a", L"b"});
             values = TextArray({L"1", L"2"});
           }
@@ -467,7 +434,7 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
           const bool namesNothing = !awkward || awkward->find_first_not_of(L" \t") == std::wstring::npos;
           const bool newName = position == member.texts.size() - 1;
           const bool renameRefused =
-              !member.refuses && std::string(member.name).rfind("Rename", 0) == 0 &&
+              !member.refuses && (member.Is(kRenameKey) || member.Is(kRenameSection)) &&
               ((newName && (namesNothing || WriteRulesRefuse(member.texts[position].role, *awkward))) ||
                (member.texts[position].role == Role::Key && namesNothing));
           ExpectOnlyNamedSectionsChanged(member, arguments.texts, refused || renameRefused, binding);
@@ -481,8 +448,7 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
                                                    << Printable(result.texts[i]);
             }
           }
-          if (SUCCEEDED(result.status) && !refused && (member.name == std::string("WriteValue") ||
-                                                       member.name == std::string("CreateKeyAndValue"))) {
+          if (SUCCEEDED(result.status) && !refused && (member.Is(kWriteValue) || member.Is(kCreateKeyAndValue))) {
             // What was written reads back: the file syntax trims blanks, and a value
             // reads at most 254 characters.
             if (result.number == VARIANT_TRUE && arguments.texts[0] && arguments.texts[1] && arguments.texts[2]) {
@@ -504,7 +470,7 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
 // as a value.
 TEST_F(BadInput, SectionWriteAtOnceTakesAwkwardTextsInItsArrays) {
   const Member& member = kMembers[5];
-  ASSERT_STREQ(member.name, "SectionWriteAtOnce");
+  ASSERT_TRUE(member.Is(kSectionWriteAtOnce));
   for (const int which : {0, 1}) {
     for (const auto& [label, awkward] : kAwkwardTexts) {
       if (!awkward) continue;  // an array element is a BSTR; the null one reads as empty
@@ -594,12 +560,11 @@ const std::vector<ArrayCase>& ArrayCases() {
 
 TEST_F(BadInput, ArrayParametersTakeArraysOfEveryShape) {
   for (const Member& member : {kMembers[1], kMembers[5]}) {
-    const bool isRead = std::string(member.name) == "ReadSection";
+    const bool isRead = member.Is(kReadSection);
     for (const int which : {0, 1}) {
       for (const ArrayCase& awkward : ArrayCases()) {
         for (Binding binding : kBindings) {
-          SCOPED_TRACE(std::string(member.name) + (which == 0 ? " Keys " : " Values ") + awkward.label + ", " +
-                       NameOf(binding));
+          SCOPED_TRACE(member.Name() + (which == 0 ? " Keys " : " Values ") + awkward.label + ", " + NameOf(binding));
           GivenFixture();
           UniqueSafeArray keys = which == 0 ? awkward.make() : TextArray({L"a", L"b"});
           UniqueSafeArray values = which == 1 ? awkward.make() : TextArray({L"1", L"2"});
@@ -697,7 +662,7 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
 
   for (const Case& c : cases) {
     for (const Member& member : kMembers) {
-      SCOPED_TRACE(std::string(c.label) + ", " + member.name);
+      SCOPED_TRACE(std::string(c.label) + ", " + member.Name());
       WriteBytes(locked, kFixture);  // fails while locked; the bytes are the fixture's
       const Listing before = ListFiles(folder_.Path());
       const Listing subBefore = ListFiles(folder_.PathOf(L"sub"));
@@ -731,8 +696,7 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
       if (!c.mayWrite && result.number && *result.number == 0) {
         EXPECT_FALSE(LastErrorOf(object_.Get()).empty());
       }
-      if (!c.mayWrite && (member.name == std::string("WriteValue") || member.name == std::string("SectionAdd") ||
-                          member.name == std::string("CreateKeyAndValue"))) {
+      if (!c.mayWrite && (member.Is(kWriteValue) || member.Is(kSectionAdd) || member.Is(kCreateKeyAndValue))) {
         EXPECT_EQ(result.number, 0) << "a write to a name that cannot be written claimed success";
       }
     }
@@ -758,7 +722,7 @@ TEST_F(BadInput, TheFileNamePropertyTakesAnyTextUnchanged) {
     UniqueVariant variable;
     V_VT(variable.Get()) = VT_BSTR;
     V_BSTR(variable.Get()) = Bstr(awkward).Release();
-    const Outcome put = Put(object_.Get(), kIniFileName, ByReference(variable.Get()), ArgumentPassing::Borrowed);
+    const Outcome put = Put(object_.Get(), kIniFileName.dispid, ByReference(variable.Get()), ArgumentPassing::Borrowed);
     EXPECT_EQ(put.status, S_OK);
     const Outcome got = CallProperty(object_.Get(), kIniFileName);
     ASSERT_EQ(got.status, S_OK);
@@ -841,25 +805,25 @@ TEST_F(BadInput, NullPointersAreRefusedWithEPointer) {
   EXPECT_EQ(ReadBytes(file_), kFixture);
 
   // Late bound: by-reference arguments whose pointer is null.
-  for (DISPID dispid : {kReadValue, kWriteValue}) {
-    SCOPED_TRACE(dispid);
+  for (const MemberName& member : {kReadValue, kWriteValue}) {
+    SCOPED_TRACE(testing::Message() << member.name);
     std::vector<VARIANTARG> typed = {ByReference(static_cast<BSTR*>(nullptr)), ByReference(k.InOut())};
     std::vector<VARIANTARG> script = {ByReference(static_cast<VARIANT*>(nullptr)), ByReference(k.InOut())};
-    if (dispid == kWriteValue) {
+    if (member.dispid == kWriteValue.dispid) {
       typed.push_back(ByReference(v.InOut()));
       script.push_back(ByReference(v.InOut()));
     }
-    robustness::ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD, typed, ArgumentPassing::Borrowed));
     robustness::ExpectExplained(
-        Invoke(object_.Get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET, script, ArgumentPassing::Borrowed));
+        Invoke(object_.Get(), member.dispid, DISPATCH_METHOD, typed, ArgumentPassing::Borrowed));
+    robustness::ExpectExplained(Invoke(object_.Get(), member.dispid, kScriptCall, script, ArgumentPassing::Borrowed));
   }
-  for (DISPID dispid : {kReadSection, kSectionWriteAtOnce}) {
-    SCOPED_TRACE(dispid);
-    robustness::ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD,
+  for (const MemberName& member : {kReadSection, kSectionWriteAtOnce}) {
+    SCOPED_TRACE(testing::Message() << member.name);
+    robustness::ExpectExplained(Invoke(object_.Get(), member.dispid, DISPATCH_METHOD,
                                        {ByReference(s.InOut()), ByReference(static_cast<SAFEARRAY**>(nullptr)),
                                         ByReference(static_cast<SAFEARRAY**>(nullptr))},
                                        ArgumentPassing::Borrowed));
-    robustness::ExpectExplained(Invoke(object_.Get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+    robustness::ExpectExplained(Invoke(object_.Get(), member.dispid, kScriptCall,
                                        {ByReference(s.InOut()), ByReference(static_cast<VARIANT*>(nullptr)),
                                         ByReference(static_cast<VARIANT*>(nullptr))},
                                        ArgumentPassing::Borrowed));

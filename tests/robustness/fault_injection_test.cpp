@@ -7,61 +7,22 @@
 #include <functional>
 
 #include "tests/robustness/robustness_support.h"
+#include "tests/support/ini_reader.h"
+#include "tests/support/service_double.h"
 
 namespace robustness {
 namespace {
 
+using ini_reader::HasKey;
+using ini_reader::HasLine;
+using ini_reader::IniFile;
+using ini_reader::IniSection;
+using ini_reader::KeyOf;
+using ini_reader::SameName;
+using service_double::ServiceDouble;
+using service_double::ServiceFunction;
+
 constexpr char kBefore[] = "[s]\r\nk=1\r\nj=2\r\n[t]\r\nk=3\r\nz=9\r\n[e]\r\n[x]\r\nq=\" quoted \"\r\n";
-
-// A parsed file: sections in order, each with its lines in order.
-struct Section {
-  std::string name;
-  std::vector<std::string> lines;
-};
-using File = std::vector<Section>;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-File Parse(const std::string& bytes) {
-  File file;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find("\r\n", start);
-    if (end == std::string::npos) end = bytes.size();
-    const std::string line = bytes.substr(start, end - start);
-    start = end + 2;
-    if (!line.empty() && line.front() == '[' && line.back() == ']') {
-      file.push_back({line.substr(1, line.size() - 2), {}});
-    } else {
-      if (file.empty()) file.push_back({"", {}});
-      file.back().lines.push_back(line);
-    }
-  }
-  return file;
-}
-
-const Section* Find(const File& file, const std::string& name) {
-  for (const Section& section : file) {
-    if (Lower(section.name) == Lower(name)) return &section;
-  }
-  return nullptr;
-}
-
-std::string KeyOf(const std::string& line) { return Lower(line.substr(0, line.find('='))); }
-
-bool HasLine(const Section* section, const std::string& line) {
-  return section && std::find(section->lines.begin(), section->lines.end(), line) != section->lines.end();
-}
-bool HasKey(const Section* section, const std::string& key) {
-  if (!section) return false;
-  for (const std::string& line : section->lines) {
-    if (KeyOf(line) == Lower(key)) return true;
-  }
-  return false;
-}
 
 std::string Shown(const std::optional<std::string>& bytes) {
   if (!bytes) return "(no file)";
@@ -73,30 +34,30 @@ std::string Shown(const std::optional<std::string>& bytes) {
 // What a rename may leave when one of its writes fails: sections it does not name as
 // they were; its source whole; in its target, only lines that were there before or that
 // the rename puts there, and every key that was there before.
-void ExpectNothingLost(const File& before, const File& after, const File& now, const std::string& sourceSection,
-                       const std::optional<std::string>& sourceKey, const std::string& targetSection) {
-  for (const Section& section : before) {
-    const std::string name = Lower(section.name);
-    if (name == Lower(sourceSection) || name == Lower(targetSection)) continue;
-    const Section* kept = Find(now, section.name);
+void ExpectNothingLost(const IniFile& before, const IniFile& after, const IniFile& now,
+                       const std::string& sourceSection, const std::optional<std::string>& sourceKey,
+                       const std::string& targetSection) {
+  for (const IniSection& section : before.sections) {
+    if (SameName(section.name, sourceSection) || SameName(section.name, targetSection)) continue;
+    const IniSection* kept = now.Find(section.name);
     ASSERT_TRUE(kept) << "section " << section.name << " was lost";
     EXPECT_EQ(kept->lines, section.lines) << "section " << section.name << " changed";
   }
-  const Section* sourceBefore = Find(before, sourceSection);
-  const Section* sourceNow = Find(now, sourceSection);
+  const IniSection* sourceBefore = before.Find(sourceSection);
+  const IniSection* sourceNow = now.Find(sourceSection);
   ASSERT_TRUE(sourceNow) << "the source section was lost";
   if (sourceKey) {
     for (const std::string& line : sourceBefore->lines) {
-      if (KeyOf(line) == Lower(*sourceKey)) {
+      if (KeyOf(line) == KeyOf(*sourceKey)) {
         EXPECT_TRUE(HasLine(sourceNow, line)) << "the source key was lost";
       }
     }
   } else {
     EXPECT_EQ(sourceNow->lines, sourceBefore->lines) << "the source section is not whole";
   }
-  const Section* targetBefore = Find(before, targetSection);
-  const Section* targetAfter = Find(after, targetSection);
-  const Section* targetNow = Find(now, targetSection);
+  const IniSection* targetBefore = before.Find(targetSection);
+  const IniSection* targetAfter = after.Find(targetSection);
+  const IniSection* targetNow = now.Find(targetSection);
   if (targetBefore) {
     ASSERT_TRUE(targetNow) << "the target section was lost";
     for (const std::string& line : targetBefore->lines) {
@@ -235,36 +196,33 @@ const std::vector<Scenario>& Scenarios() {
   return scenarios;
 }
 
-class FaultInjection : public ::testing::Test {
+class FaultInjection : public test_support::ComApartment {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
     file_ = folder_.PathOf(L"faults.ini");
   }
-  void TearDown() override { CoUninitialize(); }
 
   // Runs the scenario on a fresh object over a fresh copy of the file, the service
-  // failing its call number `failAt` (0: none). Returns the status and how many calls
-  // the service received.
+  // failing its call number `failAt` (0: none). Returns the status and the calls the
+  // service received.
   struct Run {
     HRESULT status;
-    int calls;
-    bool failed;
     std::wstring description;
     std::wstring lastError;
-    std::vector<std::string> callNames;
+    std::vector<ServiceFunction> calls;
+    bool failed;
   };
   Run RunOnce(const Scenario& scenario, int failAt) {
     WriteBytes(file_, kBefore);
     ComPtr<_Tolvane> object = NewObject();
     SetFileName(object.Get(), file_);
-    FailingService service(failAt);
+    ServiceDouble service({.failAt = failAt});
     SetErrorInfo(0, nullptr);
     Run run{};
     run.status = scenario.call(object.Get());
     run.calls = service.Calls();
     run.failed = service.Failed();
-    run.callNames = service.CallNames();
     if (FAILED(run.status)) run.description = TakeErrorDescription();
     run.lastError = LastErrorOf(object.Get());
     return run;
@@ -280,15 +238,16 @@ TEST_F(FaultInjection, EveryFailingServiceCallLeavesTheFileBeforeOrAfterAndLoses
     SCOPED_TRACE(scenario.name);
     const Run clean = RunOnce(scenario, 0);
     ASSERT_EQ(clean.status, S_OK);
-    ASSERT_GT(clean.calls, 0);
+    ASSERT_FALSE(clean.calls.empty());
     const std::optional<std::string> after = ReadBytes(file_);
     ASSERT_TRUE(after);
-    for (int failAt = 1; failAt <= clean.calls; ++failAt) {
+    const int callCount = static_cast<int>(clean.calls.size());
+    for (int failAt = 1; failAt <= callCount; ++failAt) {
       const Run run = RunOnce(scenario, failAt);
       ++runs;
       std::string calls;
-      for (const std::string& name : run.callNames) calls += name + " ";
-      SCOPED_TRACE("call " + std::to_string(failAt) + " of " + std::to_string(clean.calls) + " failed: " + calls);
+      for (ServiceFunction function : run.calls) calls += std::string(service_double::NameOf(function)) + " ";
+      SCOPED_TRACE("call " + std::to_string(failAt) + " of " + std::to_string(callCount) + " failed: " + calls);
       EXPECT_TRUE(run.failed);
       ExpectExplained(run.status, run.description);
       const std::optional<std::string> now = ReadBytes(file_);
@@ -303,8 +262,8 @@ TEST_F(FaultInjection, EveryFailingServiceCallLeavesTheFileBeforeOrAfterAndLoses
         continue;
       }
       // A rename that stopped part-way: its source whole, and nothing lost.
-      ExpectNothingLost(Parse(kBefore), Parse(*after), Parse(*now), scenario.source, scenario.sourceKey,
-                        scenario.target);
+      ExpectNothingLost(ini_reader::ReadIni(kBefore), ini_reader::ReadIni(*after), ini_reader::ReadIni(*now),
+                        scenario.source, scenario.sourceKey, scenario.target);
     }
   }
   printf("%d runs with one failing service call\n", runs);
@@ -352,13 +311,13 @@ TEST_F(FaultInjection, AFailedWriteIsReportedAndChangesNothing) {
       ComPtr<_Tolvane> object = NewObject();
       SetFileName(object.Get(), file_);
       LONG result = 0;
-      std::vector<std::string> names;
+      std::vector<ServiceFunction> calls;
       {
-        FailingService service(failAt);
+        ServiceDouble service({.failAt = failAt});
         result = c.call(object.Get());
-        names = service.CallNames();
+        calls = service.Calls();
       }
-      if (names.size() < static_cast<size_t>(failAt) || names[failAt - 1].rfind("write", 0) != 0) continue;
+      if (calls.size() < static_cast<size_t>(failAt) || !service_double::IsWrite(calls[failAt - 1])) continue;
       EXPECT_EQ(result, c.failure) << "call " << failAt;
       EXPECT_EQ(ReadBytes(file_), kBefore);
       EXPECT_EQ(LastErrorOf(object.Get()), SystemMessage(ERROR_ACCESS_DENIED));

@@ -17,8 +17,6 @@ namespace {
 
 using automation::Count;
 
-constexpr DISPID kReadValue = 0x60030003, kSectionWriteAtOnce = 0x60030008;
-
 std::wstring Numbered(const wchar_t* prefix, int number) { return prefix + std::to_wstring(number); }
 
 bool WriteValue(_Tolvane* object, const std::wstring& section, const std::wstring& key, const std::wstring& value) {
@@ -149,24 +147,23 @@ void OneRound(IClassFactory* factory, const std::wstring& file, int round, int& 
   if (round % 10 == 0 && ReadValue(object.Get(), L"s", L"k") != L"v") ++wrong;
   if (round % 100 == 0) {
     UniqueBstr s = Bstr(L"s"), k = Bstr(L"k");
-    Outcome read = Invoke(object.Get(), kReadValue, DISPATCH_METHOD, {ByReference(s.InOut()), ByReference(k.InOut())},
-                          ArgumentPassing::Borrowed);
+    Outcome read = Invoke(object.Get(), dispatch_calls::kReadValue.dispid, DISPATCH_METHOD,
+                          {ByReference(s.InOut()), ByReference(k.InOut())}, ArgumentPassing::Borrowed);
     if (read.status != S_OK) ++wrong;
     SAFEARRAY* none = nullptr;
-    Outcome fault = Invoke(object.Get(), kSectionWriteAtOnce, DISPATCH_METHOD,
+    Outcome fault = Invoke(object.Get(), dispatch_calls::kSectionWriteAtOnce.dispid, DISPATCH_METHOD,
                            {ByReference(s.InOut()), ByReference(&none), ByReference(&none)}, ArgumentPassing::Borrowed);
     if (fault.status != DISP_E_EXCEPTION || fault.exception.description.value_or(L"").empty()) ++wrong;
   }
 }
 
-class ManyObjects : public ::testing::Test {
+class ManyObjects : public test_support::ComApartment {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
     file_ = folder_.PathOf(L"many.ini");
     WriteBytes(file_, "[s]\r\nk=v\r\n");
   }
-  void TearDown() override { CoUninitialize(); }
 
   // Runs `rounds` rounds through `factory`, after a warm-up that lets the heap, the type
   // information and the profile cache settle; prints and returns the growth in private

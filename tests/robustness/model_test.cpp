@@ -10,17 +10,13 @@
 #include <cstdio>
 
 #include "tests/robustness/robustness_support.h"
+#include "tests/support/ini_reader.h"
 
 namespace robustness {
 namespace {
 
 using Pair = std::pair<std::string, std::string>;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-bool Same(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+using ini_reader::SameName;
 
 // What the service does with the file, as far as these operations reach it.
 class Model {
@@ -41,14 +37,14 @@ class Model {
 
   const Section* Find(const std::string& name) const {
     for (const Section& section : sections_) {
-      if (Same(section.name, name)) return &section;
+      if (SameName(section.name, name)) return &section;
     }
     return nullptr;
   }
   Section* Find(const std::string& name) { return const_cast<Section*>(std::as_const(*this).Find(name)); }
   static Pair* FindKey(Section& section, const std::string& key) {
     for (Pair& entry : section.entries) {
-      if (Same(entry.first, key)) return &entry;
+      if (SameName(entry.first, key)) return &entry;
     }
     return nullptr;
   }
@@ -72,13 +68,13 @@ class Model {
     Section* found = Find(section);
     if (!found) return;
     auto entry = std::find_if(found->entries.begin(), found->entries.end(),
-                              [&](const Pair& pair) { return Same(pair.first, key); });
+                              [&](const Pair& pair) { return SameName(pair.first, key); });
     if (entry != found->entries.end()) found->entries.erase(entry);
   }
   void DeleteSection(const std::string& section) {
-    sections_.erase(std::remove_if(sections_.begin(), sections_.end(),
-                                   [&](const Section& s) { return Same(s.name, section); }),
-                    sections_.end());
+    sections_.erase(
+        std::remove_if(sections_.begin(), sections_.end(), [&](const Section& s) { return SameName(s.name, section); }),
+        sections_.end());
   }
   void AddSection(const std::string& section) {
     if (!Find(section)) sections_.push_back({section, {}});
@@ -94,7 +90,7 @@ class Model {
     }
   }
   void RenameKey(const std::string& section, const std::string& current, const std::string& renamed) {
-    if (Same(current, renamed)) return;
+    if (SameName(current, renamed)) return;
     Section* found = Find(section);
     if (!found) return;
     const Pair* entry = FindKey(*found, current);
@@ -104,7 +100,7 @@ class Model {
     DeleteKey(section, current);
   }
   void RenameSection(const std::string& current, const std::string& renamed) {
-    if (Same(current, renamed)) return;
+    if (SameName(current, renamed)) return;
     const Section* found = Find(current);
     if (!found) return;
     const std::vector<Pair> entries = found->entries;
@@ -113,7 +109,7 @@ class Model {
       // see, is carried over.
       std::vector<std::string> copied;
       for (const auto& [key, value] : entries) {
-        if (std::find_if(copied.begin(), copied.end(), [&](const std::string& k) { return Same(k, key); }) !=
+        if (std::find_if(copied.begin(), copied.end(), [&](const std::string& k) { return SameName(k, key); }) !=
             copied.end()) {
           continue;
         }
@@ -135,10 +131,10 @@ class Model {
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }  // ASCII only
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-class Walk : public ::testing::Test {
+class Walk : public test_support::ComApartment {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
     object_ = NewObject();
     ASSERT_TRUE(object_);
     file_ = folder_.PathOf(L"walk.ini");
@@ -146,7 +142,7 @@ class Walk : public ::testing::Test {
   }
   void TearDown() override {
     object_ = {};
-    CoUninitialize();
+    ComApartment::TearDown();
   }
 
   bool WriteValue(const std::string& section, const std::string& key, const std::string& value) {

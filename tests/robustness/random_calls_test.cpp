@@ -16,21 +16,22 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr DISPID kIniFileName = 0x68030002, kLastErrorA = 0x68030001, kSectionsCount = 0x68030000;
+using dispatch_calls::MemberName;
 
 struct MemberShape {
-  const char* name;
-  DISPID dispid;
+  MemberName member;
   int texts;        // text parameters, first
   bool byReference;  // whether they are taken by reference
   bool arrays;      // then Keys and Values
+
+  std::string Name() const { return (testing::Message() << member.name).GetString(); }
 };
 const MemberShape kMethods[] = {
-    {"ReadValue", 0x60030003, 2, true, false},      {"ReadSection", 0x60030004, 1, true, true},
-    {"CreateKeyAndValue", 0x60030005, 3, false, false}, {"WriteValue", 0x60030006, 3, true, false},
-    {"SectionAdd", 0x60030007, 1, false, false},    {"SectionWriteAtOnce", 0x60030008, 1, true, true},
-    {"RenameKey", 0x60030009, 3, false, false},     {"RenameSection", 0x6003000A, 2, false, false},
-    {"DeleteSection", 0x6003000B, 1, false, false}, {"DeleteKey", 0x6003000C, 2, false, false},
+    {dispatch_calls::kReadValue, 2, true, false},          {dispatch_calls::kReadSection, 1, true, true},
+    {dispatch_calls::kCreateKeyAndValue, 3, false, false}, {dispatch_calls::kWriteValue, 3, true, false},
+    {dispatch_calls::kSectionAdd, 1, false, false},        {dispatch_calls::kSectionWriteAtOnce, 1, true, true},
+    {dispatch_calls::kRenameKey, 3, false, false},         {dispatch_calls::kRenameSection, 2, false, false},
+    {dispatch_calls::kDeleteSection, 1, false, false},     {dispatch_calls::kDeleteKey, 2, false, false},
 };
 
 class RandomInput {
@@ -163,7 +164,7 @@ HRESULT CallEarly(_Tolvane* object, const MemberShape& member, std::vector<Uniqu
   UniqueVariant variant;
   UniqueBstr text;
   HRESULT status = E_FAIL;
-  const std::string name = member.name;
+  const std::string name = member.Name();
   if (name == "ReadValue") status = object->ReadValue(texts[0].InOut(), texts[1].InOut(), text.InOut());
   if (name == "ReadSection") status = object->ReadSection(texts[0].InOut(), keys, values, variant.Get());
   if (name == "CreateKeyAndValue") status = object->CreateKeyAndValue(texts[0].Get(), texts[1].Get(), texts[2].Get(), &flag);
@@ -214,9 +215,9 @@ TEST(RandomCalls, AnyInputEndsInAKnownOutcomeAndTouchesNoOtherFile) {
         SetFileName(object.Get(), name);
       }
       const MemberShape& member = kMethods[input.Below(static_cast<int>(std::size(kMethods)))];
-      SCOPED_TRACE(std::string("call ") + std::to_string(call) + ": " + member.name + " (seed " +
+      SCOPED_TRACE(std::string("call ") + std::to_string(call) + ": " + member.Name() + " (seed " +
                    std::to_string(seed) + ")");
-      if (trace) fprintf(stderr, "call %d: %s\n", call, member.name);
+      if (trace) fprintf(stderr, "call %d: %s\n", call, member.Name().c_str());
       UniqueSafeArray keys = input.AnyArray(), values = input.AnyArray();
       const bool lockKeys = keys.Get() && input.OneIn(10);
       if (lockKeys) SafeArrayLock(keys.Get());
@@ -239,7 +240,7 @@ TEST(RandomCalls, AnyInputEndsInAKnownOutcomeAndTouchesNoOtherFile) {
         std::vector<Held> held(static_cast<size_t>(count));
         std::vector<VARIANTARG> arguments;
         for (int i = 0; i < count; ++i) arguments.push_back(AnyVariant(input, held[i]));
-        const WORD flags = input.OneIn(2) ? DISPATCH_METHOD : DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+        const WORD flags = input.OneIn(2) ? DISPATCH_METHOD : dispatch_calls::kScriptCall;
         if (trace) {
           fprintf(stderr, "  IDispatch:");
           for (const VARIANTARG& argument : arguments) {
@@ -250,7 +251,7 @@ TEST(RandomCalls, AnyInputEndsInAKnownOutcomeAndTouchesNoOtherFile) {
           }
           fprintf(stderr, "\n");
         }
-        const Outcome outcome = Invoke(object.Get(), member.dispid, flags, arguments, ArgumentPassing::Borrowed);
+        const Outcome outcome = Invoke(object.Get(), member.member.dispid, flags, arguments, ArgumentPassing::Borrowed);
         ExpectExplained(outcome);
         if (FAILED(outcome.status)) ++failures;
         for (Held& h : held) {  // a locked array cannot be freed
@@ -263,11 +264,11 @@ TEST(RandomCalls, AnyInputEndsInAKnownOutcomeAndTouchesNoOtherFile) {
       if (lockKeys && keys.Get() && keys.Get()->cLocks != 0) SafeArrayUnlock(keys.Get());
 
       // The object still answers.
-      EXPECT_EQ(Invoke(object.Get(), kLastErrorA, DISPATCH_PROPERTYGET, {}).status, S_OK);
+      EXPECT_EQ(Invoke(object.Get(), dispatch_calls::kLastErrorA.dispid, DISPATCH_PROPERTYGET, {}).status, S_OK);
       if (HasFailure()) break;
     }
-    EXPECT_EQ(Invoke(object.Get(), kIniFileName, DISPATCH_PROPERTYGET, {}).status, S_OK);
-    EXPECT_EQ(Invoke(object.Get(), kSectionsCount, DISPATCH_PROPERTYGET, {}).status, S_OK);
+    EXPECT_EQ(Invoke(object.Get(), dispatch_calls::kIniFileName.dispid, DISPATCH_PROPERTYGET, {}).status, S_OK);
+    EXPECT_EQ(Invoke(object.Get(), dispatch_calls::kSectionsCount.dispid, DISPATCH_PROPERTYGET, {}).status, S_OK);
   }
   CoUninitialize();
   SetCurrentDirectoryW(previous);

@@ -5,108 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "automation/class_factory.h"
 #include "com_types/identity.h"
 #include "profile_object/fault.h"
 
 namespace robustness {
-
-namespace service = profile_service;
-
-// ---- FailingService -------------------------------------------------------------------------
-
-namespace {
-
-std::atomic<int> failAt{0};
-std::atomic<int> calls{0};
-std::atomic<bool> failed{false};
-std::mutex namesLock;
-std::vector<std::string> names;
-
-// True when this call is the one chosen to fail; then the platform is not called at all.
-bool FailThisCall(const char* name) {
-  const int number = ++calls;
-  {
-    std::lock_guard<std::mutex> hold(namesLock);
-    names.push_back(name);
-  }
-  if (number != failAt.load()) return false;
-  failed = true;
-  SetLastError(ERROR_ACCESS_DENIED);
-  return true;
-}
-
-DWORD WINAPI GetString(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size, LPCSTR file) {
-  if (FailThisCall("getString")) return 0;
-  return service::PlatformFunctions().getString(section, key, fallback, buffer, size, file);
-}
-DWORD WINAPI GetSection(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file) {
-  if (FailThisCall("getSection")) return 0;
-  return service::PlatformFunctions().getSection(section, buffer, size, file);
-}
-DWORD WINAPI GetSectionNames(LPSTR buffer, DWORD size, LPCSTR file) {
-  if (FailThisCall("getSectionNames")) return 0;
-  return service::PlatformFunctions().getSectionNames(buffer, size, file);
-}
-BOOL WINAPI WriteString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  if (FailThisCall("writeString")) return FALSE;
-  return service::PlatformFunctions().writeString(section, key, value, file);
-}
-BOOL WINAPI WriteSection(LPCSTR section, LPCSTR entries, LPCSTR file) {
-  if (FailThisCall("writeSection")) return FALSE;
-  return service::PlatformFunctions().writeSection(section, entries, file);
-}
-
-constexpr service::Functions kFailing{&GetString, &GetSection, &GetSectionNames, &WriteString, &WriteSection};
-
-}  // namespace
-
-FailingService::FailingService(int chosen) {
-  failAt = chosen;
-  calls = 0;
-  failed = false;
-  {
-    std::lock_guard<std::mutex> hold(namesLock);
-    names.clear();
-  }
-  service::ReplaceFunctionsForTesting(&kFailing);
-}
-
-FailingService::~FailingService() {
-  service::ReplaceFunctionsForTesting(nullptr);
-  failAt = 0;
-}
-
-int FailingService::Calls() const { return calls.load(); }
-bool FailingService::Failed() const { return failed.load(); }
-std::vector<std::string> FailingService::CallNames() const {
-  std::lock_guard<std::mutex> hold(namesLock);
-  return names;
-}
-
-// ---- Files -----------------------------------------------------------------------------------
-
-Listing ListFiles(const std::wstring& folder, const std::wstring& pattern) {
-  Listing listing;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return listing;
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    const ULONGLONG size = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-    listing[found.cFileName] = {size, found.ftLastWriteTime};
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return listing;
-}
-
-std::wstring WindowsFolder() {
-  wchar_t folder[MAX_PATH] = {};
-  GetWindowsDirectoryW(folder, MAX_PATH);
-  return folder;
-}
 
 // ---- Texts ----------------------------------------------------------------------------------
 

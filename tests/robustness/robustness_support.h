@@ -1,8 +1,7 @@
-// Helpers for the robustness tests: a profile service that fails a chosen call, what the
-// file system looked like before a call (so that a test can tell whether anything beyond
-// the named file changed), the error information a failing call leaves behind, and the
-// process's memory use. Texts, arrays, files, folders and late-bound calls come from the
-// shared test helpers (tests/support).
+// Helpers for the robustness tests: texts shown in failure messages, the error
+// information a failing call leaves behind, and the process's memory use. Texts, arrays,
+// files, folders and their listings, late-bound calls, INI text and the service double
+// come from the shared test helpers (tests/support).
 #pragma once
 
 #include <windows.h>
@@ -10,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -21,7 +18,6 @@
 
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
-#include "profile_service/profile_service.h"
 #include "tests/support/dispatch_calls.h"
 #include "tests/support/test_support.h"
 
@@ -35,10 +31,13 @@ using com_types::UniqueVariant;
 using test_support::Bstr;
 using test_support::Elements;
 using test_support::IniFolder;
+using test_support::ListFiles;
+using test_support::Listing;
 using test_support::ReadBytes;
 using test_support::Text;
 using test_support::TextArray;
 using test_support::TextOf;
+using test_support::WindowsFolder;
 using test_support::WriteBytes;
 
 using dispatch_calls::ArgumentPassing;
@@ -47,40 +46,6 @@ using dispatch_calls::ByValue;
 using dispatch_calls::Invoke;
 using dispatch_calls::Outcome;
 using dispatch_calls::Put;
-
-// ---- The profile service, failing on demand ---------------------------------------------
-
-// Routes the profile-service layer through functions that forward to the platform, count
-// every call, and make call number `failAt` (1-based; 0 = none) fail as the platform
-// does: a zero result with ERROR_ACCESS_DENIED. The platform functions come back when
-// this goes out of scope. One at a time, on one thread.
-class FailingService {
- public:
-  explicit FailingService(int failAt = 0);
-  ~FailingService();
-  FailingService(const FailingService&) = delete;
-  FailingService& operator=(const FailingService&) = delete;
-
-  int Calls() const;
-  bool Failed() const;  // whether the chosen call was reached (and failed)
-  // The calls made, by function name, in order ("getString", "writeSection", ...).
-  std::vector<std::string> CallNames() const;
-};
-
-// ---- What the file system looked like --------------------------------------------------
-
-// The *.ini files of the Windows folder (and of the current folder), with their sizes
-// and write times: a call that is refused or that names another file must change none.
-struct FileFacts {
-  ULONGLONG size;
-  FILETIME written;
-  bool operator==(const FileFacts& other) const {
-    return size == other.size && CompareFileTime(&written, &other.written) == 0;
-  }
-};
-using Listing = std::map<std::wstring, FileFacts>;
-Listing ListFiles(const std::wstring& folder, const std::wstring& pattern = L"*");
-std::wstring WindowsFolder();
 
 // ---- Texts ---------------------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
 #include "tests/server/server_dll.h"
+#include "tests/support/com_apartment.h"
 
 namespace {
 
@@ -23,14 +24,13 @@ void* const kGarbage = reinterpret_cast<void*>(0x1234);
 
 std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
-class ClassFactory : public ::testing::Test {
+class ClassFactory : public test_support::ComApartment {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
     ASSERT_TRUE(server_.Ready()) << "cannot load " << testing::PrintToString(server_tests::ServerDllPath());
     ASSERT_EQ(server_.CanUnloadNow(), S_OK) << "a previous test left something alive";
   }
-  void TearDown() override { CoUninitialize(); }
 
   ComPtr<IClassFactory> Factory() {
     ComPtr<IClassFactory> factory;

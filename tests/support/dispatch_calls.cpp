@@ -1,5 +1,7 @@
 #include "tests/support/dispatch_calls.h"
 
+#include <new>
+
 namespace dispatch_calls {
 
 VARIANTARG ByValue(BSTR text) {
@@ -40,6 +42,50 @@ VARIANTARG ByValue(IDispatch* object) {
   V_VT(&argument) = VT_DISPATCH;
   V_DISPATCH(&argument) = object;
   return argument;
+}
+
+const char* NameOf(Binding binding) {
+  switch (binding) {
+    case Binding::FunctionTable: return "function table";
+    case Binding::TypedDispatch: return "IDispatch, typed arguments";
+    case Binding::ScriptDispatch: return "IDispatch, script variables";
+  }
+  return "";
+}
+
+UniqueVariant TextVariant(const std::wstring& text) {
+  UniqueVariant value;
+  V_VT(value.Get()) = VT_BSTR;
+  V_BSTR(value.Get()) = test_support::Bstr(text).Release();
+  return value;
+}
+
+UniqueVariant ScriptArray(const std::vector<std::wstring>& texts, USHORT extraFeatures) {
+  SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size()), 0};
+  UniqueVariant value;
+  V_ARRAY(value.Get()) = SafeArrayCreate(VT_VARIANT, 1, &bound);
+  if (!V_ARRAY(value.Get())) throw std::bad_alloc();
+  V_VT(value.Get()) = VT_ARRAY | VT_VARIANT;
+  if (!texts.empty()) {
+    com_types::SafeArrayData<VARIANT> elements(V_ARRAY(value.Get()));
+    for (size_t i = 0; i < texts.size(); ++i) TextVariant(texts[i]).MoveTo(&elements[i]);
+  }
+  V_ARRAY(value.Get())->fFeatures |= extraFeatures;
+  return value;
+}
+
+std::vector<Text> TextsOfScriptArray(const VARIANT* value) {
+  std::vector<Text> texts;
+  EXPECT_EQ(V_VT(value), VT_ARRAY | VT_VARIANT);
+  if (V_VT(value) != (VT_ARRAY | VT_VARIANT)) return texts;
+  const test_support::Bounds bounds = test_support::BoundsOf(V_ARRAY(value));
+  for (LONG i = bounds.lower; i <= bounds.upper; ++i) {
+    UniqueVariant element;
+    SafeArrayGetElement(V_ARRAY(value), &i, element.Get());
+    EXPECT_EQ(V_VT(element.Get()), VT_BSTR);
+    texts.push_back(test_support::TextOf(V_BSTR(element.Get())));
+  }
+  return texts;
 }
 
 namespace {
@@ -152,6 +198,7 @@ std::vector<std::pair<Text, Text>> PairsOf(const VARIANT* value) {
   EXPECT_EQ(SafeArrayGetDim(array), 2u);
   EXPECT_EQ(test_support::BoundsOf(array, 1), (test_support::Bounds{0, 1}));
   const test_support::Bounds entries = test_support::BoundsOf(array, 2);
+  EXPECT_EQ(entries.lower, 0);
   for (LONG entry = entries.lower; entry <= entries.upper; ++entry) {
     Text parts[2];
     for (LONG part = 0; part < 2; ++part) {

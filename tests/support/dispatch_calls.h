@@ -40,6 +40,16 @@ inline constexpr MemberName kRenameSection{L"RenameSection", 0x6003000A};
 inline constexpr MemberName kDeleteSection{L"DeleteSection", 0x6003000B};
 inline constexpr MemberName kDeleteKey{L"DeleteKey", 0x6003000C};
 
+// How script engines call a method: as a method or a property get, whichever it is.
+inline constexpr WORD kScriptCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+
+// The three ways a client reaches a member: through the function table (early bound),
+// through Invoke with typed arguments as compiled clients pass them, and through Invoke
+// with by-reference VARIANT variables as scripts pass them.
+enum class Binding { FunctionTable, TypedDispatch, ScriptDispatch };
+inline constexpr Binding kBindings[] = {Binding::FunctionTable, Binding::TypedDispatch, Binding::ScriptDispatch};
+const char* NameOf(Binding binding);
+
 // Arguments borrow what they point at. By default Invoke is handed copies of them, the
 // way a script engine hands over its temporaries: the platform's dispatch may write into
 // a by-value argument that meets a by-reference parameter, and the copies keep the
@@ -49,6 +59,13 @@ VARIANTARG ByReference(BSTR* text);
 VARIANTARG ByReference(SAFEARRAY** textArray);
 VARIANTARG ByReference(VARIANT* variable);  // VT_BYREF | VT_VARIANT, as scripts pass variables
 VARIANTARG ByValue(IDispatch* object);
+
+// Script variables: a text, and an array of VARIANTs holding texts (one dimension, from 0,
+// with `extraFeatures` such as FADF_FIXEDSIZE).
+UniqueVariant TextVariant(const std::wstring& text);
+UniqueVariant ScriptArray(const std::vector<std::wstring>& texts, USHORT extraFeatures = 0);
+// The texts of a script array; asserts VT_ARRAY | VT_VARIANT with text elements.
+std::vector<Text> TextsOfScriptArray(const VARIANT* value);
 
 // How Invoke is handed the arguments.
 enum class ArgumentPassing {
@@ -100,7 +117,9 @@ DISPID IdOf(IDispatch* object, const wchar_t* name);
 
 // The contents of a result, for comparing the two ways of calling.
 Text TextOf(const VARIANT* value);  // asserts VT_BSTR
-std::vector<std::pair<Text, Text>> PairsOf(const VARIANT* value);  // asserts VT_ARRAY | VT_BSTR, two rows
+// Asserts VT_ARRAY | VT_BSTR, two rows, entries from 0; element (0, i) is a key and
+// (1, i) its value.
+std::vector<std::pair<Text, Text>> PairsOf(const VARIANT* value);
 
 // The TolvaneTest fixture with the object's IDispatch beside its function table.
 class DispatchTest : public test_support::TolvaneTest {

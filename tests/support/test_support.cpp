@@ -1,6 +1,5 @@
 #include "tests/support/test_support.h"
 
-#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -80,18 +79,30 @@ void RemoveTree(const std::wstring& folder) {
 
 IniFolder::~IniFolder() { RemoveTree(folder_); }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-  std::vector<std::wstring> names;
+Listing ListFiles(const std::wstring& folder, const std::wstring& pattern) {
+  Listing listing;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return listing;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const ULONGLONG size = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    listing[found.cFileName] = {size, found.ftLastWriteTime};
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return listing;
+}
+
+std::wstring WindowsFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetWindowsDirectoryW(folder, MAX_PATH);
+  return folder;
+}
+
+std::wstring CurrentFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  return folder;
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
@@ -107,7 +118,7 @@ std::optional<std::string> ReadBytes(const std::wstring& path) {
 }
 
 void TolvaneTest::SetUp() {
-  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
   object_ = ComPtr<_Tolvane>(automation::TolvaneObject::Create());
   ASSERT_TRUE(object_);
   file_ = folder_.PathOf(L"test.ini");
@@ -115,7 +126,7 @@ void TolvaneTest::SetUp() {
 
 void TolvaneTest::TearDown() {
   object_ = {};
-  CoUninitialize();
+  ComApartment::TearDown();
 }
 
 void TolvaneTest::UseFile(const std::wstring& path) {

@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
+#include "tests/support/com_apartment.h"
 
 namespace test_support {
 
@@ -54,8 +56,19 @@ class IniFolder {
   std::wstring folder_;
 };
 
-// The names of the files directly in `folder`, sorted.
-std::vector<std::wstring> FilesIn(const std::wstring& folder);
+// The files directly in `folder` that match `pattern`, with their sizes and write times:
+// a call that is refused or that names another file must change none of them.
+struct FileFacts {
+  ULONGLONG size;
+  FILETIME written;
+  bool operator==(const FileFacts& other) const {
+    return size == other.size && CompareFileTime(&written, &other.written) == 0;
+  }
+};
+using Listing = std::map<std::wstring, FileFacts>;
+Listing ListFiles(const std::wstring& folder, const std::wstring& pattern = L"*");
+std::wstring WindowsFolder();
+std::wstring CurrentFolder();
 
 // Writes the file's exact bytes, over a read-only file too.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
@@ -78,7 +91,7 @@ struct SectionWriteOutcome {
 };
 
 // A fixture with one object, early-bound, and a file `test.ini` in a private folder.
-class TolvaneTest : public ::testing::Test {
+class TolvaneTest : public ComApartment {
  protected:
   void SetUp() override;
   void TearDown() override;
