@@ -28,6 +28,9 @@ constexpr wchar_t kLinesWithoutKeys[] =
     L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept";
 constexpr wchar_t kCopyNotConfirmed[] =
     L"RenameSection: the copied keys could not be read back whole; the section was kept";
+constexpr wchar_t kFileLockTimedOut[] =
+    L"The file is in use: another process kept it locked for longer than the wait; nothing was read or written";
+constexpr char kFileLockFailed[] = "The file could not be locked: ";
 
 std::string_view UpToFirstNul(const std::string& buffer) {
   return std::string_view(buffer).substr(0, buffer.find('\0'));
@@ -50,6 +53,18 @@ bool Tolvane::CheckFileName() {
   if (fileName_.Length() != 0) return true;
   SetLastErrorText(kMissingFileName);
   return false;
+}
+
+service::FileLock Tolvane::LockFile() {
+  service::FileLock lock(FileArgument());
+  if (lock.Held()) return lock;
+  lastErrorCode_ = static_cast<LONG>(lock.Failure());
+  if (lock.Failure() == ERROR_TIMEOUT) {
+    SetLastErrorText(kFileLockTimedOut);
+  } else {
+    lastErrorText_ = BstrFromAnsi(kFileLockFailed + service::MessageFor(lock.Failure()));
+  }
+  return lock;
 }
 
 void Tolvane::CaptureLastError() {
@@ -78,6 +93,8 @@ void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.
 
 UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   if (!CheckFileName()) return UniqueBstr::Copy(L"False");
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return UniqueBstr();
   service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
@@ -93,6 +110,8 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
   if (!CheckFileName() || Refused(RefusalForWrite(*section, *key, *value))) return false;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return false;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
   const AnsiText valueText = AnsiText::FromBstr(*value);
@@ -108,6 +127,8 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
   if (Refused(RefusalForWrite(section, key, value))) return false;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return false;
   const AnsiText file = FileArgument();
   const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
                                             AnsiText::FromBstr(value), file);
@@ -117,6 +138,8 @@ bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
 }
 
 void Tolvane::DeleteKey(BSTR section, BSTR key) {
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return;
   const AnsiText file = FileArgument();
   service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key), AnsiText(), file);
   FileNameSeen(file);
@@ -129,6 +152,8 @@ void Tolvane::DeleteKey(BSTR section, BSTR key) {
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   const AnsiText current = AnsiText::FromBstr(currentKeyName);
   if (SameProfileName(current.View(), AnsiText::FromBstr(newKeyName).View())) return;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return;
 
   std::string entries;
   if (!service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) return;
@@ -152,6 +177,8 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
 
 LONG Tolvane::SectionsCount() {
   if (!CheckFileName()) return -1;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return 0;
   service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   const AnsiText file = FileArgument();
   const DWORD count = service::ReadSectionNames(buffer, file);
@@ -167,6 +194,8 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   V_VT(result.Get()) = VT_BOOL;
   V_BOOL(result.Get()) = VARIANT_FALSE;
   if (!CheckFileName()) return result;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return result;
   service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText file = FileArgument();
@@ -237,6 +266,8 @@ bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) 
 // An existing section, keys and all, is left as it is.
 bool Tolvane::SectionAdd(BSTR section) {
   if (!CheckFileName() || Refused(RefusalForSection(section))) return false;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return false;
   const AnsiText sectionText = AnsiText::FromBstr(section);
   const AnsiText file = FileArgument();
   // A section with lines counts as existing even when the name list cannot be read: the
@@ -273,6 +304,8 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     service::AppendAnsi(entries, value);
     entries += '\0';
   }
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return 0;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText file = FileArgument();
   // No pair means no entry list at all, not an empty one.
@@ -283,6 +316,8 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
 }
 
 void Tolvane::DeleteSection(BSTR section) {
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return;
   const AnsiText file = FileArgument();
   service::WriteString(AnsiText::FromBstr(section), AnsiText(), AnsiText(), file);
   FileNameSeen(file);
@@ -299,6 +334,8 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText target = AnsiText::FromBstr(newSectionName);
   if (SameProfileName(current.View(), target.View())) return;
   if (Refused(RefusalForSection(newSectionName))) return;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return;
   const AnsiText file = FileArgument();
 
   std::string list;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <initializer_list>
 
+#include "profile_service/file_names.h"
+
 namespace profile_service {
 namespace {
 
@@ -39,7 +41,7 @@ bool Refuse(DWORD code) {
 bool PathTooLong(const AnsiText& file) {
   const std::string_view name = file.View();
   if (name.size() >= MAX_PATH) return true;
-  if (name.find_first_of("\\/:") == std::string_view::npos) {  // a bare name goes into the Windows folder
+  if (ResolvesIntoWindowsFolder(name)) {
     char windows[MAX_PATH] = {};
     const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
     return length == 0 || length + 1 + name.size() >= MAX_PATH;
