@@ -6,16 +6,14 @@
 // other processes lose each other's keys and readers see the file empty.
 //
 // One file, one lock: the lock is named after the file as the profile functions reach
-// it (a name without a folder in the Windows folder, otherwise its full path with "."
-// and ".." resolved, "/" as "\", short 8.3 names in their long form, case folded),
-// hashed into a mutex name in the session's own namespace ("Local\"). Processes of one
-// session, 32-bit and 64-bit alike, share it; it needs no privilege. Other names for one
-// file (hard links, symbolic links, substituted or network drives) and programs that call
-// the profile functions directly are not covered.
+// it (profile_service/file_identity.h), in the session's own namespace ("Local\").
+// Processes of one session, 32-bit and 64-bit alike, share it; it needs no privilege.
+// Other names for one file (hard links, symbolic links, substituted or network drives)
+// and programs that call the profile functions directly are not covered.
 //
-// The lock is a mutex, so the thread that holds it may take it again: a member's inner
-// calls through the object's own interface pass. A holder that dies leaves the mutex
-// abandoned, and the next waiter takes it and proceeds.
+// The thread that holds the lock may take it again: a member's inner calls through the
+// object's own interface pass. A holder that dies never blocks the others: the next
+// waiter takes the lock over and proceeds. Waiters are served in the order they came.
 #pragma once
 
 #include <windows.h>
@@ -27,13 +25,14 @@
 
 namespace profile_service {
 
-// How long a member waits for another process to let go of the file: long enough for
-// the slowest member on a large file (a rename key by key) to finish ahead of it, short
-// enough that a stuck holder fails the waiting call instead of hanging it.
+// How long a member waits for another process to let go of the file: room for several
+// of the slowest members (a rename of 1,000 keys into an existing section takes seconds)
+// to finish ahead of it, and short enough that a stuck holder fails the waiting call
+// instead of hanging it.
 inline constexpr DWORD kFileLockWaitMilliseconds = 30000;
 
-// The mutex name for `file`; empty when the name reaches no file (an empty name, or one
-// that does not resolve), which needs no lock because the service refuses it.
+// The base name of the lock of `file`; empty when the name reaches no file (an empty
+// name, or one that does not resolve), which needs no lock because the service refuses it.
 std::wstring FileLockName(const AnsiText& file);
 
 class FileLock {
@@ -49,13 +48,14 @@ class FileLock {
   // True when the file may be used: the lock is held, or the name needs none.
   bool Held() const { return failure_ == 0; }
   // Why the lock could not be had: ERROR_TIMEOUT when the wait ran out, otherwise the
-  // system's code for the failed mutex call.
+  // system's code for the call that failed.
   DWORD Failure() const { return failure_; }
 
-  struct Mutex;
+  struct Shared;  // what the processes using one file share
 
  private:
-  std::shared_ptr<const Mutex> held_;  // released on destruction
+  std::shared_ptr<const Shared> held_;  // given back on destruction; empty when taken further up or not at all
+  bool ownsTurn_ = false;               // taken after waiting in turn
   DWORD failure_ = 0;
 };
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <initializer_list>
 
-#include "profile_service/file_names.h"
+#include "profile_service/file_identity.h"
 
 namespace profile_service {
 namespace {
@@ -48,9 +48,7 @@ bool PathTooLong(const AnsiText& file) {
   }
   // An absolute path never resolves longer than it is written: only a relative one
   // needs resolving, which costs a few per cent of a cached read.
-  const bool absolute = (name.size() >= 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/')) ||
-                        name.starts_with("\\\\") || name.starts_with("//");
-  if (absolute) return false;
+  if (IsAbsolutePath(name)) return false;
   const DWORD needed = GetFullPathNameA(file.Argument(), 0, nullptr, nullptr);  // counts the closing NUL
   return needed == 0 || needed > MAX_PATH;
 }
