@@ -141,24 +141,34 @@ TEST(FileSharing, WritersARenamerAndAReaderInProcessesOfTheirOwnLoseNothing) {
   ExpectFileHolds(file, ExpectedFile(kWriters, kKeys, true));
 }
 
-TEST(FileSharing, AProcessKilledWhileHoldingTheLockDoesNotStopTheOthers) {
+// The first holder takes the lock at once; the second waits for it in turn, takes it over
+// from the killed first, and is killed in its turn. Writers waiting behind both finish.
+TEST(FileSharing, ProcessesKilledWhileHoldingTheLockDoNotStopTheOthers) {
   constexpr int kWriters = 2, kKeys = 10;
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"shared.ini");
   test_support::WriteBytes(file, InitialFile());
-  NamedEvent go(L"go"), holding(L"holding");
+  NamedEvent go(L"go"), firstHolding(L"first"), secondHolding(L"second");
   SetEvent(go.Handle());
 
-  WorkerProcess holder(L"holder " + Quoted(file) + L" " + holding.Name());
-  ASSERT_EQ(WaitForSingleObject(holding.Handle(), kProcessBound), WAIT_OBJECT_0);
+  WorkerProcess first(L"holder " + Quoted(file) + L" " + firstHolding.Name());
+  ASSERT_EQ(WaitForSingleObject(firstHolding.Handle(), kProcessBound), WAIT_OBJECT_0);
+  WorkerProcess second(L"holder " + Quoted(file) + L" " + secondHolding.Name());
+  Sleep(500);  // the second is in line before the writers
   std::vector<std::unique_ptr<WorkerProcess>> writers;
   for (int n = 0; n < kWriters; ++n) {
     writers.push_back(std::make_unique<WorkerProcess>(L"writer " + Quoted(file) + L" " + go.Name() + L" " +
                                                       std::to_wstring(n) + L" " + std::to_wstring(kKeys)));
   }
   Sleep(1000);
+  EXPECT_EQ(WaitForSingleObject(secondHolding.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   for (const auto& writer : writers) EXPECT_TRUE(writer->Running()) << "a writer did not wait for the lock";
-  holder.Kill();
+
+  first.Kill();
+  ASSERT_EQ(WaitForSingleObject(secondHolding.Handle(), kProcessBound), WAIT_OBJECT_0);
+  Sleep(500);
+  for (const auto& writer : writers) EXPECT_TRUE(writer->Running()) << "a writer did not wait for the lock";
+  second.Kill();
 
   for (const auto& writer : writers) EXPECT_EQ(writer->ExitCode(), 0) << "failed calls of a writer";
   ExpectFileHolds(file, ExpectedFile(kWriters, kKeys, false));
