@@ -1,5 +1,5 @@
 // Several processes on one file at once, each through its own object: writers into
-// sections of their own, a renamer, a reader, and a process killed while it holds the
+// sections of their own, a renamer, a reader, and processes killed while they hold the
 // file's lock. Every process is waited for within a bound and killed past it.
 #include <windows.h>
 
