@@ -43,6 +43,7 @@ constexpr int kRounds = 7;  // of batches too short to time call by call
 constexpr int kReadValueKeys = 1000;
 constexpr int kReadValueCalls = 3000;  // calls of each variant, timed one by one, cycling through the keys
 constexpr int kReadValueWarmUp = 100;
+constexpr int kWriteValueCalls = 300;  // of each variant, timed one by one, cycling through the keys
 constexpr int kOwnWorkCalls = 1000;
 constexpr int kCallRounds = 30;  // for the section members, whose calls take milliseconds
 constexpr int kCallWarmUp = 2;
@@ -204,6 +205,7 @@ class Benchmark {
         "a figure is the median of its samples, taken in rounds after warm-up rounds; the variants "
         "of a comparison take turns within a round, each round starting one variant further on");
     ReadValue();
+    WriteValue();
     ReadSection();
     SectionWriteAtOnce();
     RenameSection();
@@ -336,6 +338,8 @@ class Benchmark {
     report_.Figure(perCall, "readvalue_invoke", kMicroseconds, "us");
     report_.Figure(perCall, "readvalue_invoke_script_form", kMicroseconds, "us");
     report_.AtMost("readvalue_vtable_vs_raw", perCall["readvalue_vtable"] / rawCall, 1.05);
+    // The same call against its own target: every ReadValue holds the file's lock.
+    report_.AtMost("readvalue_locked_vs_raw", perCall["readvalue_vtable"] / rawCall, 1.08);
     report_.AtMost("readvalue_invoke_vs_raw", perCall["readvalue_invoke"] / rawCall, 1.10);
     report_.Information("readvalue_invoke_script_form_vs_raw", perCall["readvalue_invoke_script_form"] / rawCall);
     if (registered_) {
@@ -354,6 +358,62 @@ class Benchmark {
                         (rawCall + ownWorkPerCall["readvalue_vtable_own_work"]) / rawCall);
     report_.Information("readvalue_invoke_own_work_plus_raw_vs_raw",
                         (rawCall + ownWorkPerCall["readvalue_invoke_own_work"]) / rawCall);
+  }
+
+  // WriteValue through the function table against the bare WritePrivateProfileStringA
+  // call with the object's arguments, call by call, on a 1,000-key section. Every call
+  // gives its key a value other than the one it holds (the platform writes nothing for
+  // an unchanged value) and of the same length, so the file keeps its size.
+  void WriteValue() {
+    const std::wstring file = folder_.PathOf(L"writevalue.ini");
+    const std::string fileA = Ansi(file);
+    const Pairs pairs = NumberedPairs(kReadValueKeys, "key%04d", "value%04d");
+    WriteIniFile(file, SectionText("data", pairs));
+    ComPtr<_Tolvane> object = LinkedObject(file);
+    UniqueBstr section = UniqueBstr::Copy(L"data");
+    int failures = 0;
+
+    auto valueOf = [](const char* variant, int index) {
+      char value[16];
+      std::snprintf(value, sizeof value, "%s%06d", variant, index);
+      return std::string(value);
+    };
+    auto holds = [&](const std::string& key, const std::string& value) {
+      char buffer[profile_service::kValueBufferSize];
+      GetPrivateProfileStringA("data", key.c_str(), "", buffer, profile_service::kValueBufferSize, fileA.c_str());
+      return value == buffer;
+    };
+    auto raw = [&](int index) {
+      const std::string& key = pairs[index % kReadValueKeys].first;
+      const std::string value = valueOf("raw", index);
+      Stopwatch watch;
+      const BOOL written = WritePrivateProfileStringA("data", key.c_str(), value.c_str(), fileA.c_str());
+      const double seconds = watch.Seconds();
+      failures += !written || !holds(key, value);
+      return seconds;
+    };
+    auto throughTable = [&](int index) {
+      const std::string& key = pairs[index % kReadValueKeys].first;
+      const std::string value = valueOf("obj", index);
+      UniqueBstr keyArgument = UniqueBstr::Copy(Wide(key).c_str());
+      UniqueBstr valueArgument = UniqueBstr::Copy(Wide(value).c_str());
+      VARIANT_BOOL written = VARIANT_FALSE;
+      Stopwatch watch;
+      const HRESULT status = object->WriteValue(section.InOut(), keyArgument.InOut(), valueArgument.InOut(), &written);
+      const double seconds = watch.Seconds();
+      failures += status != S_OK || written != VARIANT_TRUE || !holds(key, value);
+      return seconds;
+    };
+
+    const Medians perCall = InterleavedCallMedians({{"writevalue_raw", raw}, {"writevalue_vtable", throughTable}},
+                                                   kWriteValueCalls, kCallWarmUp);
+    Require(failures == 0, "WriteValue or WritePrivateProfileStringA wrote something else");
+    report_.Note("WriteValue: " + std::to_string(kWriteValueCalls) + " rounds of one call per variant over a " +
+                 std::to_string(kReadValueKeys) + "-key section, each key in turn, after " +
+                 std::to_string(kCallWarmUp) + " warm-up rounds; each call writes a new value; median call");
+    report_.Figure(perCall, "writevalue_raw", kMilliseconds, "ms");
+    report_.Figure(perCall, "writevalue_vtable", kMilliseconds, "ms");
+    report_.AtMost("writevalue_vs_raw", perCall["writevalue_vtable"] / perCall["writevalue_raw"], 1.05);
   }
 
   // ReadSection of 1,500 and 3,000 entries, against the bare GetPrivateProfileSectionA

@@ -28,6 +28,9 @@ constexpr wchar_t kLinesWithoutKeys[] =
     L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept";
 constexpr wchar_t kCopyNotConfirmed[] =
     L"RenameSection: the copied keys could not be read back whole; the section was kept";
+constexpr wchar_t kFileLockTimedOut[] =
+    L"The file is in use: another process kept it locked for longer than the wait; nothing was read or written";
+constexpr char kFileLockFailed[] = "The file could not be locked: ";
 
 std::string_view UpToFirstNul(const std::string& buffer) {
   return std::string_view(buffer).substr(0, buffer.find('\0'));
@@ -50,6 +53,18 @@ bool Tolvane::CheckFileName() {
   if (fileName_.Length() != 0) return true;
   SetLastErrorText(kMissingFileName);
   return false;
+}
+
+service::FileLock Tolvane::LockFile() {
+  service::FileLock lock(FileArgument());
+  if (lock.Held()) return lock;
+  lastErrorCode_ = static_cast<LONG>(lock.Failure());
+  if (lock.Failure() == ERROR_TIMEOUT) {
+    SetLastErrorText(kFileLockTimedOut);
+  } else {
+    lastErrorText_ = BstrFromAnsi(kFileLockFailed + service::MessageFor(lock.Failure()));
+  }
+  return lock;
 }
 
 void Tolvane::CaptureLastError() {
@@ -78,8 +93,8 @@ bool Tolvane::RefusedNewSection(BSTR section) {
 }
 
 // A deletion (an absent key or value) starts no section.
-bool Tolvane::RefusedKeyWrite(BSTR section, BSTR key, BSTR value) {
-  return Refused(RefusalForWrite(section, key, value)) || (key && value && RefusedNewSection(section));
+bool Tolvane::RefusedSectionStart(BSTR section, BSTR key, BSTR value) {
+  return key && value && RefusedNewSection(section);
 }
 
 AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get()); }
@@ -90,6 +105,8 @@ void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.
 
 UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   if (!CheckFileName()) return UniqueBstr::Copy(L"False");
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return UniqueBstr();
   service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
@@ -104,7 +121,9 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
 }
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
-  if (!CheckFileName() || RefusedKeyWrite(*section, *key, *value)) return false;
+  if (!CheckFileName() || Refused(RefusalForWrite(*section, *key, *value))) return false;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held() || RefusedSectionStart(*section, *key, *value)) return false;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
   const AnsiText valueText = AnsiText::FromBstr(*value);
@@ -119,7 +138,9 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
 }
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
-  if (RefusedKeyWrite(section, key, value)) return false;
+  if (Refused(RefusalForWrite(section, key, value))) return false;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held() || RefusedSectionStart(section, key, value)) return false;
   const AnsiText file = FileArgument();
   const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
                                             AnsiText::FromBstr(value), file);
@@ -129,6 +150,8 @@ bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
 }
 
 void Tolvane::DeleteKey(BSTR section, BSTR key) {
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return;
   const AnsiText file = FileArgument();
   service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key), AnsiText(), file);
   FileNameSeen(file);
@@ -141,6 +164,8 @@ void Tolvane::DeleteKey(BSTR section, BSTR key) {
 // and delete this rename stands for would leave it.
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (!CheckFileName() || Refused(RefusalForKeyRename(currentKeyName, newKeyName))) return;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return;
   const AnsiText current = AnsiText::FromBstr(currentKeyName);
   std::string entries;
   std::optional<std::string_view> storedValue;
@@ -174,6 +199,8 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
 
 LONG Tolvane::SectionsCount() {
   if (!CheckFileName()) return -1;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return 0;
   service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   const AnsiText file = FileArgument();
   const DWORD count = service::ReadSectionNames(buffer, file);
@@ -189,6 +216,8 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   V_VT(result.Get()) = VT_BOOL;
   V_BOOL(result.Get()) = VARIANT_FALSE;
   if (!CheckFileName()) return result;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return result;
   service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText file = FileArgument();
@@ -258,7 +287,9 @@ bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) 
 
 // An existing section, keys and all, is left as it is.
 bool Tolvane::SectionAdd(BSTR section) {
-  if (!CheckFileName() || Refused(RefusalForSection(section)) || RefusedNewSection(section)) return false;
+  if (!CheckFileName() || Refused(RefusalForSection(section))) return false;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held() || RefusedNewSection(section)) return false;
   const AnsiText sectionText = AnsiText::FromBstr(section);
   const AnsiText file = FileArgument();
   // A section with lines counts as existing even when the name list cannot be read: the
@@ -283,8 +314,7 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     return 0;
   }
   const LONG lower = LowerBound(keys);
-  // Without a pair the section is removed, not started.
-  if (Refused(RefusalForSection(*section)) || (lower <= upper && RefusedNewSection(*section))) return 0;
+  if (Refused(RefusalForSection(*section))) return 0;
   std::string entries;
   for (LONGLONG index = lower; index <= upper; ++index) {  // wide: `upper` may be LONG_MAX
     const LONG i = static_cast<LONG>(index);
@@ -296,6 +326,9 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     service::AppendAnsi(entries, value);
     entries += '\0';
   }
+  const service::FileLock lock = LockFile();
+  // Without a pair the section is removed, not started.
+  if (!lock.Held() || (lower <= upper && RefusedNewSection(*section))) return 0;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText file = FileArgument();
   // No pair means no entry list at all, not an empty one.
@@ -306,6 +339,8 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
 }
 
 void Tolvane::DeleteSection(BSTR section) {
+  const service::FileLock lock = LockFile();
+  if (!lock.Held()) return;
   const AnsiText file = FileArgument();
   service::WriteString(AnsiText::FromBstr(section), AnsiText(), AnsiText(), file);
   FileNameSeen(file);
@@ -320,10 +355,9 @@ void Tolvane::DeleteSection(BSTR section) {
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
-  if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View()) ||
-      RefusedNewSection(newSectionName)) {
-    return;
-  }
+  if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View())) return;
+  const service::FileLock lock = LockFile();
+  if (!lock.Held() || RefusedNewSection(newSectionName)) return;
   const AnsiText file = FileArgument();
 
   std::string list;

@@ -6,6 +6,10 @@
 //   no-file value ("False", False, -1, 0) and LastErrorA becomes "Missing IniFilename";
 //   when the service fails they return the absent text, False or 0 and LastErrorA holds
 //   the system's message. A success never clears LastErrorA.
+// - Every member that reaches the file holds the file's cross-process lock
+//   (profile_service/file_lock.h) from its first service call to its last. When the
+//   lock cannot be had within its wait, the member fails as when the service fails,
+//   with LastErrorA naming the lock.
 // - Faults (profile_object/fault.h) abort a call as an exception; work already done
 //   stays done.
 // - By-reference texts come back as the service saw them: converted through the ANSI
@@ -23,6 +27,7 @@
 #include "com_types/tolvane_interface.h"
 #include "profile_object/profile_lists.h"
 #include "profile_service/ansi_text.h"
+#include "profile_service/file_lock.h"
 
 namespace profile_object {
 
@@ -57,6 +62,9 @@ class Tolvane {
  private:
   // The file-name guard: false, with "Missing IniFilename", when there is no file name.
   bool CheckFileName();
+  // Takes the file's cross-process lock for the rest of the member. When it is not
+  // Held(), LastErrorA says why and the member must return its failure value untouched.
+  profile_service::FileLock LockFile();
   // Records GetLastError and its system message; call right after a service call returned 0.
   void CaptureLastError();
   void SetLastErrorText(const wchar_t* text);
@@ -64,8 +72,8 @@ class Tolvane {
   bool Refused(const wchar_t* refusal);
   // Refuses "]" in the name of a section that the write would start.
   bool RefusedNewSection(BSTR section);
-  // The write rules for one key's write, "]" included.
-  bool RefusedKeyWrite(BSTR section, BSTR key, BSTR value);
+  // The "]" rule for one key's write, which starts the section unless it deletes.
+  bool RefusedSectionStart(BSTR section, BSTR key, BSTR value);
   // The file name as the service takes it; FileNameSeen stores the converted-back form.
   profile_service::AnsiText FileArgument() const;
   void FileNameSeen(const profile_service::AnsiText& file);

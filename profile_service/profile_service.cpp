@@ -3,6 +3,8 @@
 #include <atomic>
 #include <initializer_list>
 
+#include "profile_service/file_identity.h"
+
 namespace profile_service {
 namespace {
 
@@ -39,16 +41,14 @@ bool Refuse(DWORD code) {
 bool PathTooLong(const AnsiText& file) {
   const std::string_view name = file.View();
   if (name.size() >= MAX_PATH) return true;
-  if (name.find_first_of("\\/:") == std::string_view::npos) {  // a bare name goes into the Windows folder
+  if (ResolvesIntoWindowsFolder(name)) {
     char windows[MAX_PATH] = {};
     const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
     return length == 0 || length + 1 + name.size() >= MAX_PATH;
   }
   // An absolute path never resolves longer than it is written: only a relative one
   // needs resolving, which costs a few per cent of a cached read.
-  const bool absolute = (name.size() >= 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/')) ||
-                        name.starts_with("\\\\") || name.starts_with("//");
-  if (absolute) return false;
+  if (IsAbsolutePath(name)) return false;
   const DWORD needed = GetFullPathNameA(file.Argument(), 0, nullptr, nullptr);  // counts the closing NUL
   return needed == 0 || needed > MAX_PATH;
 }

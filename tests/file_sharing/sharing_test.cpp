@@ -1,0 +1,178 @@
+// Several processes on one file at once, each through its own object: writers into
+// sections of their own, a renamer, a reader, and processes killed while they hold the
+// file's lock. Every process is waited for within a bound and killed past it.
+#include <windows.h>
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/file_sharing/workload.h"
+#include "tests/support/program_folder.h"
+#include "tests/support/test_support.h"
+
+namespace file_sharing {
+namespace {
+
+constexpr DWORD kProcessBound = 120000;  // milliseconds for any one wait on the workers
+
+// A worker process, killed if it is still running when this goes.
+class WorkerProcess {
+ public:
+  explicit WorkerProcess(const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + test_support::FolderOfThisProgram() + L"file_sharing_worker.exe\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process_)) {
+      CloseHandle(process_.hThread);
+    }
+  }
+  ~WorkerProcess() {
+    if (!process_.hProcess) return;
+    Kill();
+    CloseHandle(process_.hProcess);
+  }
+  WorkerProcess(const WorkerProcess&) = delete;
+  WorkerProcess& operator=(const WorkerProcess&) = delete;
+
+  bool Started() const { return process_.hProcess != nullptr; }
+  bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+  // The exit code, or -1 when the process did not end within `milliseconds`.
+  long ExitCode(DWORD milliseconds = kProcessBound) const {
+    DWORD code = 0;
+    if (WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return static_cast<long>(code);
+  }
+  void Kill() const {
+    TerminateProcess(process_.hProcess, 99);
+    WaitForSingleObject(process_.hProcess, kProcessBound);
+  }
+
+ private:
+  PROCESS_INFORMATION process_{};
+};
+
+class NamedEvent {
+ public:
+  explicit NamedEvent(const std::wstring& role)
+      : name_(L"Local\\tolvane-sharing-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + role),
+        handle_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())) {}
+  ~NamedEvent() { CloseHandle(handle_); }
+  NamedEvent(const NamedEvent&) = delete;
+  NamedEvent& operator=(const NamedEvent&) = delete;
+  const std::wstring& Name() const { return name_; }
+  HANDLE Handle() const { return handle_; }
+
+ private:
+  std::wstring name_;
+  HANDLE handle_;
+};
+
+// Whatever in the file departs from `expected`: stray lines, a section header seen twice,
+// missing and unexpected lines.
+std::vector<std::string> Departures(const std::string& bytes, const Sections& expected) {
+  std::vector<std::string> departures;
+  Sections found;
+  std::vector<std::string>* lines = nullptr;
+  for (size_t start = 0, end; start < bytes.size(); start = end + 2) {
+    end = std::min(bytes.find("\r\n", start), bytes.size());
+    const std::string line = bytes.substr(start, end - start);
+    if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+      const std::string name = line.substr(1, line.size() - 2);
+      if (found.count(name)) departures.push_back("section header twice: " + line);
+      lines = &found[name];
+    } else if (lines && line.find('=') != std::string::npos) {
+      lines->push_back(line);
+    } else if (!line.empty()) {
+      departures.push_back("stray line: " + line);
+    }
+  }
+  for (auto& [name, sectionLines] : found) std::sort(sectionLines.begin(), sectionLines.end());
+  Sections all = expected;
+  all.insert(found.begin(), found.end());
+  const std::vector<std::string> none;
+  for (const auto& [name, unused] : all) {
+    const std::vector<std::string>& want = expected.count(name) ? expected.at(name) : none;
+    const std::vector<std::string>& have = found.count(name) ? found.at(name) : none;
+    std::vector<std::string> missing, extra;  // sorted differences count repeated lines too
+    std::set_difference(want.begin(), want.end(), have.begin(), have.end(), std::back_inserter(missing));
+    std::set_difference(have.begin(), have.end(), want.begin(), want.end(), std::back_inserter(extra));
+    if (!expected.count(name)) departures.push_back("unexpected section [" + name + "]");
+    for (const std::string& line : missing) departures.push_back("missing from [" + name + "]: " + line);
+    for (const std::string& line : extra) departures.push_back("unexpected in [" + name + "]: " + line);
+  }
+  return departures;
+}
+
+void ExpectFileHolds(const std::wstring& file, const Sections& expected) {
+  const std::vector<std::string> departures = Departures(test_support::ReadBytes(file).value_or(""), expected);
+  for (size_t i = 0; i < std::min<size_t>(departures.size(), 10); ++i) ADD_FAILURE() << departures[i];
+  EXPECT_EQ(departures.size(), 0u);
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+TEST(FileSharing, WritersARenamerAndAReaderInProcessesOfTheirOwnLoseNothing) {
+  constexpr int kWriters = 4, kKeys = 100;
+  test_support::IniFolder folder;
+  const std::wstring file = folder.PathOf(L"shared.ini");
+  test_support::WriteBytes(file, InitialFile());
+  NamedEvent go(L"go"), stop(L"stop");
+
+  const std::wstring common = Quoted(file) + L" " + go.Name();
+  WorkerProcess reader(L"reader " + common + L" " + stop.Name());
+  WorkerProcess renamer(L"renamer " + common);
+  std::vector<std::unique_ptr<WorkerProcess>> writers;
+  for (int n = 0; n < kWriters; ++n) {
+    writers.push_back(std::make_unique<WorkerProcess>(L"writer " + common + L" " + std::to_wstring(n) + L" " +
+                                                      std::to_wstring(kKeys)));
+  }
+  ASSERT_TRUE(reader.Started() && renamer.Started());
+  SetEvent(go.Handle());
+
+  for (const auto& writer : writers) EXPECT_EQ(writer->ExitCode(), 0) << "failed calls of a writer";
+  EXPECT_EQ(renamer.ExitCode(), 0) << "failed calls of the renamer";
+  SetEvent(stop.Handle());
+  EXPECT_EQ(reader.ExitCode(), 0) << "reads of the untouched key that found it missing";
+  ExpectFileHolds(file, ExpectedFile(kWriters, kKeys, true));
+}
+
+// The first holder takes the lock at once; the second waits for it in turn, takes it over
+// from the killed first, and is killed in its turn. Writers waiting behind both finish.
+TEST(FileSharing, ProcessesKilledWhileHoldingTheLockDoNotStopTheOthers) {
+  constexpr int kWriters = 2, kKeys = 10;
+  test_support::IniFolder folder;
+  const std::wstring file = folder.PathOf(L"shared.ini");
+  test_support::WriteBytes(file, InitialFile());
+  NamedEvent go(L"go"), firstHolding(L"first"), secondHolding(L"second");
+  SetEvent(go.Handle());
+
+  WorkerProcess first(L"holder " + Quoted(file) + L" " + firstHolding.Name());
+  ASSERT_EQ(WaitForSingleObject(firstHolding.Handle(), kProcessBound), WAIT_OBJECT_0);
+  WorkerProcess second(L"holder " + Quoted(file) + L" " + secondHolding.Name());
+  Sleep(500);  // the second is in line before the writers
+  std::vector<std::unique_ptr<WorkerProcess>> writers;
+  for (int n = 0; n < kWriters; ++n) {
+    writers.push_back(std::make_unique<WorkerProcess>(L"writer " + Quoted(file) + L" " + go.Name() + L" " +
+                                                      std::to_wstring(n) + L" " + std::to_wstring(kKeys)));
+  }
+  Sleep(1000);
+  EXPECT_EQ(WaitForSingleObject(secondHolding.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  for (const auto& writer : writers) EXPECT_TRUE(writer->Running()) << "a writer did not wait for the lock";
+
+  first.Kill();
+  ASSERT_EQ(WaitForSingleObject(secondHolding.Handle(), kProcessBound), WAIT_OBJECT_0);
+  Sleep(500);
+  for (const auto& writer : writers) EXPECT_TRUE(writer->Running()) << "a writer did not wait for the lock";
+  second.Kill();
+
+  for (const auto& writer : writers) EXPECT_EQ(writer->ExitCode(), 0) << "failed calls of a writer";
+  ExpectFileHolds(file, ExpectedFile(kWriters, kKeys, false));
+}
+
+}  // namespace
+}  // namespace file_sharing

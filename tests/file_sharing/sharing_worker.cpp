@@ -1,0 +1,143 @@
+// One process of the file-sharing test, in one role, on the shared file:
+//   file_sharing_worker writer  <file> <go event> <writer number> <keys>
+//   file_sharing_worker renamer <file> <go event>
+//   file_sharing_worker reader  <file> <go event> <stop event>
+//   file_sharing_worker holder  <file> <holding event>
+// The workers start together when the test sets the go event. The exit code counts the
+// calls that failed or read wrongly (at most 100); the holder never ends by itself.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "automation/tolvane_object.h"
+#include "profile_service/profile_service.h"
+#include "tests/file_sharing/workload.h"
+#include "tests/support/test_support.h"
+
+namespace file_sharing {
+namespace {
+
+using test_support::Bstr;
+using test_support::UniqueBstr;
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+UniqueBstr Text(const std::string& ascii) { return Bstr(Wide(ascii)); }
+
+class Worker {
+ public:
+  explicit Worker(const wchar_t* file) : object_(automation::TolvaneObject::Create()) {
+    UniqueBstr name = Bstr(std::wstring(file));
+    object_->put_IniFileName(name.InOut());
+  }
+
+  void Write(const Write& write) {
+    if (write.member == Member::SectionWriteAtOnce) {
+      std::vector<test_support::Text> keys, values;
+      for (const auto& [key, value] : write.pairs) keys.push_back(Wide(key)), values.push_back(Wide(value));
+      test_support::UniqueSafeArray keyArray = test_support::TextArray(keys), valueArray = test_support::TextArray(values);
+      SAFEARRAY* keySlot = keyArray.Get();
+      SAFEARRAY* valueSlot = valueArray.Get();
+      UniqueBstr section = Text(write.section);
+      LONG last = -2;
+      Check(object_->SectionWriteAtOnce(section.InOut(), &keySlot, &valueSlot, &last) == S_OK &&
+                last == static_cast<LONG>(keys.size()) - 1,
+            "SectionWriteAtOnce", write.section);
+      return;
+    }
+    UniqueBstr section = Text(write.section), key = Text(write.pairs[0].first), value = Text(write.pairs[0].second);
+    VARIANT_BOOL written = VARIANT_FALSE;
+    const HRESULT status = write.member == Member::WriteValue
+                               ? object_->WriteValue(section.InOut(), key.InOut(), value.InOut(), &written)
+                               : object_->CreateKeyAndValue(section.Get(), key.Get(), value.Get(), &written);
+    Check(status == S_OK && written == VARIANT_TRUE, "a single-key write", write.section);
+  }
+
+  void Rename(int j) {
+    UniqueBstr section = Text(RenamedSection(j)), old = Text("old"), renamed = Text("new");
+    UniqueBstr moved = Text(MovedSection(j));
+    Check(object_->RenameKey(section.Get(), old.Get(), renamed.Get()) == S_OK, "RenameKey", RenamedSection(j));
+    Check(object_->RenameSection(section.Get(), moved.Get()) == S_OK, "RenameSection", RenamedSection(j));
+  }
+
+  void Read() {
+    UniqueBstr section = Text(kReaderSection), key = Text(kReaderKey);
+    BSTR read = nullptr;
+    const HRESULT status = object_->ReadValue(section.InOut(), key.InOut(), &read);
+    UniqueBstr value(read);
+    Check(status == S_OK && test_support::TextOf(value.Get()) == Wide(kReaderValue), "ReadValue", kReaderSection);
+  }
+
+  int Failures() const { return std::min(failures_, 100); }
+
+ private:
+  void Check(bool worked, const char* what, const std::string& section) {
+    if (worked) return;
+    if (++failures_ <= 3) {
+      BSTR text = nullptr;
+      object_->get_LastErrorA(&text);
+      UniqueBstr lastError(text);
+      std::fprintf(stderr, "worker %lu: %s in [%s] failed: %ls\n", GetCurrentProcessId(), what, section.c_str(),
+                   lastError.Get() ? lastError.Get() : L"");
+    }
+  }
+
+  test_support::ComPtr<_Tolvane> object_;
+  int failures_ = 0;
+};
+
+HANDLE holding = nullptr;
+
+// Stands in for the profile service's write: says that the lock is held, and waits to be killed.
+BOOL WINAPI HoldForever(LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
+  SetEvent(holding);
+  Sleep(INFINITE);
+  return FALSE;
+}
+
+bool AwaitEvent(const wchar_t* name) {
+  HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name);
+  const bool set = event && WaitForSingleObject(event, 60000) == WAIT_OBJECT_0;
+  if (event) CloseHandle(event);
+  return set;
+}
+
+int Run(int argc, wchar_t** argv) {
+  if (argc < 4) return 100;
+  const std::wstring role = argv[1];
+  Worker worker(argv[2]);
+  if (role == L"holder") {
+    holding = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]);
+    profile_service::Functions functions = profile_service::PlatformFunctions();
+    functions.writeString = HoldForever;
+    profile_service::ReplaceFunctionsForTesting(&functions);
+    worker.Write({Member::WriteValue, "holder", {{"key", "never written"}}});
+    return 100;
+  }
+  if (!AwaitEvent(argv[3])) return 100;
+  if (role == L"writer" && argc == 6) {
+    for (const Write& write : WritesOf(_wtoi(argv[4]), _wtoi(argv[5]))) worker.Write(write);
+  } else if (role == L"renamer") {
+    for (int j = 0; j < kRenamedSections; ++j) worker.Rename(j);
+  } else if (role == L"reader" && argc == 5) {
+    HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, argv[4]);
+    if (!stop) return 100;
+    do worker.Read();
+    while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT);
+    CloseHandle(stop);
+  } else {
+    return 100;
+  }
+  return worker.Failures();
+}
+
+}  // namespace
+}  // namespace file_sharing
+
+int wmain(int argc, wchar_t** argv) {
+  if (FAILED(CoInitialize(nullptr))) return 100;
+  const int failures = file_sharing::Run(argc, argv);
+  CoUninitialize();
+  return failures;
+}

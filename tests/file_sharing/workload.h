@@ -1,0 +1,81 @@
+// What the processes of the file-sharing test do to one shared file, and what the file
+// must hold afterwards: the workers and the test read both from here.
+#pragma once
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace file_sharing {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+// Section name -> its "key=value" lines, sorted.
+using Sections = std::map<std::string, std::vector<std::string>>;
+
+enum class Member { WriteValue, CreateKeyAndValue, SectionWriteAtOnce };
+struct Write {
+  Member member;
+  std::string section;
+  Pairs pairs;  // one pair for the single-key members
+};
+
+inline constexpr int kRenamedSections = 10;
+
+inline std::string Numbered(const std::string& prefix, int number) { return prefix + std::to_string(number); }
+inline constexpr char kReaderSection[] = "fixed";
+inline constexpr char kReaderKey[] = "key";
+inline constexpr char kReaderValue[] = "untouched";
+
+// Writer `writer`'s calls, each into sections that only it writes: `keys` keys through
+// WriteValue and as many through CreateKeyAndValue, and a whole section of five pairs
+// through SectionWriteAtOnce every tenth key.
+inline std::vector<Write> WritesOf(int writer, int keys) {
+  const std::string single = Numbered("w", writer), created = Numbered("c", writer);
+  std::vector<Write> writes;
+  for (int k = 0; k < keys; ++k) {
+    const std::string key = Numbered("key", k);
+    writes.push_back({Member::WriteValue, single, {{key, Numbered(single + "v", k)}}});
+    writes.push_back({Member::CreateKeyAndValue, created, {{key, Numbered(created + "v", k)}}});
+    if (k % 10 != 0) continue;
+    const std::string section = Numbered(Numbered("s", writer) + ".", k);
+    Pairs pairs;
+    for (int p = 0; p < 5; ++p) pairs.push_back({Numbered("pair", p), Numbered(section + "v", p)});
+    writes.push_back({Member::SectionWriteAtOnce, section, pairs});
+  }
+  return writes;
+}
+
+// The renamer renames key "old" of section "r<j>" to "new", then the section to "moved<j>".
+inline std::string RenamedSection(int j) { return Numbered("r", j); }
+inline std::string MovedSection(int j) { return Numbered("moved", j); }
+
+// The file before the workers start: the reader's key and the sections to be renamed.
+inline std::string InitialFile() {
+  std::string file = std::string("[") + kReaderSection + "]\r\n" + kReaderKey + "=" + kReaderValue + "\r\n";
+  for (int j = 0; j < kRenamedSections; ++j) {
+    file += "[";
+    file += RenamedSection(j) + "]\r\n" + Numbered("old=a", j) + "\r\n" + Numbered("kept=b", j) + "\r\n";
+  }
+  return file;
+}
+
+// The file after `writers` writers of `keys` keys each, and the renamer when `renamed`.
+inline Sections ExpectedFile(int writers, int keys, bool renamed) {
+  Sections expected;
+  expected[kReaderSection] = {std::string(kReaderKey) + "=" + kReaderValue};
+  for (int j = 0; j < kRenamedSections; ++j) {
+    expected[renamed ? MovedSection(j) : RenamedSection(j)] = {Numbered(renamed ? "new=a" : "old=a", j),
+                                                               Numbered("kept=b", j)};
+  }
+  for (int writer = 0; writer < writers; ++writer) {
+    for (const Write& write : WritesOf(writer, keys)) {
+      for (const auto& [key, value] : write.pairs) expected[write.section].push_back(key + "=" + value);
+    }
+  }
+  for (auto& [section, lines] : expected) std::sort(lines.begin(), lines.end());
+  return expected;
+}
+
+}  // namespace file_sharing
