@@ -45,6 +45,7 @@ constexpr std::array<char, Size> NarrowName(const wchar_t (&name)[Length]) {
   for (size_t i = 0; i < Length; ++i) narrow[i] = static_cast<char>(name[i]);
   return narrow;
 }
+
 inline constexpr WORD kLibraryMajorVersion = 6;
 inline constexpr WORD kLibraryMinorVersion = 0;
 // The interface and the class are both version 1.0.
