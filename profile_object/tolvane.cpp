@@ -55,8 +55,8 @@ bool Tolvane::CheckFileName() {
   return false;
 }
 
-service::FileLock Tolvane::LockFile() {
-  service::FileLock lock(FileArgument());
+service::FileLock Tolvane::LockFile(const AnsiText& file) {
+  service::FileLock lock(file);
   if (lock.Held()) return lock;
   lastErrorCode_ = static_cast<LONG>(lock.Failure());
   if (lock.Failure() == ERROR_TIMEOUT) {
@@ -87,14 +87,14 @@ bool Tolvane::Refused(const wchar_t* refusal) {
 
 // Only a name holding "]" pays for the look-up of the section names. A list that cannot
 // be read counts as one without the section.
-bool Tolvane::RefusedNewSection(BSTR section) {
+bool Tolvane::RefusedNewSection(BSTR section, const AnsiText& file) {
   const wchar_t* refusal = RefusalForNewSection(section);
-  return refusal && !SectionExists(AnsiText::FromBstr(section), FileArgument()) && Refused(refusal);
+  return refusal && !SectionExists(AnsiText::FromBstr(section), file) && Refused(refusal);
 }
 
 // A deletion (an absent key or value) starts no section.
-bool Tolvane::RefusedSectionStart(BSTR section, BSTR key, BSTR value) {
-  return key && value && RefusedNewSection(section);
+bool Tolvane::RefusedSectionStart(BSTR section, BSTR key, BSTR value, const AnsiText& file) {
+  return key && value && RefusedNewSection(section, file);
 }
 
 AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get()); }
@@ -105,12 +105,12 @@ void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.
 
 UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   if (!CheckFileName()) return UniqueBstr::Copy(L"False");
-  const service::FileLock lock = LockFile();
+  const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return UniqueBstr();
   service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
-  const AnsiText file = FileArgument();
   const DWORD count = service::ReadString(sectionText, keyText, "", buffer, file);
   if (count == 0) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -122,12 +122,12 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
   if (!CheckFileName() || Refused(RefusalForWrite(*section, *key, *value))) return false;
-  const service::FileLock lock = LockFile();
-  if (!lock.Held() || RefusedSectionStart(*section, *key, *value)) return false;
+  const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
+  if (!lock.Held() || RefusedSectionStart(*section, *key, *value, file)) return false;
   const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText keyText = AnsiText::FromBstr(*key);
   const AnsiText valueText = AnsiText::FromBstr(*value);
-  const AnsiText file = FileArgument();
   const BOOL written = service::WriteString(sectionText, keyText, valueText, file);
   if (!written) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -139,9 +139,9 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
   if (Refused(RefusalForWrite(section, key, value))) return false;
-  const service::FileLock lock = LockFile();
-  if (!lock.Held() || RefusedSectionStart(section, key, value)) return false;
   const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
+  if (!lock.Held() || RefusedSectionStart(section, key, value, file)) return false;
   const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
                                             AnsiText::FromBstr(value), file);
   if (!written) CaptureLastError();
@@ -150,9 +150,9 @@ bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
 }
 
 void Tolvane::DeleteKey(BSTR section, BSTR key) {
-  const service::FileLock lock = LockFile();
-  if (!lock.Held()) return;
   const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
+  if (!lock.Held()) return;
   service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key), AnsiText(), file);
   FileNameSeen(file);
 }
@@ -164,12 +164,13 @@ void Tolvane::DeleteKey(BSTR section, BSTR key) {
 // and delete this rename stands for would leave it.
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (!CheckFileName() || Refused(RefusalForKeyRename(currentKeyName, newKeyName))) return;
-  const service::FileLock lock = LockFile();
+  const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return;
   const AnsiText current = AnsiText::FromBstr(currentKeyName);
   std::string entries;
   std::optional<std::string_view> storedValue;
-  if (service::ReadWholeSection(AnsiText::FromBstr(section), entries, FileArgument())) {
+  if (service::ReadWholeSection(AnsiText::FromBstr(section), entries, file)) {
     ForEachItem(entries, [&](std::string_view line) {
       const Entry entry = SplitEntry(line);
       if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
@@ -199,10 +200,10 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
 
 LONG Tolvane::SectionsCount() {
   if (!CheckFileName()) return -1;
-  const service::FileLock lock = LockFile();
+  const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return 0;
   service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
-  const AnsiText file = FileArgument();
   const DWORD count = service::ReadSectionNames(buffer, file);
   if (count == 0) CaptureLastError();
   FileNameSeen(file);
@@ -216,11 +217,11 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   V_VT(result.Get()) = VT_BOOL;
   V_BOOL(result.Get()) = VARIANT_FALSE;
   if (!CheckFileName()) return result;
-  const service::FileLock lock = LockFile();
+  const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return result;
   service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
   const AnsiText sectionText = AnsiText::FromBstr(*section);
-  const AnsiText file = FileArgument();
   const DWORD count = service::ReadSection(sectionText, buffer, file);
   if (count == 0) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -288,10 +289,10 @@ bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) 
 // An existing section, keys and all, is left as it is.
 bool Tolvane::SectionAdd(BSTR section) {
   if (!CheckFileName() || Refused(RefusalForSection(section))) return false;
-  const service::FileLock lock = LockFile();
-  if (!lock.Held() || RefusedNewSection(section)) return false;
-  const AnsiText sectionText = AnsiText::FromBstr(section);
   const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
+  if (!lock.Held() || RefusedNewSection(section, file)) return false;
+  const AnsiText sectionText = AnsiText::FromBstr(section);
   // A section with lines counts as existing even when the name list cannot be read: the
   // empty whole-section write below would remove its keys.
   std::string lines;
@@ -326,11 +327,11 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     service::AppendAnsi(entries, value);
     entries += '\0';
   }
-  const service::FileLock lock = LockFile();
-  // Without a pair the section is removed, not started.
-  if (!lock.Held() || (lower <= upper && RefusedNewSection(*section))) return 0;
-  const AnsiText sectionText = AnsiText::FromBstr(*section);
   const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
+  // Without a pair the section is removed, not started.
+  if (!lock.Held() || (lower <= upper && RefusedNewSection(*section, file))) return 0;
+  const AnsiText sectionText = AnsiText::FromBstr(*section);
   // No pair means no entry list at all, not an empty one.
   if (!service::WriteSection(sectionText, lower <= upper ? entries.c_str() : nullptr, file)) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -339,9 +340,9 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
 }
 
 void Tolvane::DeleteSection(BSTR section) {
-  const service::FileLock lock = LockFile();
-  if (!lock.Held()) return;
   const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
+  if (!lock.Held()) return;
   service::WriteString(AnsiText::FromBstr(section), AnsiText(), AnsiText(), file);
   FileNameSeen(file);
 }
@@ -356,9 +357,9 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const AnsiText current = AnsiText::FromBstr(currentSectionName);
   const AnsiText target = AnsiText::FromBstr(newSectionName);
   if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View())) return;
-  const service::FileLock lock = LockFile();
-  if (!lock.Held() || RefusedNewSection(newSectionName)) return;
   const AnsiText file = FileArgument();
+  const service::FileLock lock = LockFile(file);
+  if (!lock.Held() || RefusedNewSection(newSectionName, file)) return;
 
   std::string list;
   if (!service::ReadWholeSection(current, list, file)) {

@@ -64,16 +64,16 @@ class Tolvane {
   bool CheckFileName();
   // Takes the file's cross-process lock for the rest of the member. When it is not
   // Held(), LastErrorA says why and the member must return its failure value untouched.
-  profile_service::FileLock LockFile();
+  profile_service::FileLock LockFile(const profile_service::AnsiText& file);
   // Records GetLastError and its system message; call right after a service call returned 0.
   void CaptureLastError();
   void SetLastErrorText(const wchar_t* text);
   // Puts a write rule's refusal in LastErrorA; false when there is none.
   bool Refused(const wchar_t* refusal);
   // Refuses "]" in the name of a section that the write would start.
-  bool RefusedNewSection(BSTR section);
+  bool RefusedNewSection(BSTR section, const profile_service::AnsiText& file);
   // The "]" rule for one key's write, which starts the section unless it deletes.
-  bool RefusedSectionStart(BSTR section, BSTR key, BSTR value);
+  bool RefusedSectionStart(BSTR section, BSTR key, BSTR value, const profile_service::AnsiText& file);
   // The file name as the service takes it; FileNameSeen stores the converted-back form.
   profile_service::AnsiText FileArgument() const;
   void FileNameSeen(const profile_service::AnsiText& file);

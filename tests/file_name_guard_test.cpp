@@ -154,7 +154,8 @@ struct Row {
   std::vector<Parameter> parameters;
   NoFileValue noFile;
   Reported reported;
-  // The call through the function table, its result put into `result` as Invoke would.
+  // The call through the function table, its result put into `result`, whose type the
+  // test has set to that of the no-file value, as Invoke would.
   std::function<HRESULT(_Tolvane*, Variables&, VARIANT* result)> early;
   Arrays arrays = Arrays::Allocated;
 };
@@ -186,7 +187,6 @@ const std::vector<Row>& Rows() {
        {VT_BSTR, 0, L"False"},
        Reported::MissingFileName,
        [](_Tolvane* o, Variables& v, VARIANT* result) {
-         V_VT(result) = VT_BSTR;
          return o->ReadValue(v.section.InOut(), v.key.InOut(), &V_BSTR(result));
        }},
       {kWriteValue,
@@ -195,7 +195,6 @@ const std::vector<Row>& Rows() {
        kFalse,
        Reported::MissingFileName,
        [](_Tolvane* o, Variables& v, VARIANT* result) {
-         V_VT(result) = VT_BOOL;
          return o->WriteValue(v.section.InOut(), v.key.InOut(), v.value.InOut(), &V_BOOL(result));
        }},
       {kCreateKeyAndValue,
@@ -204,7 +203,6 @@ const std::vector<Row>& Rows() {
        kFalse,
        Reported::SystemMessage,
        [](_Tolvane* o, Variables& v, VARIANT* result) {
-         V_VT(result) = VT_BOOL;
          return o->CreateKeyAndValue(v.section.Get(), v.key.Get(), v.value.Get(), &V_BOOL(result));
        }},
       {kDeleteKey,
@@ -224,10 +222,7 @@ const std::vector<Row>& Rows() {
        {},
        {VT_I4, -1},
        Reported::MissingFileName,
-       [](_Tolvane* o, Variables&, VARIANT* result) {
-         V_VT(result) = VT_I4;
-         return o->get_SectionsCount(&V_I4(result));
-       }},
+       [](_Tolvane* o, Variables&, VARIANT* result) { return o->get_SectionsCount(&V_I4(result)); }},
       ReadSectionRow(Arrays::Allocated),
       ReadSectionRow(Arrays::None),
       {kSectionAdd,
@@ -235,17 +230,13 @@ const std::vector<Row>& Rows() {
        {kSection},
        kFalse,
        Reported::MissingFileName,
-       [](_Tolvane* o, Variables& v, VARIANT* result) {
-         V_VT(result) = VT_BOOL;
-         return o->SectionAdd(v.section.Get(), &V_BOOL(result));
-       }},
+       [](_Tolvane* o, Variables& v, VARIANT* result) { return o->SectionAdd(v.section.Get(), &V_BOOL(result)); }},
       {kSectionWriteAtOnce,
        DISPATCH_METHOD,
        {kSectionByReference, kKeys, kValues},
        {VT_I4, 0},
        Reported::MissingFileName,
        [](_Tolvane* o, Variables& v, VARIANT* result) {
-         V_VT(result) = VT_I4;
          return o->SectionWriteAtOnce(v.section.InOut(), v.Keys(), v.Values(), &V_I4(result));
        }},
       {kDeleteSection,
@@ -317,6 +308,7 @@ TEST_F(FileNameGuard, EveryMemberWithoutAFileNameTouchesNoFileAndGivesItsNoFileV
       UniqueVariant result;
       SetErrorInfo(0, nullptr);
       if (binding == Binding::FunctionTable) {
+        V_VT(result.Get()) = row.noFile.type;
         EXPECT_EQ(row.early(object.Get(), variables, result.Get()), S_OK);
         EXPECT_FALSE(dispatch_calls::TakeErrorInformation());
       } else {

@@ -19,15 +19,15 @@ scratch="$project_root/build/demo"
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
-echo "== wine regsvr32 /s $(winepath -w "$dll")"
-wine regsvr32 /s "$(winepath -w "$dll")"
+echo "== wine regsvr32 /s $(windows_path "$dll")"
+wine regsvr32 /s "$(windows_path "$dll")"
 
 status=0
 for script in demo.vbs demo.js; do
   copy="$scratch/sample-${script##*.}.ini"
   cp examples/sample.ini "$copy"
   echo
-  echo "== wine cscript //nologo examples/$script $(winepath -w "$copy")"
-  wine cscript //nologo "$(winepath -w "examples/$script")" "$(winepath -w "$copy")" || status=1
+  echo "== wine cscript //nologo examples/$script $(windows_path "$copy")"
+  wine cscript //nologo "$(windows_path "examples/$script")" "$(windows_path "$copy")" || status=1
 done
 exit $status

@@ -22,6 +22,14 @@ unset DISPLAY
 
 wine() { "$wine_loader" "$@"; }
 
+# A Unix path as Wine's Z: drive shows it, without starting a Wine process. The path's
+# folder must exist.
+windows_path() {
+  local absolute
+  absolute="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+  printf 'Z:%s' "${absolute//\//\\}"
+}
+
 wine_prefix_ready() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
@@ -67,6 +75,7 @@ wine_fresh_prefix() {
       wineserver -w >/dev/null 2>&1 </dev/null || true
     )
   fi
+  mkdir -p "$(dirname "$WINEPREFIX")"
   cp -a "$clean" "$WINEPREFIX"
   wine_prefix_ready
 }

@@ -28,31 +28,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh"
 probe_source="$project_root/tests/dist/archive_probe.c"
 create_and_use="$project_root/tests/registration/create_and_use.vbs"
 
-# A Unix path as Wine's Z: drive shows it.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+source "$project_root/tests/support/check_results.sh"
 
-if [ -d "$WINEPREFIX" ]; then
-  wineserver -k >/dev/null 2>&1 </dev/null || true
-  wineserver -w >/dev/null 2>&1 </dev/null || true
-fi
-rm -rf "$work"
+wine_fresh_prefix
+trap wine_stop EXIT
+rm -rf "$work/Program Files" "$work/scratch"
 folder="$work/Program Files/VoskTolvane"
 scratch="$work/scratch"
 mkdir -p "$folder" "$scratch"
-wine_prefix_ready
-trap wine_stop EXIT
 
-passed=0
-failed=0
-record() {  # record STATUS WHAT
-  if [ "$1" -eq 0 ]; then
-    passed=$((passed + 1))
-    echo "ok    $2"
-  else
-    failed=$((failed + 1))
-    echo "FAIL  $2"
-  fi
-}
 # check WHAT COMMAND...: runs the command, its output shown, and records whether it succeeded.
 check() {
   local what="$1" status=0
@@ -147,5 +131,4 @@ for host in 32 64; do
   record "$created" "CreateObject fails under the $host-bit cscript"
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_checks

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/file_sharing/workload.h"
+#include "tests/support/ini_reader.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/test_support.h"
 
@@ -72,24 +73,16 @@ class NamedEvent {
   HANDLE handle_;
 };
 
-// Whatever in the file departs from `expected`: stray lines, a section header seen twice,
-// missing and unexpected lines.
+// Whatever in the file departs from `expected`: lines the file syntax would misread, a
+// section header seen twice, missing and unexpected lines.
 std::vector<std::string> Departures(const std::string& bytes, const Sections& expected) {
-  std::vector<std::string> departures;
+  const ini_reader::IniFile read = ini_reader::ReadIni(bytes);
+  std::vector<std::string> departures = read.misread;
   Sections found;
-  std::vector<std::string>* lines = nullptr;
-  for (size_t start = 0, end; start < bytes.size(); start = end + 2) {
-    end = std::min(bytes.find("\r\n", start), bytes.size());
-    const std::string line = bytes.substr(start, end - start);
-    if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
-      const std::string name = line.substr(1, line.size() - 2);
-      if (found.count(name)) departures.push_back("section header twice: " + line);
-      lines = &found[name];
-    } else if (lines && line.find('=') != std::string::npos) {
-      lines->push_back(line);
-    } else if (!line.empty()) {
-      departures.push_back("stray line: " + line);
-    }
+  for (const ini_reader::IniSection& section : read.sections) {
+    if (found.count(section.name)) departures.push_back("section header twice: [" + section.name + "]");
+    std::vector<std::string>& lines = found[section.name];
+    lines.insert(lines.end(), section.lines.begin(), section.lines.end());
   }
   for (auto& [name, sectionLines] : found) std::sort(sectionLines.begin(), sectionLines.end());
   Sections all = expected;

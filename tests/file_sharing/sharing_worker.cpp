@@ -21,9 +21,9 @@ namespace {
 
 using test_support::Bstr;
 using test_support::UniqueBstr;
+using test_support::WideOfAscii;
 
-std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-UniqueBstr Text(const std::string& ascii) { return Bstr(Wide(ascii)); }
+UniqueBstr Text(const std::string& ascii) { return Bstr(WideOfAscii(ascii)); }
 
 class Worker {
  public:
@@ -35,7 +35,7 @@ class Worker {
   void Write(const Write& write) {
     if (write.member == Member::SectionWriteAtOnce) {
       std::vector<test_support::Text> keys, values;
-      for (const auto& [key, value] : write.pairs) keys.push_back(Wide(key)), values.push_back(Wide(value));
+      for (const auto& [key, value] : write.pairs) keys.push_back(WideOfAscii(key)), values.push_back(WideOfAscii(value));
       test_support::UniqueSafeArray keyArray = test_support::TextArray(keys), valueArray = test_support::TextArray(values);
       SAFEARRAY* keySlot = keyArray.Get();
       SAFEARRAY* valueSlot = valueArray.Get();
@@ -66,7 +66,7 @@ class Worker {
     BSTR read = nullptr;
     const HRESULT status = object_->ReadValue(section.InOut(), key.InOut(), &read);
     UniqueBstr value(read);
-    Check(status == S_OK && test_support::TextOf(value.Get()) == Wide(kReaderValue), "ReadValue", kReaderSection);
+    Check(status == S_OK && test_support::TextOf(value.Get()) == WideOfAscii(kReaderValue), "ReadValue", kReaderSection);
   }
 
   int Failures() const { return std::min(failures_, 100); }

@@ -24,8 +24,6 @@ scratch="$build_dir/registration-scratch"
 dll="$build_dir/VoskTolvane.dll"
 client="$build_dir/registration_client.exe"
 
-windows_path() { winepath -w "$1" 2>/dev/null; }
-
 case "$command" in
   register)
     # Whatever an earlier run left (its server, its registry, its files) goes first.

@@ -18,12 +18,6 @@ export WINE_BITS=64
 export WINEPREFIX="$work/wineprefix-side-by-side"
 source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh"
 
-# A Unix path as Wine's Z: drive shows it.
-windows_path() {
-  local absolute
-  absolute="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-  printf 'Z:%s' "${absolute//\//\\}"
-}
 probe="$(windows_path "$project_root/tests/registration/create_and_use.vbs")"
 
 wine_fresh_prefix
@@ -34,18 +28,12 @@ regsvr32_64() { wine regsvr32 /s "$@"; }
 host_32() { wine 'C:\windows\syswow64\cscript.exe' //nologo "$probe" 'C:\host32.ini'; }
 host_64() { wine cscript //nologo "$probe" 'C:\host64.ini'; }
 
-passed=0
-failed=0
+source "$project_root/tests/support/check_results.sh"
 expect() {  # expect works|fails HOST
   local outcome=fails
   if "$2" >/dev/null 2>&1 </dev/null; then outcome=works; fi
-  if [ "$outcome" = "$1" ]; then
-    passed=$((passed + 1))
-    echo "ok    ${2#host_}-bit host $1 ($stage)"
-  else
-    failed=$((failed + 1))
-    echo "FAIL  ${2#host_}-bit host $outcome, expected it $1 ($stage)"
-  fi
+  [ "$outcome" = "$1" ]
+  record $? "${2#host_}-bit host $outcome, expected it $1 ($stage)"
 }
 
 path32="$(windows_path "$dll32")"
@@ -70,5 +58,4 @@ stage="both unregistered"
 regsvr32_32 /u "$path32"
 expect fails host_32
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_checks

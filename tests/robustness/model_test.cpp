@@ -128,7 +128,6 @@ class Model {
 
 // ---- The object, through its function table ----------------------------------------------------
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }  // ASCII only
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 class Walk : public test_support::ComApartment {
@@ -146,19 +145,19 @@ class Walk : public test_support::ComApartment {
   }
 
   bool WriteValue(const std::string& section, const std::string& key, const std::string& value) {
-    UniqueBstr s = Bstr(Wide(section)), k = Bstr(Wide(key)), v = Bstr(Wide(value));
+    UniqueBstr s = Bstr(WideOfAscii(section)), k = Bstr(WideOfAscii(key)), v = Bstr(WideOfAscii(value));
     VARIANT_BOOL written = VARIANT_FALSE;
     EXPECT_EQ(object_->WriteValue(s.InOut(), k.InOut(), v.InOut(), &written), S_OK);
     return written == VARIANT_TRUE;
   }
   bool CreateKeyAndValue(const std::string& section, const std::string& key, const std::string& value) {
-    UniqueBstr s = Bstr(Wide(section)), k = Bstr(Wide(key)), v = Bstr(Wide(value));
+    UniqueBstr s = Bstr(WideOfAscii(section)), k = Bstr(WideOfAscii(key)), v = Bstr(WideOfAscii(value));
     VARIANT_BOOL written = VARIANT_FALSE;
     EXPECT_EQ(object_->CreateKeyAndValue(s.Get(), k.Get(), v.Get(), &written), S_OK);
     return written == VARIANT_TRUE;
   }
   std::optional<std::string> ReadValue(const std::string& section, const std::string& key) {
-    UniqueBstr s = Bstr(Wide(section)), k = Bstr(Wide(key));
+    UniqueBstr s = Bstr(WideOfAscii(section)), k = Bstr(WideOfAscii(key));
     UniqueBstr value;
     EXPECT_EQ(object_->ReadValue(s.InOut(), k.InOut(), value.InOut()), S_OK);
     const Text text = TextOf(value.Get());
@@ -166,7 +165,7 @@ class Walk : public test_support::ComApartment {
   }
   // The pairs read, or nullopt when ReadSection answered False.
   std::optional<std::vector<Pair>> ReadSection(const std::string& section) {
-    UniqueBstr s = Bstr(Wide(section));
+    UniqueBstr s = Bstr(WideOfAscii(section));
     SAFEARRAY* keys = nullptr;
     SAFEARRAY* values = nullptr;
     UniqueVariant result;
@@ -227,21 +226,21 @@ TEST_F(Walk, RandomOperationsKeepTheFileExactlyAsTheModelSaysAndLoseNothing) {
         break;
       case 2: {
         done = "DeleteKey(" + section + ", " + key + ")";
-        UniqueBstr s = Bstr(Wide(section)), k = Bstr(Wide(key));
+        UniqueBstr s = Bstr(WideOfAscii(section)), k = Bstr(WideOfAscii(key));
         EXPECT_EQ(object_->DeleteKey(s.Get(), k.Get()), S_OK);
         model.DeleteKey(section, key);
         break;
       }
       case 3: {
         done = "RenameKey(" + section + ", " + key + ", " + otherKey + ")";
-        UniqueBstr s = Bstr(Wide(section)), c = Bstr(Wide(key)), r = Bstr(Wide(otherKey));
+        UniqueBstr s = Bstr(WideOfAscii(section)), c = Bstr(WideOfAscii(key)), r = Bstr(WideOfAscii(otherKey));
         EXPECT_EQ(object_->RenameKey(s.Get(), c.Get(), r.Get()), S_OK);
         model.RenameKey(section, key, otherKey);
         break;
       }
       case 4: {
         done = "SectionAdd(" + section + ")";
-        UniqueBstr s = Bstr(Wide(section));
+        UniqueBstr s = Bstr(WideOfAscii(section));
         VARIANT_BOOL added = VARIANT_FALSE;
         EXPECT_EQ(object_->SectionAdd(s.Get(), &added), S_OK);
         EXPECT_EQ(added, VARIANT_TRUE) << done;
@@ -254,11 +253,11 @@ TEST_F(Walk, RandomOperationsKeepTheFileExactlyAsTheModelSaysAndLoseNothing) {
         std::vector<Pair> pairs;
         for (int i = 0; i < count; ++i) {
           pairs.push_back({pick(kKeys), pick(kValues)});
-          keys.push_back(Wide(pairs.back().first));
-          values.push_back(Wide(pairs.back().second));
+          keys.push_back(WideOfAscii(pairs.back().first));
+          values.push_back(WideOfAscii(pairs.back().second));
         }
         done = "SectionWriteAtOnce(" + section + ", " + std::to_string(count) + " pairs)";
-        UniqueBstr s = Bstr(Wide(section));
+        UniqueBstr s = Bstr(WideOfAscii(section));
         UniqueSafeArray k = TextArray(keys), v = TextArray(values);
         SAFEARRAY* keySlot = k.Get();
         SAFEARRAY* valueSlot = v.Get();
@@ -270,14 +269,14 @@ TEST_F(Walk, RandomOperationsKeepTheFileExactlyAsTheModelSaysAndLoseNothing) {
       }
       case 6: {
         done = "DeleteSection(" + section + ")";
-        UniqueBstr s = Bstr(Wide(section));
+        UniqueBstr s = Bstr(WideOfAscii(section));
         EXPECT_EQ(object_->DeleteSection(s.Get()), S_OK);
         model.DeleteSection(section);
         break;
       }
       case 7: {
         done = "RenameSection(" + section + ", " + other + ")";
-        UniqueBstr c = Bstr(Wide(section)), r = Bstr(Wide(other));
+        UniqueBstr c = Bstr(WideOfAscii(section)), r = Bstr(WideOfAscii(other));
         EXPECT_EQ(object_->RenameSection(c.Get(), r.Get()), S_OK);
         model.RenameSection(section, other);
         break;

@@ -28,6 +28,8 @@ using Text = std::optional<std::wstring>;
 
 UniqueBstr Bstr(const Text& text);
 Text TextOf(BSTR text);
+// ASCII text, as tests state names and values in single bytes, in UTF-16.
+inline std::wstring WideOfAscii(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 // A one-dimensional SAFEARRAY of BSTR with the given lower bound; std::bad_alloc when it
 // cannot be made.
