@@ -5,8 +5,8 @@
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 build="$(cd "${1:-$project_root/build/win32}" && pwd)"
-wine_prefix_ready
-trap wine_stop EXIT
+wine_stop_at_exit wine_stop
+wine_session_start
 
 dll="$(winepath -w "$build/VoskTolvane.dll" 2>/dev/null)"
 if ! wine regsvr32 /s "$dll" >/dev/null 2>&1 </dev/null; then

@@ -12,8 +12,8 @@ if [ ! -f "$dll" ]; then
   echo "no $dll: run 'make demo' (it builds first) or 'make build'" >&2
   exit 1
 fi
-wine_prefix_ready
-trap wine_stop EXIT
+wine_stop_at_exit wine_stop
+wine_session_start
 
 scratch="$project_root/build/demo"
 rm -rf "$scratch"

@@ -1,10 +1,21 @@
 # Sourced by the project's scripts: a Wine prefix inside the build tree, quiet Wine,
-# and a wineserver that stays up between test processes.
+# and the steps that boot, start and stop a prefix without racing one another.
 #
 # WINE_BITS=32 (the default) uses the 32-bit prefix build/wineprefix32 and the 32-bit
 # loader; WINE_BITS=64 the 64-bit prefix build/wineprefix64 (which also runs 32-bit
 # programs from C:\windows\syswow64) and the 64-bit loader. `wine` below is the loader
 # for that choice.
+#
+# How a prefix is used:
+# - wine_prefix_ready boots it once. Build steps and single test programs need no more:
+#   their server ends by itself a few seconds after their last program.
+# - wine_session_start makes its server persistent and keeps Wine's desktop up (see
+#   there), for a run of many programs. Only a script that stops the prefix when it
+#   ends (trap wine_stop EXIT) starts a session.
+# - wine_stop ends every program of the prefix and its server, and waits until they
+#   are gone; wine_stop_tree does so for every prefix of the build tree.
+# Each step holds a lock file beside the prefix, so two processes never boot, start or
+# stop one prefix at once, and nothing ever waits for a server without a bound.
 project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINE_BITS="${WINE_BITS:-32}"
 if [ "$WINE_BITS" = 64 ]; then
@@ -20,7 +31,10 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
-wine() { "$wine_loader" "$@"; }
+# Wine's programs and its server never inherit the lock file of with_prefix_lock (fd 9):
+# a server that held it would keep the prefix locked for as long as it runs.
+wine() { "$wine_loader" "$@" 9>&-; }
+wine_server() { wineserver "$@" 9>&- >/dev/null 2>&1 </dev/null; }
 
 # A Unix path as Wine's Z: drive shows it, without starting a Wine process. The path's
 # folder must exist.
@@ -30,57 +44,127 @@ windows_path() {
   printf 'Z:%s' "${absolute//\//\\}"
 }
 
+# Runs a command holding the prefix's lock file (build/wineprefix32.lock beside
+# build/wineprefix32), waiting up to two minutes for another holder.
+with_prefix_lock() {
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    if ! flock -w 120 9; then
+      echo "wine-env: $WINEPREFIX.lock stayed taken for two minutes" >&2
+      exit 1
+    fi
+    "$@"
+  ) 9>"$WINEPREFIX.lock"
+}
+
+# The Wine programs, its server among them, running in the prefix `$1`, or in any
+# prefix under the folder `$1/`.
+wine_processes_of() {
+  local environ pid
+  for environ in $(grep -lzsx -F -e "WINEPREFIX=$1" /proc/[0-9]*/environ; \
+                   [[ "$1" == */ ]] && grep -lzs -F -e "WINEPREFIX=$1" /proc/[0-9]*/environ); do
+    pid="${environ#/proc/}"
+    pid="${pid%/environ}"
+    [[ "$(readlink "/proc/$pid/exe" 2>/dev/null)" == /usr/lib/wine/* ]] && echo "$pid"
+  done | sort -u
+}
+
+# Ends the prefix's server and every program in it, and waits (at most about 30 s) until
+# none is left. A program that comes up meanwhile starts a new server, which the next
+# round ends too. Call it holding the prefix's lock.
+stop_prefix_locked() {
+  local round left
+  for round in $(seq 1 150); do
+    [ "$round" -gt 100 ] && wine_server -k9
+    if ! wine_server -k && [ -z "$(wine_processes_of "$WINEPREFIX")" ]; then
+      return 0
+    fi
+    sleep 0.2
+  done
+  left="$(wine_processes_of "$WINEPREFIX")"
+  [ -n "$left" ] && kill -9 $left 2>/dev/null
+  echo "wine-env: the programs of $WINEPREFIX had to be killed" >&2
+}
+
+# A prefix counts as booted once this file is there: written after the boot's server
+# has ended, so the registry is on disk (and the prefix can be copied).
+booted_marker() { echo "$WINEPREFIX/.booted"; }
+
+boot_prefix_locked() {
+  [ -f "$(booted_marker)" ] && return 0
+  stop_prefix_locked
+  rm -rf "$WINEPREFIX"  # what a boot that was interrupted left
+  mkdir -p "$WINEPREFIX"
+  wine wineboot -i >/dev/null 2>&1 </dev/null
+  # No display here: the null graphics driver still gives COM apartments their
+  # message windows.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
+  stop_prefix_locked
+  touch "$(booted_marker)"
+}
+
 wine_prefix_ready() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wine wineboot -i >/dev/null 2>&1 </dev/null
-    # No display here: the null graphics driver still gives COM apartments their
-    # message windows.
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
-    wineserver -w >/dev/null 2>&1 </dev/null || true
-  fi
-  # A persistent server makes each Wine process start in ~50 ms instead of ~2 s. Its
-  # output goes nowhere, or it would hold the caller's pipes open. (It answers 2 when
-  # one is already running.)
-  if wineserver -p >/dev/null 2>&1 </dev/null; then
-    # A new server: start Wine's background services now, with their output going
-    # nowhere. Started by a test instead, they would inherit its pipes and keep the
-    # test runner waiting for them to close.
-    wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
-    # The same holds for the desktop process (explorer.exe /desktop), which the server
-    # closes one second after its last window goes: every program that opens a COM
-    # apartment would start it again and then wait that second for it to let go of
-    # the test's output. A program that keeps a window open keeps the desktop up.
-    wine notepad.exe >/dev/null 2>&1 </dev/null &
-  fi
+  [ -f "$(booted_marker)" ] || with_prefix_lock boot_prefix_locked
+}
+
+# A persistent server makes each Wine program start in ~50 ms instead of ~2 s. Its
+# output goes nowhere, or it would hold the caller's pipes open. Wine's background
+# services are started at once, with their output going nowhere too: started by a test
+# instead, they would inherit its pipes and keep the test runner waiting for them to
+# close. The same holds for the desktop process (explorer.exe /desktop), which the
+# server closes one second after its last window goes: every program that opens a COM
+# apartment would start it again and then wait that second for it to let go of the
+# test's output. So a program that keeps a window open (notepad) keeps the desktop up,
+# started only once the server is up, and waited for, so that no stop can miss it.
+start_session_locked() {
+  boot_prefix_locked
+  stop_prefix_locked  # a server left by a build step ends by itself, but not in time
+  wine_server -p
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+  "$wine_loader" notepad.exe 9>&- >/dev/null 2>&1 </dev/null &
+  local round pid
+  for round in $(seq 1 100); do
+    for pid in $(wine_processes_of "$WINEPREFIX"); do
+      [[ "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" == *'\notepad.exe '* ]] && return 0
+    done
+    sleep 0.1
+  done
+  echo "wine-env: the keep-alive did not come up in $WINEPREFIX" >&2
+}
+
+wine_session_start() { with_prefix_lock start_session_locked; }
+
+wine_stop() { with_prefix_lock stop_prefix_locked; }
+
+# Runs `$1` (wine_stop or wine_stop_tree) when the script ends, also when it is
+# interrupted (Ctrl-C) or terminated.
+wine_stop_at_exit() {
+  trap "$1" EXIT
+  trap 'exit 130' INT HUP
+  trap 'exit 143' TERM
+}
+
+# Stops every prefix of the build tree in which a program still runs.
+wine_stop_tree() {
+  local pid prefix
+  for pid in $(wine_processes_of "$project_root/build/"); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | sed -n 's/^WINEPREFIX=//p'
+  done | sort -u | while IFS= read -r prefix; do
+    WINEPREFIX="$prefix" with_prefix_lock stop_prefix_locked
+  done
 }
 
 # Makes $WINEPREFIX a new prefix with nothing registered and nothing written, for the
-# tests that must start from a clean machine. Copying a clean prefix of the same kind,
-# made once per build tree (build/wineprefix-clean32, -clean64), takes a few seconds;
-# booting a new one takes several times as long.
-wine_fresh_prefix() {
-  local clean="$project_root/build/wineprefix-clean$WINE_BITS"
-  if [ -d "$WINEPREFIX" ]; then
-    wineserver -k >/dev/null 2>&1 </dev/null || true
-    wineserver -w >/dev/null 2>&1 </dev/null || true
-    rm -rf "$WINEPREFIX"
-  fi
-  if [ ! -f "$clean/system.reg" ]; then
-    (
-      export WINEPREFIX="$clean"
-      rm -rf "$clean"
-      wine_prefix_ready
-      wineserver -k >/dev/null 2>&1 </dev/null || true
-      wineserver -w >/dev/null 2>&1 </dev/null || true
-    )
-  fi
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  cp -a "$clean" "$WINEPREFIX"
-  wine_prefix_ready
-}
+# tests that must start from a clean machine, and starts a session in it. Copying a
+# clean prefix of the same kind, booted once per build tree (build/wineprefix-clean32,
+# -clean64) and never run since, takes a few seconds; booting a new one several times as
+# long.
+copy_booted_prefix_locked() { boot_prefix_locked && cp -a "$WINEPREFIX" "$1"; }
 
-# Stops the prefix's server and every Wine process in it; for the end of a run.
-wine_stop() {
-  wineserver -k >/dev/null 2>&1 </dev/null || true
+wine_fresh_prefix() {
+  local target="$WINEPREFIX"
+  wine_stop
+  rm -rf "$target"
+  WINEPREFIX="$project_root/build/wineprefix-clean$WINE_BITS" with_prefix_lock copy_booted_prefix_locked "$target"
+  wine_session_start
 }

@@ -30,8 +30,8 @@ create_and_use="$project_root/tests/registration/create_and_use.vbs"
 
 source "$project_root/tests/support/check_results.sh"
 
+wine_stop_at_exit wine_stop
 wine_fresh_prefix
-trap wine_stop EXIT
 rm -rf "$work/Program Files" "$work/scratch"
 folder="$work/Program Files/VoskTolvane"
 scratch="$work/scratch"

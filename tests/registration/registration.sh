@@ -35,7 +35,6 @@ case "$command" in
     echo "regsvr32 succeeded"
     ;;
   client)
-    wine_prefix_ready
     wine "$client" registered "$(windows_path "$scratch")" "$@"
     ;;
   script)
@@ -43,14 +42,12 @@ case "$command" in
     # as a .wsf job would include them: Wine's script host runs no .wsf jobs, and its
     # VBScript has no ExecuteGlobal. The joined file stays in the scratch folder, for
     # the line numbers of an error.
-    wine_prefix_ready
     joined="$scratch/$(basename "$1")"
     cat "$(dirname "$1")/checks.${1##*.}" "$1" >"$joined"
     wine cscript //nologo "$(windows_path "$joined")" "$(windows_path "$scratch")"
     ;;
   unregister)
-    trap wine_stop EXIT
-    wine_prefix_ready
+    wine_stop_at_exit wine_stop
     wine regsvr32 /u /s "$(windows_path "$dll")"
     echo "regsvr32 /u succeeded"
     wine "$client" unregistered "$(windows_path "$scratch")" "$@"

@@ -20,8 +20,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh"
 
 probe="$(windows_path "$project_root/tests/registration/create_and_use.vbs")"
 
+wine_stop_at_exit wine_stop
 wine_fresh_prefix
-trap wine_stop EXIT
 
 regsvr32_32() { wine 'C:\windows\syswow64\regsvr32.exe' /s "$@"; }
 regsvr32_64() { wine regsvr32 /s "$@"; }
