@@ -1,12 +1,16 @@
 #include "profile_object/profile_lists.h"
 
+#include "profile_service/profile_syntax.h"
+
 namespace profile_object {
 namespace {
 
+bool IsBlank(char c) { return profile_service::IsProfileBlank(static_cast<unsigned char>(c)); }
+
 std::string_view TrimBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
 }
 
 }  // namespace

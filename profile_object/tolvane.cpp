@@ -38,6 +38,10 @@ std::string_view UpToFirstNul(const std::string& buffer) {
 
 UniqueBstr BstrFromAnsi(std::string_view text) { return service::WideFromAnsi(text); }
 
+AnsiText SectionText(BSTR section) { return AnsiText::FromBstr(section, service::TextRole::Section); }
+AnsiText KeyText(BSTR key) { return AnsiText::FromBstr(key, service::TextRole::Key); }
+AnsiText ValueText(BSTR value) { return AnsiText::FromBstr(value, service::TextRole::Value); }
+
 // Fills a new text array from the ANSI texts that `textAt(i)` gives for i = 0..count-1.
 template <typename TextAt>
 UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
@@ -89,7 +93,7 @@ bool Tolvane::Refused(const wchar_t* refusal) {
 // be read counts as one without the section.
 bool Tolvane::RefusedNewSection(BSTR section, const AnsiText& file) {
   const wchar_t* refusal = RefusalForNewSection(section);
-  return refusal && !SectionExists(AnsiText::FromBstr(section), file) && Refused(refusal);
+  return refusal && !SectionExists(SectionText(section), file) && Refused(refusal);
 }
 
 // A deletion (an absent key or value) starts no section.
@@ -97,7 +101,7 @@ bool Tolvane::RefusedSectionStart(BSTR section, BSTR key, BSTR value, const Ansi
   return key && value && RefusedNewSection(section, file);
 }
 
-AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get()); }
+AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get(), service::TextRole::FileName); }
 
 void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.InOut(), file); }
 
@@ -109,8 +113,8 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return UniqueBstr();
   service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
-  const AnsiText sectionText = AnsiText::FromBstr(*section);
-  const AnsiText keyText = AnsiText::FromBstr(*key);
+  const AnsiText sectionText = SectionText(*section);
+  const AnsiText keyText = KeyText(*key);
   const DWORD count = service::ReadString(sectionText, keyText, "", buffer, file);
   if (count == 0) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -125,9 +129,9 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
   if (!lock.Held() || RefusedSectionStart(*section, *key, *value, file)) return false;
-  const AnsiText sectionText = AnsiText::FromBstr(*section);
-  const AnsiText keyText = AnsiText::FromBstr(*key);
-  const AnsiText valueText = AnsiText::FromBstr(*value);
+  const AnsiText sectionText = SectionText(*section);
+  const AnsiText keyText = KeyText(*key);
+  const AnsiText valueText = ValueText(*value);
   const BOOL written = service::WriteString(sectionText, keyText, valueText, file);
   if (!written) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -142,8 +146,7 @@ bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
   if (!lock.Held() || RefusedSectionStart(section, key, value, file)) return false;
-  const BOOL written = service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key),
-                                            AnsiText::FromBstr(value), file);
+  const BOOL written = service::WriteString(SectionText(section), KeyText(key), ValueText(value), file);
   if (!written) CaptureLastError();
   FileNameSeen(file);
   return written != FALSE;
@@ -153,7 +156,7 @@ void Tolvane::DeleteKey(BSTR section, BSTR key) {
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return;
-  service::WriteString(AnsiText::FromBstr(section), AnsiText::FromBstr(key), AnsiText(), file);
+  service::WriteString(SectionText(section), KeyText(key), AnsiText(), file);
   FileNameSeen(file);
 }
 
@@ -167,25 +170,25 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return;
-  const AnsiText current = AnsiText::FromBstr(currentKeyName);
+  const AnsiText current = KeyText(currentKeyName);
   std::string entries;
   std::optional<std::string_view> storedValue;
-  if (service::ReadWholeSection(AnsiText::FromBstr(section), entries, file)) {
+  if (service::ReadWholeSection(SectionText(section), entries, file)) {
     ForEachItem(entries, [&](std::string_view line) {
       const Entry entry = SplitEntry(line);
       if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
     });
   }
-  if (!storedValue) {
-    // Nothing to move. The read this rename stands for runs the error capture here, so
-    // it is made: LastErrorA then says what that read says on this platform.
+  // The read this rename stands for runs the error capture when it reads nothing: a
+  // missing key, or an empty value. Then it is made, so that LastErrorA says what that
+  // read says on this platform.
+  if (!storedValue || storedValue->empty()) {
     UniqueBstr sectionArgument = UniqueBstr::Copy(section);
     UniqueBstr keyArgument = UniqueBstr::Copy(currentKeyName);
     UniqueBstr read;
     ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
-    return;
   }
-  if (SameProfileName(current.View(), AnsiText::FromBstr(newKeyName).View())) return;
+  if (!storedValue || SameProfileName(current.View(), KeyText(newKeyName).View())) return;
 
   UniqueBstr sectionArgument = UniqueBstr::Copy(section);
   UniqueBstr keyArgument = UniqueBstr::Copy(newKeyName);
@@ -221,7 +224,7 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return result;
   service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
-  const AnsiText sectionText = AnsiText::FromBstr(*section);
+  const AnsiText sectionText = SectionText(*section);
   const DWORD count = service::ReadSection(sectionText, buffer, file);
   if (count == 0) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -292,7 +295,7 @@ bool Tolvane::SectionAdd(BSTR section) {
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
   if (!lock.Held() || RefusedNewSection(section, file)) return false;
-  const AnsiText sectionText = AnsiText::FromBstr(section);
+  const AnsiText sectionText = SectionText(section);
   // A section with lines counts as existing even when the name list cannot be read: the
   // empty whole-section write below would remove its keys.
   std::string lines;
@@ -322,16 +325,16 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     BSTR key = TextAt(keys, i);
     BSTR value = TextAt(values, i);
     if (Refused(RefusalForWrite(nullptr, key, value))) return 0;
-    service::AppendAnsi(entries, key);
+    service::AppendAnsi(entries, key, service::TextRole::Key);
     entries += '=';
-    service::AppendAnsi(entries, value);
+    service::AppendAnsi(entries, value, service::TextRole::Value);
     entries += '\0';
   }
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
   // Without a pair the section is removed, not started.
   if (!lock.Held() || (lower <= upper && RefusedNewSection(*section, file))) return 0;
-  const AnsiText sectionText = AnsiText::FromBstr(*section);
+  const AnsiText sectionText = SectionText(*section);
   // No pair means no entry list at all, not an empty one.
   if (!service::WriteSection(sectionText, lower <= upper ? entries.c_str() : nullptr, file)) CaptureLastError();
   service::WriteBack(section, sectionText);
@@ -343,7 +346,7 @@ void Tolvane::DeleteSection(BSTR section) {
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
   if (!lock.Held()) return;
-  service::WriteString(AnsiText::FromBstr(section), AnsiText(), AnsiText(), file);
+  service::WriteString(SectionText(section), AnsiText(), AnsiText(), file);
   FileNameSeen(file);
 }
 
@@ -354,8 +357,8 @@ void Tolvane::DeleteSection(BSTR section) {
 // be moved: a line without "=" (no key can carry it), or a stored key that the write
 // rules refuse.
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
-  const AnsiText current = AnsiText::FromBstr(currentSectionName);
-  const AnsiText target = AnsiText::FromBstr(newSectionName);
+  const AnsiText current = SectionText(currentSectionName);
+  const AnsiText target = SectionText(newSectionName);
   if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View())) return;
   const AnsiText file = FileArgument();
   const service::FileLock lock = LockFile(file);
@@ -384,10 +387,13 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
 }
 
 // An empty section reads as nothing, with no error; a failed read must not pass for one,
-// or the section would be deleted with its keys.
+// or the section would be deleted with its keys. A missing file has nothing to rename,
+// and reports nothing, as the reads and the deletion this rename stands for report nothing.
 void Tolvane::RenameEmptySection(const AnsiText& current, BSTR currentSectionName, BSTR newSectionName,
                                  const AnsiText& file) {
-  if (service::LastError() != 0) {
+  const DWORD readFailure = service::LastError();
+  if (readFailure == ERROR_FILE_NOT_FOUND || readFailure == ERROR_PATH_NOT_FOUND) return;
+  if (readFailure != 0) {
     CaptureLastError();
     return;
   }
@@ -431,7 +437,7 @@ bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, BSTR newSectionN
   LONG lastIndex = 0;
   ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
   std::string copied;
-  if (!service::ReadWholeSection(AnsiText::FromBstr(newSectionName), copied, file) || copied != list) {
+  if (!service::ReadWholeSection(SectionText(newSectionName), copied, file) || copied != list) {
     SetLastErrorText(kCopyNotConfirmed);
     return false;
   }

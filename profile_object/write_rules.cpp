@@ -1,6 +1,9 @@
 #include "profile_object/write_rules.h"
 
+#include <algorithm>
 #include <string_view>
+
+#include "profile_service/profile_syntax.h"
 
 namespace profile_object {
 namespace {
@@ -11,10 +14,14 @@ bool HasLineBreakOrNul(std::wstring_view text) {
   return text.find_first_of(std::wstring_view(L"\r\n\0", 3)) != std::wstring_view::npos;
 }
 
-// Blanks as the service trims them from names.
-constexpr wchar_t kBlanks[] = L" \t";
+bool IsBlank(wchar_t c) { return profile_service::IsProfileBlank(c); }
 
-bool NamesNothing(BSTR name) { return View(name).find_first_not_of(kBlanks) == std::wstring_view::npos; }
+// The name without the blanks that the service trims from its start.
+std::wstring_view PastBlanks(std::wstring_view name) {
+  return name.substr(std::find_if_not(name.begin(), name.end(), IsBlank) - name.begin());
+}
+
+bool NamesNothing(BSTR name) { return PastBlanks(View(name)).empty(); }
 
 }  // namespace
 
@@ -33,8 +40,8 @@ const wchar_t* RefusalForKey(BSTR key) {
   const std::wstring_view text = View(key);
   if (HasLineBreakOrNul(text)) return L"Refused to write: the key name contains a line break or NUL character";
   if (text.find(L'=') != std::wstring_view::npos) return L"Refused to write: the key name contains \"=\"";
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first != std::wstring_view::npos && (text[first] == L';' || text[first] == L'[')) {
+  const std::wstring_view name = PastBlanks(text);
+  if (name.starts_with(L';') || name.starts_with(L'[')) {
     return L"Refused to write: the key name begins with \";\" or \"[\"";
   }
   return nullptr;

@@ -1,24 +1,20 @@
 #include "profile_service/ansi_text.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "profile_service/profile_syntax.h"
+
 namespace profile_service {
 
-AnsiText AnsiText::FromBstr(BSTR text) {
+AnsiText AnsiText::FromBstr(BSTR text, TextRole role) {
   if (!text) return AnsiText();
   std::string converted;
-  AppendAnsi(converted, text);
+  AppendAnsi(converted, text, role);
   return AnsiText(std::move(converted));
 }
 
 namespace {
-
-// ASCII characters that carry meaning in the file or in a path: line breaks and NUL end
-// lines, "=" ends a key, ";" and "[" begin a comment or a header (also after blanks), "]"
-// and a quote are file syntax, and the separators, the drive colon, the dot of ".." and
-// the characters a file name may not hold would lead elsewhere than the named file.
-bool CarriesMeaning(char converted) {
-  using namespace std::string_view_literals;
-  return "\0\t\n\r \"*./:;<=>?[\\]|"sv.find(converted) != std::string_view::npos;
-}
 
 // The platform's ordinary conversion: the nearest match for a character the code page
 // lacks, else its default character.
@@ -30,31 +26,90 @@ void AppendNearestMatch(std::string& target, const wchar_t* text, int length) {
   WideCharToMultiByte(CP_ACP, 0, text, length, target.data() + start, size, nullptr, nullptr);
 }
 
+bool IsAscii(std::wstring_view text) {
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
+}
+
+// One character of the text as converted: where its bytes start, how many there are, and
+// whether it is a look-alike (a character outside ASCII whose match is one ASCII byte).
+struct Converted {
+  size_t offset;
+  size_t size;
+  bool lookAlike;
+};
+
+bool OneOf(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
+
+// Whether the character at `index` of `converted`, as the byte it crossed as, would carry
+// meaning in a text of `role` (see AppendAnsi).
+class Meaning {
+ public:
+  Meaning(const std::string& text, const std::vector<Converted>& characters, TextRole role)
+      : text_(text), characters_(characters), role_(role) {
+    while (firstNonBlank_ < characters.size() && Blank(firstNonBlank_)) ++firstNonBlank_;
+    lastNonBlank_ = characters.size();
+    while (lastNonBlank_ > firstNonBlank_ && Blank(lastNonBlank_ - 1)) --lastNonBlank_;
+    if (lastNonBlank_ > firstNonBlank_) --lastNonBlank_;
+  }
+
+  bool Carried(size_t index) const {
+    using namespace std::string_view_literals;
+    const char c = Byte(index);
+    if (OneOf(c, "\0\r\n"sv)) return true;
+    const bool atAnEnd = index < firstNonBlank_ || index > lastNonBlank_;
+    const bool first = index == firstNonBlank_, last = index == lastNonBlank_;
+    switch (role_) {
+      case TextRole::FileName:
+        return OneOf(c, "\t\v\f\x1a \"*./:;<=>?[\\]|"sv);
+      case TextRole::Key:
+        return c == '=' || (atAnEnd && Blank(index)) || (first && (c == ';' || c == '['));
+      case TextRole::Section:
+        return c == ']' || (atAnEnd && Blank(index));
+      case TextRole::Value:
+        return (atAnEnd && Blank(index)) || ((first || last) && (c == '"' || c == '\''));
+    }
+    return true;
+  }
+
+ private:
+  char Byte(size_t index) const { return text_[characters_[index].offset]; }
+  bool Blank(size_t index) const {
+    return characters_[index].size == 1 && IsProfileBlank(static_cast<unsigned char>(Byte(index)));
+  }
+
+  const std::string& text_;
+  const std::vector<Converted>& characters_;
+  TextRole role_;
+  size_t firstNonBlank_ = 0;
+  size_t lastNonBlank_ = 0;
+};
+
 }  // namespace
 
-// Converts as other programs do ("Łódź" crosses as "Lódz", so their keys, sections and
-// files are found), except that a character whose nearest match carries meaning crosses
-// as "?": a fullwidth "=" must not slip past the write rules as "=", nor a fullwidth
-// backslash lead out of the named folder. ASCII converts to itself, so only the other
-// characters are converted one at a time (a surrogate pair as one).
-void AppendAnsi(std::string& target, BSTR text) {
+// ASCII converts to itself. Other text is converted one character at a time (a surrogate
+// pair as one), so that each look-alike is seen with its place in the text.
+void AppendAnsi(std::string& target, BSTR text, TextRole role) {
   const std::wstring_view source(text, SysStringLen(text));
-  size_t pending = 0;  // the start of the ASCII run not yet converted
+  if (IsAscii(source)) {
+    target.append(source.begin(), source.end());
+    return;
+  }
+  std::string converted;
+  std::vector<Converted> characters;
   for (size_t i = 0; i < source.size();) {
-    if (source[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    AppendNearestMatch(target, source.data() + pending, static_cast<int>(i - pending));
     const bool pair = IS_HIGH_SURROGATE(source[i]) && i + 1 < source.size() && IS_LOW_SURROGATE(source[i + 1]);
     const size_t width = pair ? 2 : 1;
-    const size_t before = target.size();
-    AppendNearestMatch(target, source.data() + i, static_cast<int>(width));
-    if (target.size() == before + 1 && CarriesMeaning(target.back())) target.back() = '?';
+    const size_t offset = converted.size();
+    AppendNearestMatch(converted, source.data() + i, static_cast<int>(width));
+    const size_t size = converted.size() - offset;
+    characters.push_back({offset, size, source[i] >= 0x80 && size == 1 && static_cast<unsigned char>(converted[offset]) < 0x80});
     i += width;
-    pending = i;
   }
-  AppendNearestMatch(target, source.data() + pending, static_cast<int>(source.size() - pending));
+  const Meaning meaning(converted, characters, role);
+  for (size_t index = 0; index < characters.size(); ++index) {
+    if (characters[index].lookAlike && meaning.Carried(index)) converted[characters[index].offset] = '?';
+  }
+  target += converted;
 }
 
 com_types::UniqueBstr WideFromAnsi(std::string_view text) {

@@ -12,12 +12,16 @@
 
 namespace profile_service {
 
+// Where a text goes, which decides the look-alikes that must not cross as the character
+// they resemble (see AppendAnsi).
+enum class TextRole { FileName, Section, Key, Value };
+
 class AnsiText {
  public:
   AnsiText() = default;  // absent
   explicit AnsiText(std::string text) : text_(std::move(text)) {}
   // Converts a BSTR (embedded NULs included); a null BSTR gives the absent text.
-  static AnsiText FromBstr(BSTR text);
+  static AnsiText FromBstr(BSTR text, TextRole role);
 
   bool IsAbsent() const { return !text_.has_value(); }
   // What the service is handed: nullptr for the absent text.
@@ -29,7 +33,23 @@ class AnsiText {
 };
 
 // Appends a BSTR's characters, converted, to an ANSI text (nothing for a null BSTR).
-void AppendAnsi(std::string& target, BSTR text);
+//
+// Characters outside the code page cross as the platform's ordinary conversion takes
+// them, as their nearest match ("\u0141\u00f3d\u017a" as "L\u00f3dz"), so the keys, sections
+// and files that other programs wrote through that conversion are found. A nearest
+// match crosses as "?" only where the character it resembles would carry meaning in the
+// role the text plays:
+// - anywhere: NUL, CR and LF, which end a line;
+// - a file name: the blanks, quotes and what a file name may not hold, the separators,
+//   the drive colon and the dot of "..", which would lead elsewhere than the named file;
+// - a key: "=" anywhere, ";" or "[" as its first character past the blanks (a comment, a
+//   header), blanks at its ends (trimmed away);
+// - a section: "]" anywhere, blanks at its ends;
+// - a value: blanks at its ends, and a quote as its first or last character past them
+//   (one pair of outer quotes is stripped when it is read).
+// So a fullwidth "=" cannot slip past the write rules as "=", while "3\uff0e5" in a value
+// crosses as "3.5", as other programs write it.
+void AppendAnsi(std::string& target, BSTR text, TextRole role);
 
 // Converts ANSI characters back to UTF-16, as a new BSTR.
 com_types::UniqueBstr WideFromAnsi(std::string_view text);

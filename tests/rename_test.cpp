@@ -43,6 +43,8 @@ TEST_F(Rename, RenameKeyChangesNothingWhenThereIsNothingToMove) {
   const Case cases[] = {
       {L"s", L"key", L"KEY"},        // the same key to the service
       {L"s", L"key", L"  Key "},     // likewise
+      {L"s", L"key", L"key\v"},      // likewise: the service trims VT, FF and 0x1A too
+      {L"s", L"key", L"\f\x1aKEY"},
       {L"s", L"missing", L"new"},    // the key under the new name keeps its value
       {L"missing", L"key", L"new"},  // no such section
       {L"s", L"key", L"a=b"},        // a new name that may not be written
@@ -72,6 +74,8 @@ TEST_F(Rename, RenamesRefuseNamesThatNameNothing) {
       {false, L"a", L" \t ", L"new key name"},         {false, std::nullopt, L"b", L"current key name"},
       {false, L"", L"b", L"current key name"},         {true, L"t", std::nullopt, L"new section name"},
       {true, L"t", L"", L"new section name"},          {true, L"t", L"  ", L"new section name"},
+      {false, L"a", L"\v", L"new key name"},          {false, L"a", L"\x1a", L"new key name"},
+      {true, L"t", L"\v\f", L"new section name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.current) + " -> " + testing::PrintToString(c.renamed));
@@ -102,10 +106,11 @@ TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
       {"missing key", file_, L"s"},
       {"missing section", file_, L"none"},
       {"missing file", folder_.PathOf(L"absent.ini"), L"s"},
+      {"empty value", file_, L"e"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    GivenFile("[s]\r\nother=1\r\n");
+    GivenFile("[s]\r\nother=1\r\n[e]\r\na=\r\n");
     UseFile(c.file);
     ReadValue(c.section, L"a");
     const Text expected = LastError();
@@ -115,7 +120,8 @@ TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
     RenameKey(c.section, L"a", L"b");
     EXPECT_EQ(LastError(), expected);
     EXPECT_NE(expected, L"Missing IniFilename");
-    EXPECT_EQ(FileBytes(), "[s]\r\nother=1\r\n");
+    EXPECT_EQ(FileBytes(), c.section == std::wstring(L"e") ? "[s]\r\nother=1\r\n[e]\r\nb=\r\n"
+                                                           : "[s]\r\nother=1\r\n[e]\r\na=\r\n");
   }
 }
 
@@ -186,6 +192,7 @@ TEST_F(Rename, RenameSectionChangesNothingWhenItCannotMoveEverything) {
   const Case cases[] = {
       {kFile, L"old", L"OLD"},      // the same section to the service
       {kFile, L"old", L" Old  "},   // likewise
+      {kFile, L"old", L"old\f"},    // likewise
       {kFile, L"missing", L"new"},  // no such section: none is created
       // "]" in the name of a section the rename would start, for keys and for none.
       {kFile, L"old", L"m]"},

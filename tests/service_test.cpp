@@ -52,33 +52,38 @@ TEST(ProfileService, ReadsASectionLongerThanOneListBufferWhole) {
   }
   test_support::WriteBytes(path, file);
   std::string entries;
-  ASSERT_TRUE(service::ReadWholeSection(Ansi("big"), entries, AnsiText::FromBstr(test_support::Bstr(path).Get())));
+  ASSERT_TRUE(service::ReadWholeSection(Ansi("big"), entries, AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName)));
   EXPECT_GT(entries.size(), service::kListBufferSize);
   EXPECT_EQ(entries, expected);
 }
 
 // The platform's nearest match (code page 1252 here), as other programs convert, except
-// where the match would carry meaning in the file or in a path.
+// where the match would carry meaning in the role the text plays.
 TEST(ProfileService, TextCrossesAsItsNearestMatchUnlessThatCarriesMeaning) {
+  using Role = service::TextRole;
   struct Case {
     std::wstring text;
+    Role role;
     std::string ansi;
   };
   const Case cases[] = {
-      {L"a = [b]; \"c\" \\/:*?<>|.", "a = [b]; \"c\" \\/:*?<>|."},  // ASCII as it is
-      {L"\u0141\u00f3d\u017a \u0151", "L\xf3" "dz o"},
-      {L"\u4e00", "?"},                                         // no match at all
-      {L"k\uff1dq\u2261", "k?q?"},                               // "="
-      {L"\uff3b\uff3d\u301a\u301b\uff1b\u037e", "??????"},       // "[", "]", ";"
-      {L"\uff3c\u2216\uff0f\u2044\uff1a\u2236", "??????"},       // separators and the drive colon
-      {L"\uff0e\uff0e", "??"},                                   // the dots of a parent folder
-      {L"\uff02\u02ba\uff5c\u01c0\u2329\u232a\uff0a", "???????"},  // quotes and what names may not hold
-      {L"\u3000;\u2002[", "?;?["},                                // blanks that would hide ";" or "["
-      {L"\uff01\u2010\uff21", "!-A"},                            // harmless look-alikes keep their match
+      {L"a = [b]; \"c\" \\/:*?<>|.", Role::FileName, "a = [b]; \"c\" \\/:*?<>|."},  // ASCII as it is
+      {L"\u0141\u00f3d\u017a \u0151", Role::Value, "L\xf3" "dz o"},
+      {L"\u4e00", Role::Key, "?"},  // no match at all
+      {L"\uff3c\u2216\uff0f\u2044\uff1a\u2236\uff0e\uff0e", Role::FileName, "????????"},  // separators, colon, dots
+      {L"\uff02\u02ba\uff5c\u01c0\u2329\u232a\uff0a\u3000", Role::FileName, "????????"},  // what names may not hold
+      {L"k\uff1dq\u2261", Role::Key, "k?q?"},                           // "=" in a key
+      {L"\u3000\uff1bk\uff1b\uff3b\uff3d", Role::Key, "??k;[]"},           // a hidden or a leading ";"
+      {L"\u3000;\u2002[", Role::Key, "?; ["},
+      {L"\u2003s\uff3dx\uff3b\uff1b\u2003", Role::Section, "?s?x[;?"},    // "]" and end blanks in a section
+      {L"\uff07abc\uff07", Role::Value, "?abc?"},                       // quotes that would be stripped
+      {L"\u2002\uff02a\uff02b\uff07 ", Role::Value, "??a\"b? "},
+      {L"3\uff0e5 12\uff1a30 a\uff1db\u3000c", Role::Value, "3.5 12:30 a=b c"},  // meaningless in a value
+      {L"\uff01\u2010\uff21", Role::FileName, "!-A"},                   // harmless look-alikes keep their match
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.text));
-    EXPECT_EQ(AnsiText::FromBstr(test_support::Bstr(c.text).Get()).View(), c.ansi);
+    EXPECT_EQ(AnsiText::FromBstr(test_support::Bstr(c.text).Get(), c.role).View(), c.ansi);
   }
 }
 

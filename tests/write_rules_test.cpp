@@ -44,6 +44,9 @@ const Refused kRefused[] = {
     {L"s", L"  ;k", L"v", L"key"},
     {L"s", L"[k", L"v", L"key"},  // a section header
     {L"s", L"\t[k]", L"v", L"key"},
+    {L"s", L"\v;x", L"secret", L"key"},  // the service trims VT, FF and 0x1A as blanks
+    {L"s", L"\f[y", L"secret", L"key"},
+    {L"s", L"\x1a;x", L"secret", L"key"},
     {L"s]x", L"k", L"v", L"section"},
     {L"s\r\n[t", L"k", L"v", L"section"},
     {L"s\0t"s, L"k", L"v", L"section"},
@@ -119,6 +122,7 @@ TEST_F(WriteRules, SectionWriteAtOnceRefusesTheSameTexts) {
       {L"s", {L"a", L"b=c"}, {L"1", L"2"}, L"key"},
       {L"s", {L"a", L";b"}, {L"1", L"2"}, L"key"},
       {L"s", {L" [b"}, {L"2"}, L"key"},
+      {L"s", {L"a", L"\v;b"}, {L"1", L"2"}, L"key"},
       {L"s", {L"a\nb"}, {L"1"}, L"key"},
       {L"s]", {L"a"}, {L"1"}, L"section"},
       {L"s\r\n", {L"a"}, {L"1"}, L"section"},

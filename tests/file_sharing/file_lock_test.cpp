@@ -13,7 +13,7 @@ namespace service = profile_service;
 using test_support::Text;
 
 std::wstring LockNameOf(const std::wstring& path) {
-  return service::FileLockName(service::AnsiText::FromBstr(test_support::Bstr(path).Get()));
+  return service::FileLockName(service::AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName));
 }
 
 std::wstring Upper(std::wstring text) {
@@ -72,7 +72,7 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
   GivenFile(before);
   HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread holder([&] {  // under another spelling of the file
-    const service::FileLock lock(service::AnsiText::FromBstr(test_support::Bstr(Upper(file_)).Get()));
+    const service::FileLock lock(service::AnsiText::FromBstr(test_support::Bstr(Upper(file_)).Get(), service::TextRole::FileName));
     SetEvent(taken);
     WaitForSingleObject(release, INFINITE);
   });

@@ -42,7 +42,7 @@ constexpr char kSibling[] = "[s]\r\nk=sibling\r\n";
 
 // ---- How a call is made ---------------------------------------------------------------------
 
-enum class Role { Section, Key, Value };
+enum class Role { Section, Key, Value, FileName };
 
 struct TextParameter {
   Role role;
@@ -241,19 +241,24 @@ Outcome CallProperty(_Tolvane* object, const MemberName& property) {
 // ---- What the file may look like afterwards ---------------------------------------------------
 
 // The text as the ANSI profile functions receive it: each character as the code page's
-// nearest match, except a look-alike of a character with meaning in the file or in a
-// path, which arrives as "?".
-std::string Ansi(const std::wstring& text) {
+// nearest match, except a look-alike of a character with meaning where it stands in a
+// text of its role, which arrives as "?". (The awkward texts hold no look-alike blanks.)
+std::string Ansi(const std::wstring& text, Role role) {
   std::string converted;
-  for (const wchar_t c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
     if (c < 0x80) {
       converted += static_cast<char>(c);
       continue;
     }
     char match[4] = {};
     const int size = WideCharToMultiByte(CP_ACP, 0, &c, 1, match, sizeof match, nullptr, nullptr);
-    const bool lookAlike =
-        size == 1 && std::string_view("=[];\"\\/:|<>*?. \t").find(match[0]) != std::string_view::npos;
+    const bool atAnEnd = text.find_first_not_of(L" \t") == i || text.find_last_not_of(L" \t") == i;
+    const std::string_view meaningful = role == Role::FileName ? "=[];\"\\/:|<>*?. \t"
+                                        : role == Role::Section ? "]"
+                                        : role == Role::Key     ? (text.find_first_not_of(L" \t") == i ? "=;[" : "=")
+                                                                : (atAnEnd ? "\"'" : "");
+    const bool lookAlike = size == 1 && meaningful.find(match[0]) != std::string_view::npos;
     converted.append(lookAlike ? "?" : std::string(match, static_cast<size_t>(size)));
   }
   return converted;
@@ -265,7 +270,7 @@ std::wstring Wide(const std::string& text) {
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
   return converted;
 }
-Text RoundTrip(const Text& text) { return text ? Text(Wide(Ansi(*text))) : std::nullopt; }
+Text RoundTrip(const Text& text, Role role) { return text ? Text(Wide(Ansi(*text, role))) : std::nullopt; }
 
 // The file's sections, failing the test on any line the file syntax would misread.
 // Lines before the first header belong to the unnamed section "", which the service
@@ -318,7 +323,7 @@ class BadInput : public test_support::ComApartment {
     const std::vector<IniSection> before = ReadWellFormed(kFixture), now = ReadWellFormed(*after);
     std::set<std::string> named;
     for (size_t i = 0; i < texts.size(); ++i) {
-      if (member.texts[i].role == Role::Section && texts[i]) named.insert(Lowercase(Trimmed(Ansi(*texts[i]))));
+      if (member.texts[i].role == Role::Section && texts[i]) named.insert(Lowercase(Trimmed(Ansi(*texts[i], Role::Section))));
     }
     std::vector<const IniSection*> unnamedBefore, unnamedNow;
     for (const IniSection& section : before) {
@@ -346,7 +351,7 @@ bool WriteRulesRefuse(Role role, const std::wstring& text) {
   if (text.find_first_of(L"\r\n"s + L'\0') != std::wstring::npos) return true;
   if (role == Role::Section) return text.find(L']') != std::wstring::npos;
   if (role == Role::Key) {
-    const size_t first = text.find_first_not_of(L" \t");
+    const size_t first = text.find_first_not_of(L" \t\v\f\x1a");
     return text.find(L'=') != std::wstring::npos ||
            (first != std::wstring::npos && (text[first] == L';' || text[first] == L'['));
   }
@@ -385,6 +390,7 @@ Text Ordinary(const Member& member, size_t parameter) {
     case Role::Section: return L"s";
     case Role::Key: return L"k";
     case Role::Value: return L"v";
+    case Role::FileName: break;
   }
   return L"";
 }
@@ -443,7 +449,7 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
           if (SUCCEEDED(result.status) && binding != Binding::ScriptDispatch) {
             for (size_t i = 0; i < member.texts.size(); ++i) {
               if (!member.texts[i].byReference) continue;
-              const Text expected = refused ? arguments.texts[i] : RoundTrip(arguments.texts[i]);
+              const Text expected = refused ? arguments.texts[i] : RoundTrip(arguments.texts[i], member.texts[i].role);
               EXPECT_EQ(result.texts[i], expected) << "parameter " << i + 1 << " came back as "
                                                    << Printable(result.texts[i]);
             }
@@ -456,7 +462,7 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
               UniqueBstr read;
               ASSERT_EQ(object_->ReadValue(section.InOut(), key.InOut(), read.InOut()), S_OK);
               const Text value = TextOf(read.Get());
-              const std::string stored = Trimmed(Ansi(*arguments.texts[2])).substr(0, 254);
+              const std::string stored = Trimmed(Ansi(*arguments.texts[2], Role::Value)).substr(0, 254);
               EXPECT_EQ(value.value_or(L""), Wide(stored)) << "read back " << Printable(value);
             }
           }
@@ -684,7 +690,7 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
       Listing beforeWithoutNamed = before, subBeforeWithoutNamed = subBefore;
       if (c.mayWrite) {
         wchar_t full[MAX_PATH] = {};
-        GetFullPathNameW(Wide(Ansi(c.name)).c_str(), MAX_PATH, full, nullptr);
+        GetFullPathNameW(Wide(Ansi(c.name, Role::FileName)).c_str(), MAX_PATH, full, nullptr);
         const std::wstring fullName = full;
         const std::wstring leaf = fullName.substr(fullName.rfind(L'\\') + 1);
         for (Listing* listing : {&after, &subAfter, &beforeWithoutNamed, &subBeforeWithoutNamed}) listing->erase(leaf);
