@@ -1,13 +1,15 @@
 // The interface boundary: the one place where faults become HRESULTs. Every member
 // runs its work through CallBoundary, which catches what the work throws and sets the
 // platform's error information, so that late-bound and script callers see a readable
-// description through EXCEPINFO.
+// description through EXCEPINFO. A structured exception that passes the boundary ends
+// the member's use of its file on the way (automation/unwind_guard.h).
 #pragma once
 
 #include <windows.h>
 
 #include <new>
 
+#include "automation/unwind_guard.h"
 #include "profile_object/fault.h"
 
 namespace automation {
@@ -17,6 +19,7 @@ void SetErrorInformation(HRESULT code, const wchar_t* description);
 
 template <typename Work>
 HRESULT CallBoundary(Work&& work) noexcept {
+  [[maybe_unused]] const UnwindGuard guard;
   try {
     work();
     return S_OK;

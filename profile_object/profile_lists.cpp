@@ -5,9 +5,9 @@
 namespace profile_object {
 namespace {
 
-bool IsBlank(char c) { return profile_service::IsProfileBlank(static_cast<unsigned char>(c)); }
+bool IsBlank(wchar_t c) { return profile_service::IsProfileBlank(c); }
 
-std::string_view TrimBlanks(std::string_view text) {
+std::wstring_view TrimBlanks(std::wstring_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
@@ -15,24 +15,24 @@ std::string_view TrimBlanks(std::string_view text) {
 
 }  // namespace
 
-Entry SplitEntry(std::string_view line) {
-  const size_t equals = line.find('=');
-  if (equals == std::string_view::npos) return {line, {}, false};
+Entry SplitEntry(std::wstring_view line) {
+  const size_t equals = line.find(L'=');
+  if (equals == std::wstring_view::npos) return {line, {}, false};
   return {line.substr(0, equals), line.substr(equals + 1), true};
 }
 
-std::string ProfileNameKey(std::string_view name) {
-  std::string key(TrimBlanks(name));
-  if (!key.empty()) CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
+std::wstring ProfileNameKey(std::wstring_view name) {
+  std::wstring key(TrimBlanks(name));
+  if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
   return key;
 }
 
-bool SameProfileName(std::string_view a, std::string_view b) { return ProfileNameKey(a) == ProfileNameKey(b); }
+bool SameProfileName(std::wstring_view a, std::wstring_view b) { return ProfileNameKey(a) == ProfileNameKey(b); }
 
-bool NameListHolds(std::string_view names, std::string_view name) {
-  const std::string sought = ProfileNameKey(name);
+bool NameListHolds(std::wstring_view names, std::wstring_view name) {
+  const std::wstring sought = ProfileNameKey(name);
   bool found = false;
-  ForEachItem(names, [&](std::string_view item) { found = found || ProfileNameKey(item) == sought; });
+  ForEachItem(names, [&](std::wstring_view item) { found = found || ProfileNameKey(item) == sought; });
   return found;
 }
 

@@ -17,17 +17,17 @@ namespace profile_object {
 // inside the count give an empty item. Items are counted in 16 bits, as callers of this
 // component have always seen them. Returns the number of items.
 template <typename ProcessItem>
-SHORT ForEachListItem(std::string_view buffer, DWORD count, ProcessItem process) {
+SHORT ForEachListItem(std::wstring_view buffer, DWORD count, ProcessItem process) {
   SHORT items = 0;
   size_t start = 0;
-  size_t nul = buffer.find('\0');
-  while (nul != std::string_view::npos) {
+  size_t nul = buffer.find(L'\0');
+  while (nul != std::wstring_view::npos) {
     process(items, buffer.substr(start, nul - start));
     if (items == SHRT_MAX) throw Fault::Overflow();
     ++items;
     start = nul + 1;
-    const size_t next = buffer.find('\0', start);
-    nul = (next != std::string_view::npos && next < count) ? next : std::string_view::npos;
+    const size_t next = buffer.find(L'\0', start);
+    nul = (next != std::wstring_view::npos && next < count) ? next : std::wstring_view::npos;
   }
   return items;
 }
@@ -35,29 +35,29 @@ SHORT ForEachListItem(std::string_view buffer, DWORD count, ProcessItem process)
 // Walks every item of a whole list, each item followed by one NUL (as the growing reads
 // of the profile service give it), however many there are.
 template <typename ProcessItem>
-void ForEachItem(std::string_view list, ProcessItem process) {
+void ForEachItem(std::wstring_view list, ProcessItem process) {
   while (!list.empty()) {
-    const size_t end = list.find('\0');
+    const size_t end = list.find(L'\0');
     process(list.substr(0, end));
-    if (end == std::string_view::npos) break;
+    if (end == std::wstring_view::npos) break;
     list.remove_prefix(end + 1);
   }
 }
 
 // One "key=value" line of a section, split at its first "=".
 struct Entry {
-  std::string_view key;
-  std::string_view value;
+  std::wstring_view key;
+  std::wstring_view value;
   bool hasEquals;
 };
-Entry SplitEntry(std::string_view line);
+Entry SplitEntry(std::wstring_view line);
 
 // A section or key name in the form under which the service takes names as the same:
 // without the blanks around it, upper-cased.
-std::string ProfileNameKey(std::string_view name);
-bool SameProfileName(std::string_view a, std::string_view b);
+std::wstring ProfileNameKey(std::wstring_view name);
+bool SameProfileName(std::wstring_view a, std::wstring_view b);
 
 // True when `names` (a name list without its final NUL) holds `name`.
-bool NameListHolds(std::string_view names, std::string_view name);
+bool NameListHolds(std::wstring_view names, std::wstring_view name);
 
 }  // namespace profile_object

@@ -1,15 +1,13 @@
 #include "profile_object/tolvane.h"
 
-#include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "profile_object/fault.h"
 #include "profile_object/profile_lists.h"
 #include "profile_object/text_arrays.h"
+#include "profile_object/tolvane_texts.h"
 #include "profile_object/write_rules.h"
-#include "profile_service/profile_service.h"
 
 namespace profile_object {
 
@@ -17,6 +15,7 @@ using com_types::UniqueBstr;
 using com_types::UniqueSafeArray;
 using com_types::UniqueVariant;
 using profile_service::AnsiText;
+using profile_service::Encoding;
 namespace service = profile_service;
 
 namespace {
@@ -24,31 +23,18 @@ namespace {
 constexpr wchar_t kMissingFileName[] = L"Missing IniFilename";
 constexpr wchar_t kUnknownError[] = L"Unknown Error";
 constexpr wchar_t kUnequalArrays[] = L"Key array is not the same size as Value array";
-constexpr wchar_t kLinesWithoutKeys[] =
-    L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept";
-constexpr wchar_t kCopyNotConfirmed[] =
-    L"RenameSection: the copied keys could not be read back whole; the section was kept";
 constexpr wchar_t kFileLockTimedOut[] =
     L"The file is in use: another process kept it locked for longer than the wait; nothing was read or written";
+constexpr wchar_t kFileLockTimedOutWithinThisProcess[] =
+    L"The file is in use: another thread of this process kept it locked for longer than the wait; nothing was "
+    L"read or written";
 constexpr char kFileLockFailed[] = "The file could not be locked: ";
 
-std::string_view UpToFirstNul(const std::string& buffer) {
-  return std::string_view(buffer).substr(0, buffer.find('\0'));
-}
-
-UniqueBstr BstrFromAnsi(std::string_view text) { return service::WideFromAnsi(text); }
-
-AnsiText SectionText(BSTR section) { return AnsiText::FromBstr(section, service::TextRole::Section); }
-AnsiText KeyText(BSTR key) { return AnsiText::FromBstr(key, service::TextRole::Key); }
-AnsiText ValueText(BSTR value) { return AnsiText::FromBstr(value, service::TextRole::Value); }
-
-// Fills a new text array from the ANSI texts that `textAt(i)` gives for i = 0..count-1.
-template <typename TextAt>
-UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
-  UniqueSafeArray array = NewTextArray(count);
-  com_types::SafeArrayData<BSTR> elements(array.Get());
-  for (LONG i = 0; i < count; ++i) elements[i] = BstrFromAnsi(textAt(i)).Release();
-  return array;
+// Gives a by-reference argument back as the file saw it.
+void WriteBack(BSTR* slot, const std::optional<std::wstring>& seen) {
+  UniqueBstr replacement = seen ? BstrOf(*seen) : UniqueBstr();
+  SysFreeString(*slot);
+  *slot = replacement.Release();
 }
 
 }  // namespace
@@ -59,16 +45,24 @@ bool Tolvane::CheckFileName() {
   return false;
 }
 
-service::FileLock Tolvane::LockFile(const AnsiText& file) {
-  service::FileLock lock(file);
-  if (lock.Held()) return lock;
-  lastErrorCode_ = static_cast<LONG>(lock.Failure());
-  if (lock.Failure() == ERROR_TIMEOUT) {
-    SetLastErrorText(kFileLockTimedOut);
+AnsiText Tolvane::FileName() const { return AnsiText::FromBstr(fileName_.Get(), service::TextRole::FileName); }
+
+bool Tolvane::Usable(const ProfileFile& file) {
+  if (file.Usable()) return true;
+  lastErrorCode_ = static_cast<LONG>(file.LockFailure());
+  if (file.LockFailure() == ERROR_TIMEOUT) {
+    SetLastErrorText(file.HeldWithinThisProcess() ? kFileLockTimedOutWithinThisProcess : kFileLockTimedOut);
   } else {
-    lastErrorText_ = BstrFromAnsi(kFileLockFailed + service::MessageFor(lock.Failure()));
+    lastErrorText_ = service::WideFromAnsi(kFileLockFailed + service::MessageFor(file.LockFailure()));
   }
-  return lock;
+  return false;
+}
+
+Encoding Tolvane::Done(ProfileFile& file) {
+  const Encoding encoding = file.TextEncoding();
+  service::WriteBack(fileName_.InOut(), file.GivenName());
+  file.Close();
+  return encoding;
 }
 
 void Tolvane::CaptureLastError() {
@@ -78,7 +72,7 @@ void Tolvane::CaptureLastError() {
     SetLastErrorText(kUnknownError);
     return;
   }
-  lastErrorText_ = BstrFromAnsi(service::MessageFor(code));
+  lastErrorText_ = service::WideFromAnsi(service::MessageFor(code));
 }
 
 void Tolvane::SetLastErrorText(const wchar_t* text) { lastErrorText_ = UniqueBstr::Copy(text); }
@@ -91,127 +85,86 @@ bool Tolvane::Refused(const wchar_t* refusal) {
 
 // Only a name holding "]" pays for the look-up of the section names. A list that cannot
 // be read counts as one without the section.
-bool Tolvane::RefusedNewSection(BSTR section, const AnsiText& file) {
+bool Tolvane::RefusedNewSection(const ServiceText& section, ProfileFile& file) {
   const wchar_t* refusal = RefusalForNewSection(section);
-  return refusal && !SectionExists(SectionText(section), file) && Refused(refusal);
+  return refusal && !SectionExists(section, file) && Refused(refusal);
 }
 
 // A deletion (an absent key or value) starts no section.
-bool Tolvane::RefusedSectionStart(BSTR section, BSTR key, BSTR value, const AnsiText& file) {
-  return key && value && RefusedNewSection(section, file);
+bool Tolvane::RefusedSectionStart(const ServiceText& section, const ServiceText& key, const ServiceText& value,
+                                  ProfileFile& file) {
+  return !key.IsAbsent() && !value.IsAbsent() && RefusedNewSection(section, file);
 }
 
-AnsiText Tolvane::FileArgument() const { return AnsiText::FromBstr(fileName_.Get(), service::TextRole::FileName); }
-
-void Tolvane::FileNameSeen(const AnsiText& file) { service::WriteBack(fileName_.InOut(), file); }
+bool Tolvane::SectionExists(const ServiceText& section, ProfileFile& file) {
+  std::wstring names;
+  return service::ReadAllSectionNames(file, names) &&
+         NameListHolds(names, section.Seen(file.TextEncoding()).value_or(L""));
+}
 
 // ---- Single keys ----------------------------------------------------------------------
 
 UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   if (!CheckFileName()) return UniqueBstr::Copy(L"False");
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held()) return UniqueBstr();
-  service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
-  const AnsiText sectionText = SectionText(*section);
-  const AnsiText keyText = KeyText(*key);
-  const DWORD count = service::ReadString(sectionText, keyText, "", buffer, file);
+  const ServiceText sectionText = SectionText(*section), keyText = KeyText(*key);
+  ProfileFile file(FileName());
+  if (!Usable(file)) return UniqueBstr();
+  std::wstring value;
+  const DWORD count = service::ReadString(file, sectionText, keyText, value);
   if (count == 0) CaptureLastError();
-  service::WriteBack(section, sectionText);
-  service::WriteBack(key, keyText);
-  FileNameSeen(file);
+  const Encoding encoding = Done(file);
+  WriteBack(section, sectionText.Seen(encoding));
+  WriteBack(key, keyText.Seen(encoding));
   if (count == 0) return UniqueBstr();
-  return BstrFromAnsi(UpToFirstNul(buffer));
+  return BstrOf(value);
 }
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
-  if (!CheckFileName() || Refused(RefusalForWrite(*section, *key, *value))) return false;
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held() || RefusedSectionStart(*section, *key, *value, file)) return false;
-  const AnsiText sectionText = SectionText(*section);
-  const AnsiText keyText = KeyText(*key);
-  const AnsiText valueText = ValueText(*value);
-  const BOOL written = service::WriteString(sectionText, keyText, valueText, file);
+  if (!CheckFileName()) return false;
+  const ServiceText sectionText = SectionText(*section), keyText = KeyText(*key), valueText = ValueText(*value);
+  if (Refused(RefusalForWrite(sectionText, keyText, valueText))) return false;
+  ProfileFile file(FileName());
+  if (!Usable(file) || RefusedSectionStart(sectionText, keyText, valueText, file)) return false;
+  const BOOL written = service::WriteString(file, sectionText, keyText, valueText);
   if (!written) CaptureLastError();
-  service::WriteBack(section, sectionText);
-  service::WriteBack(key, keyText);
-  service::WriteBack(value, valueText);
-  FileNameSeen(file);
+  const Encoding encoding = Done(file);
+  WriteBack(section, sectionText.Seen(encoding));
+  WriteBack(key, keyText.Seen(encoding));
+  WriteBack(value, valueText.Seen(encoding));
   return written != FALSE;
 }
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
-  if (Refused(RefusalForWrite(section, key, value))) return false;
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held() || RefusedSectionStart(section, key, value, file)) return false;
-  const BOOL written = service::WriteString(SectionText(section), KeyText(key), ValueText(value), file);
+  const ServiceText sectionText = SectionText(section), keyText = KeyText(key), valueText = ValueText(value);
+  if (Refused(RefusalForWrite(sectionText, keyText, valueText))) return false;
+  ProfileFile file(FileName());
+  if (!Usable(file) || RefusedSectionStart(sectionText, keyText, valueText, file)) return false;
+  const BOOL written = service::WriteString(file, sectionText, keyText, valueText);
   if (!written) CaptureLastError();
-  FileNameSeen(file);
+  Done(file);
   return written != FALSE;
 }
 
 void Tolvane::DeleteKey(BSTR section, BSTR key) {
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held()) return;
-  service::WriteString(SectionText(section), KeyText(key), AnsiText(), file);
-  FileNameSeen(file);
-}
-
-// Moves the key with its whole value as the file holds it (read from the section's
-// entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
-// current key only once the new one is written. A missing key, or a new name that the
-// service takes for the same key, changes nothing. LastErrorA ends as the read, write
-// and delete this rename stands for would leave it.
-void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
-  if (!CheckFileName() || Refused(RefusalForKeyRename(currentKeyName, newKeyName))) return;
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held()) return;
-  const AnsiText current = KeyText(currentKeyName);
-  std::string entries;
-  std::optional<std::string_view> storedValue;
-  if (service::ReadWholeSection(SectionText(section), entries, file)) {
-    ForEachItem(entries, [&](std::string_view line) {
-      const Entry entry = SplitEntry(line);
-      if (!storedValue && entry.hasEquals && SameProfileName(entry.key, current.View())) storedValue = entry.value;
-    });
-  }
-  // The read this rename stands for runs the error capture when it reads nothing: a
-  // missing key, or an empty value. Then it is made, so that LastErrorA says what that
-  // read says on this platform.
-  if (!storedValue || storedValue->empty()) {
-    UniqueBstr sectionArgument = UniqueBstr::Copy(section);
-    UniqueBstr keyArgument = UniqueBstr::Copy(currentKeyName);
-    UniqueBstr read;
-    ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
-  }
-  if (!storedValue || SameProfileName(current.View(), KeyText(newKeyName).View())) return;
-
-  UniqueBstr sectionArgument = UniqueBstr::Copy(section);
-  UniqueBstr keyArgument = UniqueBstr::Copy(newKeyName);
-  UniqueBstr valueArgument = BstrFromAnsi(*storedValue);
-  VARIANT_BOOL written = VARIANT_FALSE;
-  ThrowIfFailed(self_.WriteValue(sectionArgument.InOut(), keyArgument.InOut(), valueArgument.InOut(), &written));
-  if (!written) return;
-  ThrowIfFailed(self_.DeleteKey(section, currentKeyName));
+  const ServiceText sectionText = SectionText(section), keyText = KeyText(key);
+  ProfileFile file(FileName());
+  if (!Usable(file)) return;
+  service::WriteString(file, sectionText, keyText, ServiceText::Absent());
+  Done(file);
 }
 
 // ---- Whole sections -------------------------------------------------------------------
 
 LONG Tolvane::SectionsCount() {
   if (!CheckFileName()) return -1;
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held()) return 0;
-  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
-  const DWORD count = service::ReadSectionNames(buffer, file);
+  ProfileFile file(FileName());
+  if (!Usable(file)) return 0;
+  std::wstring list;
+  const DWORD count = service::ReadSectionNames(file, list);
   if (count == 0) CaptureLastError();
-  FileNameSeen(file);
+  Done(file);
   if (count == 0) return 0;
-  return ForEachListItem(buffer, count, [](SHORT, std::string_view) {});
+  return ForEachListItem(list, count, [](SHORT, std::wstring_view) {});
 }
 
 // A missing or empty section returns False and leaves the caller's arrays as they were.
@@ -220,22 +173,20 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   V_VT(result.Get()) = VT_BOOL;
   V_BOOL(result.Get()) = VARIANT_FALSE;
   if (!CheckFileName()) return result;
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held()) return result;
-  service::Buffer buffer = service::MakeBuffer(service::kListBufferSize);
-  const AnsiText sectionText = SectionText(*section);
-  const DWORD count = service::ReadSection(sectionText, buffer, file);
+  const ServiceText sectionText = SectionText(*section);
+  ProfileFile file(FileName());
+  if (!Usable(file)) return result;
+  std::wstring list;
+  const DWORD count = service::ReadSection(file, sectionText, list);
   if (count == 0) CaptureLastError();
-  service::WriteBack(section, sectionText);
-  FileNameSeen(file);
+  WriteBack(section, sectionText.Seen(Done(file)));
   if (count == 0) return result;
 
   // The lines up to and including the first one without "=", which ends the read with
   // the invalid-argument fault once the lines before it are stored.
   std::vector<Entry> entries;
   bool lineWithoutEquals = false;
-  ForEachListItem(buffer, count, [&](SHORT, std::string_view line) {
+  ForEachListItem(list, count, [&](SHORT, std::wstring_view line) {
     if (lineWithoutEquals) return;
     entries.push_back(SplitEntry(line));
     lineWithoutEquals = !entries.back().hasEquals;
@@ -251,8 +202,8 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
     com_types::SafeArrayData<BSTR> keyElements(*keys), valueElements(*values);
     for (LONG i = 0; i < stored; ++i) {
       if (!entries[i].hasEquals) break;  // stays an empty element
-      keyElements[i] = BstrFromAnsi(entries[i].key).Release();
-      valueElements[i] = BstrFromAnsi(entries[i].value).Release();
+      keyElements[i] = BstrOf(entries[i].key).Release();
+      valueElements[i] = BstrOf(entries[i].value).Release();
     }
   }
   if (lineWithoutEquals) throw Fault::InvalidArgument();
@@ -271,42 +222,39 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   return result;
 }
 
-bool Tolvane::SectionExists(const AnsiText& section, const AnsiText& file) {
-  std::string names;
-  return service::ReadAllSectionNames(names, file) && NameListHolds(names, section.View());
-}
-
-bool Tolvane::CreateEmptySection(const AnsiText& section, const AnsiText& file) {
+bool Tolvane::CreateEmptySection(const ServiceText& section, ProfileFile& file) {
   // Writing a key and deleting it leaves the section's header behind.
-  const AnsiText placeholder(std::string("SectionAdd"));
-  if (!service::WriteString(section, placeholder, AnsiText(std::string()), file)) return false;
-  if (service::WriteString(section, placeholder, AnsiText(), file)) return true;
+  const ServiceText placeholder(std::wstring_view(L"SectionAdd"), service::TextRole::Key);
+  if (!service::WriteString(file, section, placeholder, ServiceText(std::wstring_view(), service::TextRole::Value))) {
+    return false;
+  }
+  if (service::WriteString(file, section, placeholder, ServiceText::Absent())) return true;
   // The placeholder must not stay behind as a key nobody wrote: the section, which was
   // missing, goes again. The failure's code is kept for the error capture that follows.
   const DWORD code = service::LastError();
-  service::WriteString(section, AnsiText(), AnsiText(), file);
+  service::WriteString(file, section, ServiceText::Absent(), ServiceText::Absent());
   SetLastError(code);
   return false;
 }
 
 // An existing section, keys and all, is left as it is.
 bool Tolvane::SectionAdd(BSTR section) {
-  if (!CheckFileName() || Refused(RefusalForSection(section))) return false;
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held() || RefusedNewSection(section, file)) return false;
-  const AnsiText sectionText = SectionText(section);
+  if (!CheckFileName()) return false;
+  const ServiceText sectionText = SectionText(section);
+  if (Refused(RefusalForSection(sectionText))) return false;
+  ProfileFile file(FileName());
+  if (!Usable(file) || RefusedNewSection(sectionText, file)) return false;
   // A section with lines counts as existing even when the name list cannot be read: the
   // empty whole-section write below would remove its keys.
-  std::string lines;
-  bool added = SectionExists(sectionText, file) || service::ReadWholeSection(sectionText, lines, file);
+  std::wstring lines;
+  bool added = SectionExists(sectionText, file) || service::ReadWholeSection(file, sectionText, lines);
   if (!added) {
-    static constexpr char kNoEntries[] = "\0";  // one NUL, then the closing NUL
-    added = service::WriteSection(sectionText, kNoEntries, file) &&
+    const std::vector<service::EntryText> noEntries;
+    added = service::WriteSection(file, sectionText, &noEntries) &&
             (SectionExists(sectionText, file) || CreateEmptySection(sectionText, file));
     if (!added) CaptureLastError();
   }
-  FileNameSeen(file);
+  Done(file);
   return added;
 }
 
@@ -318,148 +266,29 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     return 0;
   }
   const LONG lower = LowerBound(keys);
-  if (Refused(RefusalForSection(*section))) return 0;
-  std::string entries;
+  const ServiceText sectionText = SectionText(*section);
+  if (Refused(RefusalForSection(sectionText))) return 0;
+  std::vector<service::EntryText> entries;
   for (LONGLONG index = lower; index <= upper; ++index) {  // wide: `upper` may be LONG_MAX
     const LONG i = static_cast<LONG>(index);
-    BSTR key = TextAt(keys, i);
-    BSTR value = TextAt(values, i);
-    if (Refused(RefusalForWrite(nullptr, key, value))) return 0;
-    service::AppendAnsi(entries, key, service::TextRole::Key);
-    entries += '=';
-    service::AppendAnsi(entries, value, service::TextRole::Value);
-    entries += '\0';
+    entries.push_back({KeyText(TextAt(keys, i)), ValueText(TextAt(values, i))});
+    if (Refused(RefusalForEntry(entries.back().key, entries.back().value))) return 0;
   }
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
+  ProfileFile file(FileName());
   // Without a pair the section is removed, not started.
-  if (!lock.Held() || (lower <= upper && RefusedNewSection(*section, file))) return 0;
-  const AnsiText sectionText = SectionText(*section);
+  if (!Usable(file) || (lower <= upper && RefusedNewSection(sectionText, file))) return 0;
   // No pair means no entry list at all, not an empty one.
-  if (!service::WriteSection(sectionText, lower <= upper ? entries.c_str() : nullptr, file)) CaptureLastError();
-  service::WriteBack(section, sectionText);
-  FileNameSeen(file);
+  if (!service::WriteSection(file, sectionText, lower <= upper ? &entries : nullptr)) CaptureLastError();
+  WriteBack(section, sectionText.Seen(Done(file)));
   return upper;
 }
 
 void Tolvane::DeleteSection(BSTR section) {
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held()) return;
-  service::WriteString(SectionText(section), AnsiText(), AnsiText(), file);
-  FileNameSeen(file);
-}
-
-// Moves every key with its whole value, as the file holds it, and deletes the current
-// section only once all of them are confirmed in the new one. A missing section, or a
-// new name that the service takes for the same section, changes nothing; an empty
-// section is renamed as an empty section. Nothing is written when something could not
-// be moved: a line without "=" (no key can carry it), or a stored key that the write
-// rules refuse.
-void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
-  const AnsiText current = SectionText(currentSectionName);
-  const AnsiText target = SectionText(newSectionName);
-  if (Refused(RefusalForSectionRename(newSectionName)) || SameProfileName(current.View(), target.View())) return;
-  const AnsiText file = FileArgument();
-  const service::FileLock lock = LockFile(file);
-  if (!lock.Held() || RefusedNewSection(newSectionName, file)) return;
-
-  std::string list;
-  if (!service::ReadWholeSection(current, list, file)) {
-    RenameEmptySection(current, currentSectionName, newSectionName, file);
-    return;
-  }
-  const std::optional<MovableEntries> movable = ReadMovableEntries(list);
-  if (!movable) return;
-
-  // The current section was just read, so the file has sections: an empty name list is a
-  // failed read, and must not pass for a missing target, whose keys the whole-section
-  // write would replace.
-  std::string names;
-  if (!service::ReadAllSectionNames(names, file)) {
-    CaptureLastError();
-    return;
-  }
-  const bool copied = NameListHolds(names, target.View())
-                          ? MergeIntoExistingSection(*movable, newSectionName)
-                          : CopyIntoNewSection(*movable, newSectionName, list, file);
-  if (copied) ThrowIfFailed(self_.DeleteSection(currentSectionName));
-}
-
-// An empty section reads as nothing, with no error; a failed read must not pass for one,
-// or the section would be deleted with its keys. A missing file has nothing to rename,
-// and reports nothing, as the reads and the deletion this rename stands for report nothing.
-void Tolvane::RenameEmptySection(const AnsiText& current, BSTR currentSectionName, BSTR newSectionName,
-                                 const AnsiText& file) {
-  const DWORD readFailure = service::LastError();
-  if (readFailure == ERROR_FILE_NOT_FOUND || readFailure == ERROR_PATH_NOT_FOUND) return;
-  if (readFailure != 0) {
-    CaptureLastError();
-    return;
-  }
-  if (!SectionExists(current, file)) return;
-  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
-  VARIANT_BOOL added = VARIANT_FALSE;
-  ThrowIfFailed(self_.SectionAdd(targetArgument.Get(), &added));
-  if (added) ThrowIfFailed(self_.DeleteSection(currentSectionName));
-}
-
-std::optional<Tolvane::MovableEntries> Tolvane::ReadMovableEntries(std::string_view list) {
-  MovableEntries movable;
-  bool onlyKeys = true;
-  ForEachItem(list, [&](std::string_view line) {
-    movable.entries.push_back(SplitEntry(line));
-    onlyKeys = onlyKeys && movable.entries.back().hasEquals;
-  });
-  if (!onlyKeys) {
-    SetLastErrorText(kLinesWithoutKeys);
-    return std::nullopt;
-  }
-  const std::vector<Entry>& entries = movable.entries;
-  const LONG count = static_cast<LONG>(entries.size());
-  movable.keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
-  movable.values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
-  for (LONG i = 0; i < count; ++i) {
-    if (Refused(RefusalForWrite(nullptr, TextAt(movable.keys.Get(), i), TextAt(movable.values.Get(), i)))) {
-      return std::nullopt;
-    }
-  }
-  return movable;
-}
-
-// Into a new section the keys go in one whole-section write, confirmed by reading the
-// section back.
-bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, BSTR newSectionName, std::string_view list,
-                                 const AnsiText& file) {
-  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
-  SAFEARRAY* keySlot = movable.keys.Get();
-  SAFEARRAY* valueSlot = movable.values.Get();
-  LONG lastIndex = 0;
-  ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
-  std::string copied;
-  if (!service::ReadWholeSection(SectionText(newSectionName), copied, file) || copied != list) {
-    SetLastErrorText(kCopyNotConfirmed);
-    return false;
-  }
-  return true;
-}
-
-// Into an existing section key by key, so that its own keys stay and copied keys replace
-// those of the same name. Of several lines with one key name, readers only ever see the
-// first, so only the first is copied.
-bool Tolvane::MergeIntoExistingSection(const MovableEntries& movable, BSTR newSectionName) {
-  UniqueBstr targetArgument = UniqueBstr::Copy(newSectionName);
-  std::unordered_set<std::string> copiedKeys;
-  com_types::SafeArrayData<BSTR> keyElements(movable.keys.Get()), valueElements(movable.values.Get());
-  for (size_t i = 0; i < movable.entries.size(); ++i) {
-    if (!copiedKeys.insert(ProfileNameKey(movable.entries[i].key)).second) continue;
-    UniqueBstr key = UniqueBstr::Copy(keyElements[i]);
-    UniqueBstr value = UniqueBstr::Copy(valueElements[i]);
-    VARIANT_BOOL written = VARIANT_FALSE;
-    ThrowIfFailed(self_.WriteValue(targetArgument.InOut(), key.InOut(), value.InOut(), &written));
-    if (!written) return false;
-  }
-  return true;
+  const ServiceText sectionText = SectionText(section);
+  ProfileFile file(FileName());
+  if (!Usable(file)) return;
+  service::WriteString(file, sectionText, ServiceText::Absent(), ServiceText::Absent());
+  Done(file);
 }
 
 }  // namespace profile_object

@@ -6,14 +6,18 @@
 //   no-file value ("False", False, -1, 0) and LastErrorA becomes "Missing IniFilename";
 //   when the service fails they return the absent text, False or 0 and LastErrorA holds
 //   the system's message. A success never clears LastErrorA.
-// - Every member that reaches the file holds the file's cross-process lock
-//   (profile_service/file_lock.h) from its first service call to its last. When the
-//   lock cannot be had within its wait, the member fails as when the service fails,
-//   with LastErrorA naming the lock.
+// - Every member that reaches the file uses it through one profile_service::ProfileFile
+//   from its first service call to its last: the file's cross-process lock, and a
+//   journal that makes its changes all or nothing. When the lock cannot be had within
+//   its wait, the member fails as when the service fails, with LastErrorA naming the
+//   lock.
+// - A member copies what it reads of the caller's arguments before it takes the lock, and
+//   gives by-reference arguments back only after giving the lock back: no fault in the
+//   caller's memory can happen while the file is locked.
 // - Faults (profile_object/fault.h) abort a call as an exception; work already done
 //   stays done.
-// - By-reference texts come back as the service saw them: converted through the ANSI
-//   code page. By-value texts are never changed.
+// - By-reference texts come back as the file saw them: converted through the ANSI code
+//   page for an ANSI file, unchanged for a Unicode one. By-value texts are never changed.
 #pragma once
 
 #include <windows.h>
@@ -25,9 +29,7 @@
 
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
-#include "profile_object/profile_lists.h"
-#include "profile_service/ansi_text.h"
-#include "profile_service/file_lock.h"
+#include "profile_service/profile_service.h"
 
 namespace profile_object {
 
@@ -60,42 +62,44 @@ class Tolvane {
   void RenameSection(BSTR currentSectionName, BSTR newSectionName);
 
  private:
+  using ServiceText = profile_service::ServiceText;
+  using ProfileFile = profile_service::ProfileFile;
+
   // The file-name guard: false, with "Missing IniFilename", when there is no file name.
   bool CheckFileName();
-  // Takes the file's cross-process lock for the rest of the member. When it is not
-  // Held(), LastErrorA says why and the member must return its failure value untouched.
-  profile_service::FileLock LockFile(const profile_service::AnsiText& file);
+  // The object's file name as the service takes it.
+  profile_service::AnsiText FileName() const;
+  // Whether the member may use the file; when not (its lock could not be had), LastErrorA
+  // says why and the member must return its failure value untouched.
+  bool Usable(const ProfileFile& file);
+  // Ends the member's use of the file (the journal committed, the lock given back),
+  // stores the file name as the service saw it, and returns the encoding in which the
+  // file saw the member's texts.
+  profile_service::Encoding Done(ProfileFile& file);
   // Records GetLastError and its system message; call right after a service call returned 0.
   void CaptureLastError();
   void SetLastErrorText(const wchar_t* text);
   // Puts a write rule's refusal in LastErrorA; false when there is none.
   bool Refused(const wchar_t* refusal);
   // Refuses "]" in the name of a section that the write would start.
-  bool RefusedNewSection(BSTR section, const profile_service::AnsiText& file);
+  bool RefusedNewSection(const ServiceText& section, ProfileFile& file);
   // The "]" rule for one key's write, which starts the section unless it deletes.
-  bool RefusedSectionStart(BSTR section, BSTR key, BSTR value, const profile_service::AnsiText& file);
-  // The file name as the service takes it; FileNameSeen stores the converted-back form.
-  profile_service::AnsiText FileArgument() const;
-  void FileNameSeen(const profile_service::AnsiText& file);
-  bool SectionExists(const profile_service::AnsiText& section, const profile_service::AnsiText& file);
+  bool RefusedSectionStart(const ServiceText& section, const ServiceText& key, const ServiceText& value,
+                           ProfileFile& file);
+  bool SectionExists(const ServiceText& section, ProfileFile& file);
   // Adds an empty section where the service's empty whole-section write created none.
-  bool CreateEmptySection(const profile_service::AnsiText& section, const profile_service::AnsiText& file);
+  bool CreateEmptySection(const ServiceText& section, ProfileFile& file);
 
-  // The steps of RenameSection.
-  struct MovableEntries {
-    std::vector<Entry> entries;  // views into the section's entry list
-    com_types::UniqueSafeArray keys;
-    com_types::UniqueSafeArray values;
-  };
-  void RenameEmptySection(const profile_service::AnsiText& current, BSTR currentSectionName, BSTR newSectionName,
-                          const profile_service::AnsiText& file);
+  // The steps of RenameSection (profile_object/renames.cpp).
+  struct MovableEntries;
+  void RenameEmptySection(const ServiceText& current, const ServiceText& target, ProfileFile& file);
   // The section's entries, or nullopt (with the reason in LastErrorA) when one of them
   // cannot be moved.
-  std::optional<MovableEntries> ReadMovableEntries(std::string_view list);
+  std::optional<MovableEntries> ReadMovableEntries(std::wstring_view list);
   // Each true once every entry is in the target section.
-  bool CopyIntoNewSection(const MovableEntries& movable, BSTR newSectionName, std::string_view list,
-                          const profile_service::AnsiText& file);
-  bool MergeIntoExistingSection(const MovableEntries& movable, BSTR newSectionName);
+  bool CopyIntoNewSection(const MovableEntries& movable, const ServiceText& target, std::wstring_view list,
+                          ProfileFile& file);
+  bool MergeIntoExistingSection(const MovableEntries& movable, const ServiceText& target);
 
   static com_types::UniqueBstr TextOrEmpty(BSTR text) {
     return text ? com_types::UniqueBstr::Copy(text) : com_types::UniqueBstr::Copy(L"", 0);

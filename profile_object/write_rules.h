@@ -4,27 +4,33 @@
 // beginning with "[" a section header, and "]" inside the name of a new section ends its
 // header early for other readers. What the service merely normalises (blanks around
 // names and values, one pair of outer quotes) is the file syntax and passes.
+//
+// The rules look at the caller's characters. In an ANSI file those cross to the code page
+// as profile_service/ansi_text.h says, which turns every look-alike that would carry
+// meaning into "?"; in a Unicode file they cross as they are. Either way the file reads
+// what the rules looked at.
 #pragma once
 
-#include <windows.h>
-#include <oleauto.h>
+#include "profile_service/profile_service.h"
 
 namespace profile_object {
 
+using profile_service::ServiceText;
+
 // The message for LastErrorA when the text must not be written, or nullptr when it may.
-// Absent (null) texts pass: they keep their meaning of "no key" and "no value".
-const wchar_t* RefusalForSection(BSTR section);
-const wchar_t* RefusalForKey(BSTR key);
-const wchar_t* RefusalForValue(BSTR value);
-const wchar_t* RefusalForWrite(BSTR section, BSTR key, BSTR value);
+// Absent texts pass: they keep their meaning of "no key" and "no value".
+const wchar_t* RefusalForSection(const ServiceText& section);
+const wchar_t* RefusalForWrite(const ServiceText& section, const ServiceText& key, const ServiceText& value);
+// The same for one entry of a whole-section write.
+const wchar_t* RefusalForEntry(const ServiceText& key, const ServiceText& value);
 // "]" in a section name, which matters only where a write would start the section: the
 // service reads such a header back whole, and an existing section gets no new header.
-const wchar_t* RefusalForNewSection(BSTR section);
+const wchar_t* RefusalForNewSection(const ServiceText& section);
 
 // A rename needs names the service can find again: an empty one (or blanks only, which
 // the service trims away) would write a key or section without a name, and an absent
 // key name would stand for the whole section. Absent texts are refused here too.
-const wchar_t* RefusalForKeyRename(BSTR currentKeyName, BSTR newKeyName);
-const wchar_t* RefusalForSectionRename(BSTR newSectionName);
+const wchar_t* RefusalForKeyRename(const ServiceText& currentKeyName, const ServiceText& newKeyName);
+const wchar_t* RefusalForSectionRename(const ServiceText& newSectionName);
 
 }  // namespace profile_object

@@ -10,7 +10,7 @@ namespace profile_service {
 AnsiText AnsiText::FromBstr(BSTR text, TextRole role) {
   if (!text) return AnsiText();
   std::string converted;
-  AppendAnsi(converted, text, role);
+  AppendAnsi(converted, std::wstring_view(text, SysStringLen(text)), role);
   return AnsiText(std::move(converted));
 }
 
@@ -88,8 +88,7 @@ class Meaning {
 
 // ASCII converts to itself. Other text is converted one character at a time (a surrogate
 // pair as one), so that each look-alike is seen with its place in the text.
-void AppendAnsi(std::string& target, BSTR text, TextRole role) {
-  const std::wstring_view source(text, SysStringLen(text));
+void AppendAnsi(std::string& target, std::wstring_view source, TextRole role) {
   if (IsAscii(source)) {
     target.append(source.begin(), source.end());
     return;

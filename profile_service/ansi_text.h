@@ -32,7 +32,7 @@ class AnsiText {
   std::optional<std::string> text_;
 };
 
-// Appends a BSTR's characters, converted, to an ANSI text (nothing for a null BSTR).
+// Appends UTF-16 text, converted, to an ANSI text.
 //
 // Characters outside the code page cross as the platform's ordinary conversion takes
 // them, as their nearest match ("\u0141\u00f3d\u017a" as "L\u00f3dz"), so the keys, sections
@@ -49,7 +49,7 @@ class AnsiText {
 //   (one pair of outer quotes is stripped when it is read).
 // So a fullwidth "=" cannot slip past the write rules as "=", while "3\uff0e5" in a value
 // crosses as "3.5", as other programs write it.
-void AppendAnsi(std::string& target, BSTR text, TextRole role);
+void AppendAnsi(std::string& target, std::wstring_view text, TextRole role);
 
 // Converts ANSI characters back to UTF-16, as a new BSTR.
 com_types::UniqueBstr WideFromAnsi(std::string_view text);

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "profile_service/ansi_text.h"
 
 namespace profile_service {
 namespace {
@@ -44,7 +43,6 @@ std::wstring LongForm(const std::wstring& path) {
 
 // File names compare without regard to case, and "/" and "\" separate alike.
 std::wstring Folded(std::wstring path) {
-  for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
   if (path.empty()) return path;
   std::wstring folded(path.size(), L'\0');
   const int length = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
@@ -52,27 +50,48 @@ std::wstring Folded(std::wstring path) {
   return length == static_cast<int>(path.size()) ? folded : path;
 }
 
+bool StartsWithFolded(std::wstring_view text, std::wstring_view prefix) {
+  return text.size() >= prefix.size() && Folded(std::wstring(text.substr(0, prefix.size()))) == prefix;
+}
+
+// The path without what only spells it differently to the system: a device-path prefix
+// (\\?\ or \\.\, and \\?\UNC\ for \\), and the name of a file's unnamed data stream.
+// Without the prefix, "." and ".." are resolved again, as the prefix had kept them.
+std::wstring WithoutAliases(std::wstring path) {
+  for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
+  std::wstring plain = path;
+  if (StartsWithFolded(plain, L"\\\\?\\UNC\\") || StartsWithFolded(plain, L"\\\\.\\UNC\\")) {
+    plain = L"\\\\" + plain.substr(8);
+  } else if (plain.starts_with(L"\\\\?\\") || plain.starts_with(L"\\\\.\\")) {
+    plain = plain.substr(4);
+  }
+  constexpr std::wstring_view kDataStream = L"::$DATA";
+  if (plain.size() > kDataStream.size() &&
+      Folded(plain.substr(plain.size() - kDataStream.size())) == kDataStream) {
+    plain.resize(plain.size() - kDataStream.size());
+  }
+  if (plain == path) return path;
+  const std::wstring full = FullPathOf(plain);
+  return full.empty() ? plain : full;
+}
+
 }  // namespace
 
-std::wstring OpenedPath(std::string_view name) {
+std::wstring ResolvedPath(std::wstring_view name) {
   if (name.empty()) return {};
-  const com_types::UniqueBstr wide = WideFromAnsi(name);
-  std::wstring path(wide.Get(), wide.Length());
-  if (ResolvesIntoWindowsFolder(name)) {
-    wchar_t windows[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return {};
-    path = std::wstring(windows, length) + L"\\" + path;
-  }
-  return FullPathOf(path);
+  if (!ResolvesIntoWindowsFolder(name)) return FullPathOf(std::wstring(name));
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return FullPathOf(std::wstring(windows, length) + L"\\" + std::wstring(name));
 }
 
 // Kernel object names are limited in length and may not hold "\", so the path is hashed
 // (FNV-1a, 64 bits, over its UTF-16 code units). A collision would only make two files
 // share one lock.
-std::wstring LockNameOf(const std::wstring& openedPath) {
+std::wstring LockNameOf(const std::wstring& resolvedPath) {
   std::uint64_t hash = 14695981039346656037ull;
-  for (wchar_t c : Folded(LongForm(openedPath))) {
+  for (wchar_t c : Folded(LongForm(WithoutAliases(resolvedPath)))) {
     const auto unit = static_cast<std::uint16_t>(c);
     for (int shift : {0, 8}) {
       hash ^= (unit >> shift) & 0xFF;
@@ -81,7 +100,9 @@ std::wstring LockNameOf(const std::wstring& openedPath) {
   }
   wchar_t digits[17] = {};
   for (int i = 15; i >= 0; --i, hash >>= 4) digits[i] = L"0123456789ABCDEF"[hash & 0xF];
-  return std::wstring(L"Local\\VoskTolvane.IniFile.") + digits;
+  // The protocol's version: 2 since waiters wait without a turn and holders are named
+  // by their thread's creation time.
+  return std::wstring(L"Local\\VoskTolvane.IniFile.2.") + digits;
 }
 
 }  // namespace profile_service

@@ -1,40 +1,45 @@
 // How the lock works. A thread holds the file while `holder`, in memory that the
 // processes using the file share, names it. Uncontended, taking and giving back the lock
-// is one compare-and-swap and one exchange on that memory: a wait on a kernel object
-// costs a round trip into the system on every call (under Wine, to its server), which on
-// a busy machine came to as much as half a cached read.
+// is one compare-and-swap and one store on that memory: a wait on a kernel object costs a
+// round trip into the system on every call (under Wine, to its server), which on a busy
+// machine came to as much as half a cached read.
 //
-// A thread that finds the file held, or others waiting, joins the slow lane: it counts
-// itself in `slowLane`, waits for `turn` (a mutex, so waiters are served in the order
-// they came), and, its turn come, takes `holder` as soon as it is free. A holder that
-// gives the file back while others wait sets `released`, waking the one whose turn it
-// is. While anyone waits, no newcomer takes the fast path, so none is overtaken.
+// A thread is named by its id and its creation time, which together never come back: a
+// new thread that gets the id of an ended holder is not taken for it.
 //
-// A holder that dies never gives the file back. The waiter whose turn it is looks each
-// time its wait on `released` runs out whether the holding thread still runs, and takes
-// the file over from one that has ended. A waiter that dies during its turn leaves
-// `turn` abandoned and its count in `slowLane`, which the next one takes back. (One that
-// dies before its turn leaves its count: newcomers then all take the slow lane, which
-// costs time but nothing else.)
+// A thread that finds the file held enters its name in one of the `waiting` slots and
+// waits for `released`, an auto-reset event, looking every tenth of a second whether the
+// holder still runs (one that has ended is taken over). A holder that gives the file back
+// while threads wait hands it over: it leaves `holder` marked as handed over and sets
+// `released`, and only a thread woken by it, or any waiter once the mark is a tenth of a
+// second old, may take the file from the mark. So a thread that calls again at once waits
+// behind those that were waiting, and no waiter has to be alive for the others to go on:
+// one that dies, or is suspended, while it waits or just after it was woken holds no one
+// up for longer than a tenth of a second. Newcomers take the fast path only while no slot
+// is taken; a slot whose thread has ended is cleared by the next thread that finds it.
 #include "profile_service/file_lock.h"
 
 #include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <mutex>
-#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "profile_service/file_identity.h"
 
 namespace profile_service {
 
-// Laid out alike in 32-bit and 64-bit processes.
+constexpr int kWaitingSlots = 16;
+
+// Laid out alike in 32-bit and 64-bit processes. New memory is all zero, which reads as
+// free, nobody waiting, and recovery pending.
 struct LockState {
-  alignas(8) volatile LONG64 holder;  // (process id << 32) | thread id of the holder; 0 when free
-  volatile LONG slowLane;             // threads waiting in turn, the one whose turn it is included
+  alignas(8) volatile LONG64 holder;  // the holding thread's name, a handover mark, or 0
+  alignas(8) volatile LONG64 waiting[kWaitingSlots];  // names of waiting threads, or 0
+  volatile LONG waitingSince[kWaitingSlots];          // GetTickCount when last seen waiting
+  volatile LONG recoveryChecked;  // 0 until the file's journal was looked for since the state was new or a holder died
 };
 
 struct FileLock::Shared {
@@ -43,13 +48,12 @@ struct FileLock::Shared {
   Shared& operator=(const Shared&) = delete;
   ~Shared() {
     if (state) UnmapViewOfFile(state);
-    for (HANDLE handle : {mapping, turn, released}) {
+    for (HANDLE handle : {mapping, released}) {
       if (handle) CloseHandle(handle);
     }
   }
   HANDLE mapping = nullptr;
   LockState* state = nullptr;
-  HANDLE turn = nullptr;      // mutex: the slow lane's order
   HANDLE released = nullptr;  // auto-reset event: the holder let go while others wait
 };
 
@@ -58,32 +62,158 @@ namespace {
 using Shared = FileLock::Shared;
 
 constinit std::atomic<DWORD> lockWait{kFileLockWaitMilliseconds};
-// How often the waiter whose turn it is looks whether the holder still runs.
-constexpr DWORD kHolderCheckMilliseconds = 100;
+// How often a waiter looks whether the holder still runs, and how old a handover may get
+// before any waiter may take it.
+constexpr DWORD kPollMilliseconds = 100;
+// How long a waiting slot stays unquestioned before its thread is looked at.
+constexpr DWORD kWaiterCheckMilliseconds = 1000;
 
 DWORD LastErrorOrFailure() {
   const DWORD code = GetLastError();
   return code != 0 ? code : ERROR_GEN_FAILURE;
 }
 
-// A lock made by one process must admit the others of the session, including those
-// running under another token (an elevated one beside a standard one): the creator's
-// default access list would let in only itself, or only administrators. Using the
-// objects is all that is granted: waiting, signalling, mapping for reading and writing.
-class SessionWideAccess {
+// ---- Names of threads --------------------------------------------------------------------
+
+// A thread's id in the low half, the low half of its creation time in the high half.
+LONG64 NameOf(DWORD threadId, const FILETIME& created) {
+  return (static_cast<LONG64>(created.dwLowDateTime) << 32) | threadId;
+}
+
+// Asking the system for the creation time is a round trip to it, so each thread asks once.
+LONG64 ThisThread() {
+  static thread_local LONG64 name = [] {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    return NameOf(GetCurrentThreadId(), created);
+  }();
+  return name;
+}
+
+// A handover mark names no thread (thread id 0) and holds the tick count of the handover.
+LONG64 HandoverMark() { return static_cast<LONG64>(GetTickCount() | 1) << 32; }
+bool IsHandover(LONG64 holder) { return holder != 0 && static_cast<DWORD>(holder) == 0; }
+DWORD AgeOf(LONG64 handover) {
+  return (GetTickCount() | 1) - static_cast<DWORD>(static_cast<ULONG64>(handover) >> 32);
+}
+
+// What is known of the thread a name names.
+struct ThreadState {
+  bool ended;
+  bool inThisProcess;
+};
+
+// A thread that cannot be opened for want of access counts as running: a wrong guess
+// only makes the waiter wait, where the opposite one would let two threads hold the file.
+ThreadState StateOf(LONG64 name) {
+  const HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(name));
+  if (!thread) return {GetLastError() == ERROR_INVALID_PARAMETER, false};  // no such thread
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const bool sameThread = GetThreadTimes(thread, &created, &exited, &kernel, &user) &&
+                          NameOf(static_cast<DWORD>(name), created) == name;
+  const bool ended = !sameThread || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+  const bool inThisProcess = sameThread && GetProcessIdOfThread(thread) == GetCurrentProcessId();
+  CloseHandle(thread);
+  return {ended, inThisProcess};
+}
+
+// ---- The shared state ----------------------------------------------------------------------
+
+// An atomic read, also in a 32-bit process.
+LONG64 Read(volatile LONG64& value) { return InterlockedCompareExchange64(&value, 0, 0); }
+
+bool AnyoneWaiting(const LockState& state) {
+  return std::any_of(std::begin(state.waiting), std::end(state.waiting),
+                     [](const volatile LONG64& slot) { return slot != 0; });
+}
+
+// The slot this thread waits in, or -1 when all are taken (it then waits unseen, which
+// costs others only their place in line).
+int EnterWaiting(LockState& state, LONG64 self) {
+  for (int i = 0; i < kWaitingSlots; ++i) {
+    if (InterlockedCompareExchange64(&state.waiting[i], self, 0) == 0) {
+      InterlockedExchange(&state.waitingSince[i], static_cast<LONG>(GetTickCount()));
+      return i;
+    }
+  }
+  return -1;
+}
+
+void LeaveWaiting(LockState& state, int slot, LONG64 self) {
+  if (slot >= 0) InterlockedCompareExchange64(&state.waiting[slot], 0, self);
+}
+
+// Clears the slots of waiters that have ended (killed while they waited). A slot is
+// looked at once it is a second old, and then at most once a second while its thread runs.
+void ClearEndedWaiters(LockState& state, LONG64 self) {
+  const DWORD now = GetTickCount();
+  for (int i = 0; i < kWaitingSlots; ++i) {
+    const LONG64 waiter = Read(state.waiting[i]);
+    if (waiter == 0 || waiter == self || now - static_cast<DWORD>(state.waitingSince[i]) < kWaiterCheckMilliseconds) {
+      continue;
+    }
+    if (StateOf(waiter).ended) {
+      InterlockedCompareExchange64(&state.waiting[i], 0, waiter);
+    } else {
+      InterlockedExchange(&state.waitingSince[i], static_cast<LONG>(now));
+    }
+  }
+}
+
+// A lock made by one process must admit the others of the logon session, including those
+// running under another token of it (an elevated one beside a standard one), and no one
+// else: the creator's default access list would let in only itself, or only
+// administrators, and a wider one would let any user of the machine write the state.
+// Using the objects is all that is granted: waiting, signalling, mapping for reading and
+// writing.
+class LogonSessionAccess {
  public:
-  SessionWideAccess() {
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100007;;;AU)(A;;0x00100007;;;SY)",
-                                                             SDDL_REVISION_1, &descriptor_, nullptr)) {
+  LogonSessionAccess() {
+    const std::wstring sid = LogonSid();
+    if (sid.empty()) return;
+    const std::wstring acl = L"D:(A;;0x00100007;;;" + sid + L")";
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(acl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)) {
       attributes_ = {sizeof attributes_, descriptor_, FALSE};
     }
   }
-  ~SessionWideAccess() { LocalFree(descriptor_); }
-  SessionWideAccess(const SessionWideAccess&) = delete;
-  SessionWideAccess& operator=(const SessionWideAccess&) = delete;
+  ~LogonSessionAccess() { LocalFree(descriptor_); }
+  LogonSessionAccess(const LogonSessionAccess&) = delete;
+  LogonSessionAccess& operator=(const LogonSessionAccess&) = delete;
   SECURITY_ATTRIBUTES* Attributes() { return descriptor_ ? &attributes_ : nullptr; }
 
  private:
+  // The logon session's SID ("S-1-5-5-x-y") from the process's token; its user's SID when
+  // the token has none.
+  static std::wstring LogonSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+    std::wstring found;
+    auto append = [&](PSID sid) {
+      LPWSTR text = nullptr;
+      if (ConvertSidToStringSidW(sid, &text)) found = text;
+      LocalFree(text);
+    };
+    DWORD size = 0;
+    GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+    std::vector<BYTE> groups(size);
+    if (size && GetTokenInformation(token, TokenGroups, groups.data(), size, &size)) {
+      const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+      for (DWORD i = 0; i < list->GroupCount && found.empty(); ++i) {
+        if (list->Groups[i].Attributes & SE_GROUP_LOGON_ID) append(list->Groups[i].Sid);
+      }
+    }
+    if (found.empty()) {
+      size = 0;
+      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+      std::vector<BYTE> user(size);
+      if (size && GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+        append(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
+      }
+    }
+    CloseHandle(token);
+    return found;
+  }
+
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
   SECURITY_ATTRIBUTES attributes_{};
 };
@@ -100,11 +230,11 @@ HANDLE OpenOrCreateMapping(const std::wstring& name, SECURITY_ATTRIBUTES* access
   return OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
 }
 
-// The lock's objects for the file at `openedPath`; nullptr, with the last error set,
+// The lock's objects for the file at `resolvedPath`; nullptr, with the last error set,
 // when one cannot be had.
-std::shared_ptr<const Shared> OpenShared(const std::wstring& openedPath) {
-  static SessionWideAccess access;  // thread-safe first use
-  const std::wstring name = LockNameOf(openedPath);
+std::shared_ptr<const Shared> OpenShared(const std::wstring& resolvedPath) {
+  static LogonSessionAccess access;  // thread-safe first use
+  const std::wstring name = LockNameOf(resolvedPath);
   auto shared = std::make_shared<Shared>();
   auto open = [&](Shared& objects) {
     objects.mapping = OpenOrCreateMapping(name + L".state", access.Attributes());
@@ -112,9 +242,6 @@ std::shared_ptr<const Shared> OpenShared(const std::wstring& openedPath) {
     objects.state = static_cast<LockState*>(
         MapViewOfFile(objects.mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LockState)));
     if (!objects.state) return false;
-    objects.turn =
-        CreateMutexExW(access.Attributes(), (name + L".turn").c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
-    if (!objects.turn) return false;
     objects.released = CreateEventExW(access.Attributes(), (name + L".released").c_str(), 0,
                                       SYNCHRONIZE | EVENT_MODIFY_STATE);  // auto-reset, not set
     return objects.released != nullptr;
@@ -126,169 +253,113 @@ std::shared_ptr<const Shared> OpenShared(const std::wstring& openedPath) {
   return nullptr;
 }
 
-// Opening the objects costs several calls into the system, and resolving a name to its
-// full path a microsecond, so each process keeps the objects of the files it used: by
-// the name as given when the name resolves alike from any folder (a full path, or a name
-// without a folder), otherwise by full path (which holds the current folder that a
-// relative name depends on). Names that may hold short names are not kept: what they
+// Opening the objects costs several calls into the system, so each process keeps those of
+// the files it used, by full path. Paths that may hold short names are not kept: what they
 // name changes as files come and go. The cache is bounded; a lock in use keeps its
 // objects open after the cache has let go of them.
 class SharedCache {
  public:
-  // The objects of a name kept by name; nullptr when there are none.
-  std::shared_ptr<const Shared> KeptFor(std::string_view name) {
-    if (!KeptByName(name)) return nullptr;
-    std::lock_guard<std::mutex> guard(guard_);
-    const auto found = byName_.find(name);
-    return found == byName_.end() ? nullptr : found->second;
-  }
-
-  // The objects of `name`, which reaches the file at `openedPath`; nullptr, with the
-  // last error set, when they cannot be opened.
-  std::shared_ptr<const Shared> For(std::string_view name, const std::wstring& openedPath) {
-    const bool byName = KeptByName(name);
-    if (!byName) {
+  // The objects of the file at `resolvedPath`; nullptr, with the last error set, when
+  // they cannot be opened.
+  std::shared_ptr<const Shared> For(const std::wstring& resolvedPath) {
+    {
       std::lock_guard<std::mutex> guard(guard_);
-      if (auto found = byPath_.find(openedPath); found != byPath_.end()) return found->second;
+      if (auto found = byPath_.find(resolvedPath); found != byPath_.end()) return found->second;
     }
-    std::shared_ptr<const Shared> shared = OpenShared(openedPath);
-    if (!shared || MayHoldShortNames(openedPath)) return shared;
+    std::shared_ptr<const Shared> shared = OpenShared(resolvedPath);
+    if (!shared || MayHoldShortNames(resolvedPath)) return shared;
     std::lock_guard<std::mutex> guard(guard_);
-    if (byName_.size() + byPath_.size() >= kMostFiles) {
-      byName_.clear();
-      byPath_.clear();
-    }
-    if (byName) {
-      byName_.emplace(std::string(name), shared);
-    } else {
-      byPath_.emplace(openedPath, shared);
-    }
+    if (byPath_.size() >= kMostFiles) byPath_.clear();
+    byPath_.emplace(resolvedPath, shared);
     return shared;
   }
 
  private:
-  static bool KeptByName(std::string_view name) {
-    return (IsAbsolutePath(name) || ResolvesIntoWindowsFolder(name)) && name.find('~') == std::string_view::npos;
-  }
-
-  // Looks a name up without copying it.
-  struct NameHash : std::hash<std::string_view> {
-    using is_transparent = void;
-  };
-
   static constexpr size_t kMostFiles = 64;
   std::mutex guard_;
-  std::unordered_map<std::string, std::shared_ptr<const Shared>, NameHash, std::equal_to<>> byName_;
   std::unordered_map<std::wstring, std::shared_ptr<const Shared>> byPath_;
 };
 
-LONG64 ThisThread() { return (static_cast<LONG64>(GetCurrentProcessId()) << 32) | GetCurrentThreadId(); }
-
-// An atomic read, also in a 32-bit process.
-LONG64 Read(volatile LONG64& value) { return InterlockedCompareExchange64(&value, 0, 0); }
-
-// Whether the thread that `holder` names has ended. Thread ids are unique among running
-// threads, so one now running in another process means that the holder's has ended. A
-// thread that cannot be opened for want of access counts as running: a wrong guess only
-// makes the waiter wait, where the opposite one would let two threads hold the file.
-bool HolderEnded(LONG64 holder) {
-  const DWORD process = static_cast<DWORD>(static_cast<ULONG64>(holder) >> 32);
-  const HANDLE thread =
-      OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(holder));
-  if (!thread) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such thread
-  const DWORD owner = GetProcessIdOfThread(thread);
-  const bool ended = (owner != 0 && owner != process) || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-  CloseHandle(thread);
-  return ended;
-}
-
-// Waits in the slow lane until this thread holds the file, leaving it holding `turn`
-// too. Returns 0, or why the file could not be had (then it holds nothing).
-DWORD WaitInTurn(const Shared& shared, LONG64 self) {
+// Waits in line until this thread holds the file. Returns 0, or why the file could not
+// be had. `heldWithinThisProcess` tells, after a timeout, where the holder was.
+DWORD WaitInLine(const Shared& shared, LONG64 self, bool& heldWithinThisProcess) {
   LockState& state = *shared.state;
   const ULONGLONG deadline = GetTickCount64() + lockWait.load();
-  auto remaining = [deadline] {
+  ClearEndedWaiters(state, self);
+  const int slot = EnterWaiting(state, self);
+  DWORD failure = 0;
+  for (bool woken = false, looked = false;;) {
+    const LONG64 holder = Read(state.holder);
+    if (holder == 0) {
+      if (InterlockedCompareExchange64(&state.holder, self, 0) == 0) break;
+    } else if (IsHandover(holder)) {
+      if ((woken || AgeOf(holder) >= kPollMilliseconds) &&
+          InterlockedCompareExchange64(&state.holder, self, holder) == holder) {
+        break;
+      }
+    } else if (looked) {
+      const ThreadState holding = StateOf(holder);
+      heldWithinThisProcess = holding.inThisProcess;
+      if (holding.ended && InterlockedCompareExchange64(&state.holder, self, holder) == holder) {
+        InterlockedExchange(&state.recoveryChecked, 0);  // it may have died in the middle of a write
+        break;
+      }
+    }
     const ULONGLONG now = GetTickCount64();
-    return now < deadline ? static_cast<DWORD>(deadline - now) : DWORD{0};
-  };
-  InterlockedIncrement(&state.slowLane);
-  DWORD failure = ERROR_TIMEOUT;
-  switch (WaitForSingleObject(shared.turn, remaining())) {
-    case WAIT_OBJECT_0:
+    if (now >= deadline) {
+      failure = ERROR_TIMEOUT;
       break;
-    case WAIT_ABANDONED:  // a waiter died during its turn, its count still in the lane
-      InterlockedDecrement(&state.slowLane);
-      break;
-    case WAIT_TIMEOUT:
-      InterlockedDecrement(&state.slowLane);
-      return ERROR_TIMEOUT;
-    default:
-      failure = LastErrorOrFailure();
-      InterlockedDecrement(&state.slowLane);
-      return failure;
-  }
-  for (bool lookAtHolder = false;;) {
-    const LONG64 holder = InterlockedCompareExchange64(&state.holder, self, 0);
-    if (holder == 0) return 0;
-    if (lookAtHolder && HolderEnded(holder) && InterlockedCompareExchange64(&state.holder, self, holder) == holder) {
-      return 0;
     }
-    const DWORD left = remaining();
-    if (left == 0) break;
-    const DWORD woken = WaitForSingleObject(shared.released, std::min(left, kHolderCheckMilliseconds));
-    if (woken == WAIT_FAILED) {
+    const DWORD woke = WaitForSingleObject(shared.released, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kPollMilliseconds)));
+    if (woke == WAIT_FAILED) {
       failure = LastErrorOrFailure();
       break;
     }
-    lookAtHolder = woken == WAIT_TIMEOUT;
+    woken = woke == WAIT_OBJECT_0;
+    looked = woke == WAIT_TIMEOUT;
+    if (looked) ClearEndedWaiters(state, self);
   }
-  ReleaseMutex(shared.turn);
-  InterlockedDecrement(&state.slowLane);
+  LeaveWaiting(state, slot, self);
   return failure;
 }
 
 }  // namespace
 
-std::wstring FileLockName(const AnsiText& file) {
-  const std::wstring path = OpenedPath(file.View());
-  return path.empty() ? std::wstring() : LockNameOf(path);
-}
-
-FileLock::FileLock(const AnsiText& file) {
+FileLock::FileLock(const std::wstring& resolvedPath) {
   static SharedCache cache;  // thread-safe first use
-  std::shared_ptr<const Shared> shared = cache.KeptFor(file.View());
+  std::shared_ptr<const Shared> shared = cache.For(resolvedPath);
   if (!shared) {
-    const std::wstring path = OpenedPath(file.View());
-    if (path.empty()) return;  // the service refuses the name without touching a file
-    shared = cache.For(file.View(), path);
-    if (!shared) {
-      failure_ = LastErrorOrFailure();
-      return;
-    }
+    failure_ = LastErrorOrFailure();
+    return;
   }
   LockState& state = *shared->state;
   const LONG64 self = ThisThread();
   if (Read(state.holder) == self) return;  // taken further up this thread's call: given back there
-  if (state.slowLane <= 0 && InterlockedCompareExchange64(&state.holder, self, 0) == 0) {
-    held_ = std::move(shared);
-    return;
+  const bool fast = !AnyoneWaiting(state) && InterlockedCompareExchange64(&state.holder, self, 0) == 0;
+  if (!fast) {
+    failure_ = WaitInLine(*shared, self, heldWithinThisProcess_);
+    if (failure_ != 0) return;
   }
-  failure_ = WaitInTurn(*shared, self);
-  if (failure_ != 0) return;
-  held_ = std::move(shared);
-  ownsTurn_ = true;
+  shared_ = std::move(shared);
 }
 
-FileLock::~FileLock() {
-  if (!held_) return;
-  LockState& state = *held_->state;
-  InterlockedExchange64(&state.holder, 0);
-  if (ownsTurn_) {  // the next in turn takes the file as soon as it has the turn
-    ReleaseMutex(held_->turn);
-    InterlockedDecrement(&state.slowLane);
-  } else if (state.slowLane > 0) {
-    SetEvent(held_->released);
+bool FileLock::RecoveryPending() const { return shared_ && shared_->state->recoveryChecked == 0; }
+
+void FileLock::RecoveryDone() {
+  if (shared_) InterlockedExchange(&shared_->state->recoveryChecked, 1);
+}
+
+void FileLock::Release() {
+  if (!shared_) return;
+  LockState& state = *shared_->state;
+  if (AnyoneWaiting(state)) {
+    InterlockedExchange64(&state.holder, HandoverMark());
+    SetEvent(shared_->released);
+  } else {
+    InterlockedExchange64(&state.holder, 0);
+    if (AnyoneWaiting(state)) SetEvent(shared_->released);  // one came in meanwhile
   }
+  shared_.reset();
 }
 
 void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds); }

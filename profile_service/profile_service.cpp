@@ -1,9 +1,8 @@
 #include "profile_service/profile_service.h"
 
+#include <algorithm>
 #include <atomic>
 #include <initializer_list>
-
-#include "profile_service/file_identity.h"
 
 namespace profile_service {
 namespace {
@@ -21,6 +20,11 @@ Functions BindFromKernel32() {
   Bind(kernel32, "GetPrivateProfileSectionNamesA", bound.getSectionNames);
   Bind(kernel32, "WritePrivateProfileStringA", bound.writeString);
   Bind(kernel32, "WritePrivateProfileSectionA", bound.writeSection);
+  Bind(kernel32, "GetPrivateProfileStringW", bound.getStringW);
+  Bind(kernel32, "GetPrivateProfileSectionW", bound.getSectionW);
+  Bind(kernel32, "GetPrivateProfileSectionNamesW", bound.getSectionNamesW);
+  Bind(kernel32, "WritePrivateProfileStringW", bound.writeStringW);
+  Bind(kernel32, "WritePrivateProfileSectionW", bound.writeSectionW);
   return bound;
 }
 
@@ -36,31 +40,64 @@ bool Refuse(DWORD code) {
   return true;
 }
 
-// The platform resolves the name into a MAX_PATH buffer; a longer path is cut or runs
-// past it, and the call then reaches some other file (or none, reporting success).
-bool PathTooLong(const AnsiText& file) {
-  const std::string_view name = file.View();
-  if (name.size() >= MAX_PATH) return true;
-  if (ResolvesIntoWindowsFolder(name)) {
-    char windows[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-    return length == 0 || length + 1 + name.size() >= MAX_PATH;
-  }
-  // An absolute path never resolves longer than it is written: only a relative one
-  // needs resolving, which costs a few per cent of a cached read.
-  if (IsAbsolutePath(name)) return false;
-  const DWORD needed = GetFullPathNameA(file.Argument(), 0, nullptr, nullptr);  // counts the closing NUL
-  return needed == 0 || needed > MAX_PATH;
+std::wstring WideOf(std::string_view text) {
+  if (text.empty()) return {};
+  const com_types::UniqueBstr wide = WideFromAnsi(text);
+  return std::wstring(wide.Get(), wide.Length());
 }
 
-// The service must never be handed an absent or empty file name, nor one that it would
-// take for another: cut at an embedded NUL, or too long for its path buffer.
-bool RefuseFileName(const AnsiText& file) {
-  const std::string_view name = file.View();
-  if (name.empty() || name.find('\0') != std::string_view::npos) return Refuse(ERROR_INVALID_NAME);
-  if (PathTooLong(file)) return Refuse(ERROR_FILENAME_EXCED_RANGE);
-  return false;
-}
+// The calls in an ANSI file: texts converted to the code page, results converted back.
+struct AnsiCalls {
+  using Char = char;
+  static const char* Argument(const ServiceText& text) { return text.Ansi().Argument(); }
+  static std::string_view Form(const ServiceText& text) { return text.Ansi().View(); }
+  static const char* Name(const ProfileFile& file) { return file.ServiceName().Argument(); }
+  static void AppendTo(std::string& list, const ServiceText& text) { list += text.Ansi().View(); }
+  static std::wstring Wide(std::string_view text) { return WideOf(text); }
+  static DWORD GetString(const char* section, const char* key, char* buffer, DWORD size, const char* file) {
+    return Service().getString(section, key, "", buffer, size, file);
+  }
+  static DWORD GetSection(const char* section, char* buffer, DWORD size, const char* file) {
+    return Service().getSection(section, buffer, size, file);
+  }
+  static DWORD GetSectionNames(char* buffer, DWORD size, const char* file) {
+    return Service().getSectionNames(buffer, size, file);
+  }
+  static BOOL WriteString(const char* section, const char* key, const char* value, const char* file) {
+    return Service().writeString(section, key, value, file);
+  }
+  static BOOL WriteSection(const char* section, const char* entries, const char* file) {
+    return Service().writeSection(section, entries, file);
+  }
+};
+
+// The calls in a Unicode file: texts as they are.
+struct WideCalls {
+  using Char = wchar_t;
+  static const wchar_t* Argument(const ServiceText& text) { return text.IsAbsent() ? nullptr : text.Wide().data(); }
+  static std::wstring_view Form(const ServiceText& text) { return text.Wide(); }
+  static const wchar_t* Name(const ProfileFile& file) { return file.WideServiceName().c_str(); }
+  static void AppendTo(std::wstring& list, const ServiceText& text) { list += text.Wide(); }
+  static std::wstring Wide(std::wstring_view text) { return std::wstring(text); }
+  static DWORD GetString(const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD size, const wchar_t* file) {
+    return Service().getStringW(section, key, L"", buffer, size, file);
+  }
+  static DWORD GetSection(const wchar_t* section, wchar_t* buffer, DWORD size, const wchar_t* file) {
+    return Service().getSectionW(section, buffer, size, file);
+  }
+  static DWORD GetSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
+    return Service().getSectionNamesW(buffer, size, file);
+  }
+  static BOOL WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value, const wchar_t* file) {
+    return Service().writeStringW(section, key, value, file);
+  }
+  static BOOL WriteSection(const wchar_t* section, const wchar_t* entries, const wchar_t* file) {
+    return Service().writeSectionW(section, entries, file);
+  }
+};
+
+template <typename Calls>
+using Buffer = std::basic_string<typename Calls::Char>;
 
 // The platform passes each section, key and value through a counted UTF-16 string of at
 // most 32766 characters: a longer text arrives empty or as stray memory, and a text with
@@ -68,35 +105,100 @@ bool RefuseFileName(const AnsiText& file) {
 // than the one named.
 constexpr size_t kLongestText = 32766;
 
-bool RefuseTexts(std::initializer_list<const AnsiText*> texts) {
-  for (const AnsiText* text : texts) {
-    const std::string_view view = text->View();
-    if (view.size() > kLongestText || view.find('\0') != std::string_view::npos) {
+template <typename Calls>
+bool Refused(const ProfileFile& file, std::initializer_list<const ServiceText*> texts) {
+  if (file.NameRefusal() != 0) return Refuse(file.NameRefusal());
+  for (const ServiceText* text : texts) {
+    const auto form = Calls::Form(*text);
+    if (form.size() > kLongestText || form.find(typename Calls::Char{}) != form.npos) {
       return Refuse(ERROR_INVALID_PARAMETER);
     }
   }
   return false;
 }
 
-DWORD Size(const Buffer& buffer) { return static_cast<DWORD>(buffer.size()); }
+// A list as the platform filled `buffer`, `count` characters of it: in UTF-16, with the
+// character after them (the NUL that ends the list, or the one after a list cut short).
+// Returns the list's count in UTF-16 characters.
+template <typename Calls>
+DWORD ListOf(const Buffer<Calls>& buffer, DWORD count, std::wstring& list) {
+  list = Calls::Wide(std::basic_string_view<typename Calls::Char>(buffer).substr(0, count));
+  const auto listCount = static_cast<DWORD>(list.size());
+  list += L'\0';
+  return listCount;
+}
 
 // Reads a list into a buffer that grows until the list fits. The service cuts a list
 // that does not fit and returns the buffer size less 2, so only a shorter count is whole.
-template <typename ReadList>
-bool ReadGrowingList(std::string& list, ReadList read) {
-  DWORD size = kListBufferSize;
-  for (;;) {
-    list = MakeBuffer(size);
-    const DWORD count = read(list);
+template <typename Calls, typename ReadList>
+bool ReadGrowingList(std::wstring& list, ReadList read) {
+  for (DWORD size = kListBufferSize;; size *= 2) {
+    Buffer<Calls> buffer(size, typename Calls::Char{});
+    const DWORD count = read(buffer);
     if (count + 2 < size) {
-      list.resize(count);
+      list = Calls::Wide(std::basic_string_view<typename Calls::Char>(buffer).substr(0, count));
       return count != 0;
     }
-    size *= 2;
   }
 }
 
+template <typename Calls>
+DWORD GetSectionInto(ProfileFile& file, const ServiceText& section, Buffer<Calls>& buffer) {
+  if (Refused<Calls>(file, {&section})) return 0;
+  return Calls::GetSection(Calls::Argument(section), buffer.data(), static_cast<DWORD>(buffer.size()),
+                           Calls::Name(file));
+}
+
+template <typename Calls>
+DWORD GetSectionNamesInto(ProfileFile& file, Buffer<Calls>& buffer) {
+  if (Refused<Calls>(file, {})) return 0;
+  return Calls::GetSectionNames(buffer.data(), static_cast<DWORD>(buffer.size()), Calls::Name(file));
+}
+
+// Every change goes through here: the file's journal before it, and the platform's
+// write marked as under way while it runs (see ProfileFile::ChangeStarts).
+template <typename Write>
+BOOL Change(ProfileFile& file, Write write) {
+  file.ChangeStarts();
+  const BOOL written = write();
+  file.ChangeEnded();
+  return written;
+}
+
+// Calls `work` with the calls of the file's encoding.
+template <typename Work>
+auto WithCallsOf(ProfileFile& file, Work work) {
+  if (file.TextEncoding() == Encoding::Unicode) return work(WideCalls{});
+  return work(AnsiCalls{});
+}
+
 }  // namespace
+
+ServiceText::ServiceText(BSTR text, TextRole role) : role_(role) {
+  if (text) text_.emplace(text, SysStringLen(text));
+}
+
+const AnsiText& ServiceText::Ansi() const {
+  if (!ansi_) {
+    ansi_ = AnsiText();
+    if (text_) {
+      std::string converted;
+      AppendAnsi(converted, *text_, role_);
+      ansi_ = AnsiText(std::move(converted));
+    }
+  }
+  return *ansi_;
+}
+
+com_types::UniqueBstr ServiceText::Bstr() const {
+  if (!text_) return com_types::UniqueBstr();
+  return com_types::UniqueBstr::Copy(text_->data(), static_cast<UINT>(text_->size()));
+}
+
+std::optional<std::wstring> ServiceText::Seen(Encoding encoding) const {
+  if (!text_ || encoding == Encoding::Unicode) return text_;
+  return WideOf(Ansi().View());
+}
 
 const Functions& PlatformFunctions() {
   static const Functions bound = BindFromKernel32();  // thread-safe first use
@@ -105,52 +207,91 @@ const Functions& PlatformFunctions() {
 
 void ReplaceFunctionsForTesting(const Functions* functions) { replacement.store(functions); }
 
-DWORD ReadString(const AnsiText& section, const AnsiText& key, const char* defaultText, Buffer& buffer,
-                 const AnsiText& file) {
-  if (RefuseFileName(file) || RefuseTexts({&section, &key})) return 0;
-  return Service().getString(section.Argument(), key.Argument(), defaultText, buffer.data(), Size(buffer),
-                             file.Argument());
+DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value) {
+  return WithCallsOf(file, [&](auto calls) -> DWORD {
+    using Calls = decltype(calls);
+    if (Refused<Calls>(file, {&section, &key})) return 0;
+    Buffer<Calls> buffer(kValueBufferSize, {});
+    const DWORD count = Calls::GetString(Calls::Argument(section), Calls::Argument(key), buffer.data(),
+                                         kValueBufferSize, Calls::Name(file));
+    if (count != 0) value = Calls::Wide(std::basic_string_view<typename Calls::Char>(buffer.c_str()));
+    return count;
+  });
 }
 
-DWORD ReadSection(const AnsiText& section, Buffer& buffer, const AnsiText& file) {
-  if (RefuseFileName(file) || RefuseTexts({&section})) return 0;
-  return Service().getSection(section.Argument(), buffer.data(), Size(buffer), file.Argument());
+DWORD ReadSection(ProfileFile& file, const ServiceText& section, std::wstring& list) {
+  return WithCallsOf(file, [&](auto calls) -> DWORD {
+    using Calls = decltype(calls);
+    Buffer<Calls> buffer(kListBufferSize, {});
+    const DWORD count = GetSectionInto<Calls>(file, section, buffer);
+    return count == 0 ? 0 : ListOf<Calls>(buffer, count, list);
+  });
 }
 
-DWORD ReadSectionNames(Buffer& buffer, const AnsiText& file) {
-  if (RefuseFileName(file)) return 0;
-  return Service().getSectionNames(buffer.data(), Size(buffer), file.Argument());
+DWORD ReadSectionNames(ProfileFile& file, std::wstring& list) {
+  return WithCallsOf(file, [&](auto calls) -> DWORD {
+    using Calls = decltype(calls);
+    Buffer<Calls> buffer(kListBufferSize, {});
+    const DWORD count = GetSectionNamesInto<Calls>(file, buffer);
+    return count == 0 ? 0 : ListOf<Calls>(buffer, count, list);
+  });
 }
 
-BOOL WriteString(const AnsiText& section, const AnsiText& key, const AnsiText& value, const AnsiText& file) {
-  // Without a section there is nothing to write or remove (Wine crashes looking for it).
-  if (RefuseFileName(file) || RefuseTexts({&section, &key, &value}) ||
-      (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) {
-    return FALSE;
-  }
-  return Service().writeString(section.Argument(), key.Argument(), value.Argument(), file.Argument());
+BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceText& key, const ServiceText& value) {
+  file.BeforeChange();
+  return WithCallsOf(file, [&](auto calls) -> BOOL {
+    using Calls = decltype(calls);
+    // Without a section there is nothing to write or remove (Wine crashes looking for it).
+    if (Refused<Calls>(file, {&section, &key, &value}) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) {
+      return FALSE;
+    }
+    return Change(file, [&] {
+      return Calls::WriteString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
+                                Calls::Name(file));
+    });
+  });
 }
 
-BOOL WriteSection(const AnsiText& section, const char* entries, const AnsiText& file) {
-  // Without a section there is nothing to replace (Wine crashes looking for it).
-  if (RefuseFileName(file) || RefuseTexts({&section}) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) {
-    return FALSE;
-  }
-  return Service().writeSection(section.Argument(), entries, file.Argument());
+BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vector<EntryText>* entries) {
+  file.BeforeChange();
+  return WithCallsOf(file, [&](auto calls) -> BOOL {
+    using Calls = decltype(calls);
+    // Without a section there is nothing to replace (Wine crashes looking for it).
+    if (Refused<Calls>(file, {&section}) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) return FALSE;
+    Buffer<Calls> list;
+    if (entries) {
+      for (const EntryText& entry : *entries) {
+        Calls::AppendTo(list, entry.key);
+        list += typename Calls::Char('=');
+        Calls::AppendTo(list, entry.value);
+        list += typename Calls::Char{};
+      }
+      if (entries->empty()) list += typename Calls::Char{};  // one NUL, then the closing NUL
+    }
+    return Change(file, [&] {
+      return Calls::WriteSection(Calls::Argument(section), entries ? list.c_str() : nullptr, Calls::Name(file));
+    });
+  });
 }
 
-bool ReadWholeSection(const AnsiText& section, std::string& entries, const AnsiText& file) {
-  return ReadGrowingList(entries, [&](Buffer& buffer) { return ReadSection(section, buffer, file); });
+bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstring& entries) {
+  return WithCallsOf(file, [&](auto calls) {
+    using Calls = decltype(calls);
+    return ReadGrowingList<Calls>(entries, [&](Buffer<Calls>& buffer) { return GetSectionInto<Calls>(file, section, buffer); });
+  });
 }
 
-bool ReadAllSectionNames(std::string& names, const AnsiText& file) {
-  return ReadGrowingList(names, [&](Buffer& buffer) { return ReadSectionNames(buffer, file); });
+bool ReadAllSectionNames(ProfileFile& file, std::wstring& names) {
+  return WithCallsOf(file, [&](auto calls) {
+    using Calls = decltype(calls);
+    return ReadGrowingList<Calls>(names, [&](Buffer<Calls>& buffer) { return GetSectionNamesInto<Calls>(file, buffer); });
+  });
 }
 
 DWORD LastError() { return GetLastError(); }
 
 std::string MessageFor(DWORD code) {
-  Buffer message = MakeBuffer(kMessageBufferSize);
+  std::string message(kMessageBufferSize, '\0');
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, message.data(),
                  kMessageBufferSize, nullptr);
   message.resize(message.find('\0') == std::string::npos ? message.size() : message.find('\0'));

@@ -1,49 +1,86 @@
-// The one layer through which every file access goes: the ANSI private-profile
-// functions of kernel32, bound by name at first use, plus the error lookup.
+// The one layer through which every file access goes: the private-profile functions of
+// kernel32, bound by name at first use, plus the error lookup.
+//
+// A file in the ANSI code page is read and written through the ANSI functions, its texts
+// converted to that code page (profile_service/ansi_text.h) and back; a Unicode file
+// (one that begins with the UTF-16LE byte-order mark) through the wide-character
+// functions, its texts passed as they are. Texts cross here in UTF-16 either way.
 //
 // Every call returns what the platform returns: a count or a BOOL, 0 meaning failure
 // (or, for reads, nothing found). After a 0, LastError() tells why.
 //
 // Arguments the platform would take for others never reach it; the call fails as the
 // platform fails, with a zero result and the last error set:
-// - an absent or empty file name, or one with an embedded NUL: ERROR_INVALID_NAME
-//   (without this, a bare name resolves into the Windows directory);
-// - a file name whose full path does not fit in MAX_PATH: ERROR_FILENAME_EXCED_RANGE;
+// - a file name that ProfileFile::NameRefusal() refuses;
 // - a section, key or value longer than 32766 characters or holding a NUL, or a write
 //   without a section: ERROR_INVALID_PARAMETER.
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "com_types/owners.h"
 #include "profile_service/ansi_text.h"
+#include "profile_service/profile_file.h"
 
 namespace profile_service {
 
-// Sizes of the fixed per-call buffers, in characters.
+// Sizes of the fixed per-call buffers, in characters (bytes for an ANSI file).
 inline constexpr DWORD kValueBufferSize = 255;
-inline constexpr DWORD kKeyNameBufferSize = 1024;
 inline constexpr DWORD kListBufferSize = 32767;
 inline constexpr DWORD kMessageBufferSize = 255;
 
-// A NUL-filled buffer of a fixed size, as the service fills it.
-using Buffer = std::string;
-inline Buffer MakeBuffer(DWORD size) { return Buffer(size, '\0'); }
+// A text as a member hands it to the service: the caller's characters, copied when the
+// member begins (before the file is locked, so that no fault in reading them can happen
+// while the lock is held), and the role that decides their ANSI form.
+class ServiceText {
+ public:
+  ServiceText(BSTR text, TextRole role);  // a null BSTR is the absent text
+  ServiceText(std::wstring_view text, TextRole role) : text_(text), role_(role) {}
+  static ServiceText Absent() { return ServiceText(nullptr, TextRole::Value); }
 
-DWORD ReadString(const AnsiText& section, const AnsiText& key, const char* defaultText, Buffer& buffer,
-                 const AnsiText& file);
-DWORD ReadSection(const AnsiText& section, Buffer& buffer, const AnsiText& file);
-DWORD ReadSectionNames(Buffer& buffer, const AnsiText& file);
-BOOL WriteString(const AnsiText& section, const AnsiText& key, const AnsiText& value, const AnsiText& file);
-// `entries` is an entry list ("k=v\0...\0\0") or nullptr for none.
-BOOL WriteSection(const AnsiText& section, const char* entries, const AnsiText& file);
+  bool IsAbsent() const { return !text_; }
+  std::wstring_view Wide() const { return text_ ? std::wstring_view(*text_) : std::wstring_view(); }
+  const AnsiText& Ansi() const;  // converted at first use
+  // A copy as a BSTR (null for the absent text), to hand on to another member.
+  com_types::UniqueBstr Bstr() const;
+  // The text as a file of `encoding` holds it: converted to the code page and back for an
+  // ANSI file, as it is for a Unicode one. What a by-reference argument is given back,
+  // and the form in which names are compared with the file's.
+  std::optional<std::wstring> Seen(Encoding encoding) const;
+
+ private:
+  std::optional<std::wstring> text_;
+  TextRole role_;
+  mutable std::optional<AnsiText> ansi_;
+};
+
+// One entry of a whole-section write.
+struct EntryText {
+  ServiceText key;
+  ServiceText value;
+};
+
+// Reads return UTF-16 text; a list ("name\0...name\0", without the closing NUL) holds the
+// count's characters, each item followed by its NUL, so that a double-byte name of an
+// ANSI file is one item. The value of a fixed-size read is cut by the platform as ever:
+// 254 characters (bytes of an ANSI file), 32766 for a list.
+DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value);
+DWORD ReadSection(ProfileFile& file, const ServiceText& section, std::wstring& list);
+DWORD ReadSectionNames(ProfileFile& file, std::wstring& list);
+BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceText& key, const ServiceText& value);
+// `entries`: the section's new entries ("k=v" each); nullptr for no entry list at all.
+BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vector<EntryText>* entries);
 
 // A whole section's entry list, however long: the buffer grows until the list fits.
 // Returns false when the service returned 0 (a missing or empty section, or a failure).
-bool ReadWholeSection(const AnsiText& section, std::string& entries, const AnsiText& file);
+bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstring& entries);
 // The file's section names as a name list, however long; false when there is none.
-bool ReadAllSectionNames(std::string& names, const AnsiText& file);
+bool ReadAllSectionNames(ProfileFile& file, std::wstring& names);
 
 DWORD LastError();
 // The system's message for `code` (FormatMessageA, system table, no inserts, into
@@ -58,6 +95,11 @@ struct Functions {
   DWORD(WINAPI* getSectionNames)(LPSTR, DWORD, LPCSTR);
   BOOL(WINAPI* writeString)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
   BOOL(WINAPI* writeSection)(LPCSTR, LPCSTR, LPCSTR);
+  DWORD(WINAPI* getStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
+  DWORD(WINAPI* getSectionW)(LPCWSTR, LPWSTR, DWORD, LPCWSTR);
+  DWORD(WINAPI* getSectionNamesW)(LPWSTR, DWORD, LPCWSTR);
+  BOOL(WINAPI* writeStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
+  BOOL(WINAPI* writeSectionW)(LPCWSTR, LPCWSTR, LPCWSTR);
 };
 const Functions& PlatformFunctions();
 // Routes the layer through `replacement` until called again with nullptr.

@@ -12,6 +12,7 @@ using test_support::IniFolder;
 namespace {
 
 AnsiText Ansi(const std::string& text) { return AnsiText(text); }
+service::ServiceText Text(const wchar_t* text) { return service::ServiceText(std::wstring_view(text), service::TextRole::Key); }
 
 TEST(ProfileService, BindsTheProfileFunctionsOnceAcrossThreads) {
   const service::Functions* seen[2] = {};
@@ -28,12 +29,13 @@ TEST(ProfileService, BindsTheProfileFunctionsOnceAcrossThreads) {
 }
 
 TEST(ProfileService, RefusesAnEmptyOrAbsentFileNameWithoutTouchingTheWindowsFolder) {
-  for (const AnsiText& file : {AnsiText(), Ansi("")}) {
+  for (const AnsiText& name : {AnsiText(), Ansi("")}) {
+    service::ProfileFile file(name);
     SetLastError(0);
-    EXPECT_FALSE(service::WriteString(Ansi("s"), Ansi("k"), Ansi("v"), file));
+    EXPECT_FALSE(service::WriteString(file, Text(L"s"), Text(L"k"), Text(L"v")));
     EXPECT_EQ(service::LastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
-    service::Buffer buffer = service::MakeBuffer(service::kValueBufferSize);
-    EXPECT_EQ(service::ReadString(Ansi("s"), Ansi("k"), "", buffer, file), 0u);
+    std::wstring value;
+    EXPECT_EQ(service::ReadString(file, Text(L"s"), Text(L"k"), value), 0u);
     EXPECT_EQ(service::LastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
   }
   wchar_t windows[MAX_PATH] = {};
@@ -44,15 +46,17 @@ TEST(ProfileService, RefusesAnEmptyOrAbsentFileNameWithoutTouchingTheWindowsFold
 TEST(ProfileService, ReadsASectionLongerThanOneListBufferWhole) {
   IniFolder folder;
   const std::wstring path = folder.PathOf(L"long.ini");
-  std::string file = "[big]\r\n", expected;
+  std::string file = "[big]\r\n";
+  std::wstring expected;
   for (int i = 0; i < 3000; ++i) {
     const std::string line = "key" + std::to_string(i) + "=" + std::string(20, 'v');
     file += line + "\r\n";
-    expected += line + '\0';
+    expected += test_support::WideOfAscii(line) + L'\0';
   }
   test_support::WriteBytes(path, file);
-  std::string entries;
-  ASSERT_TRUE(service::ReadWholeSection(Ansi("big"), entries, AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName)));
+  service::ProfileFile profile(AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName));
+  std::wstring entries;
+  ASSERT_TRUE(service::ReadWholeSection(profile, Text(L"big"), entries));
   EXPECT_GT(entries.size(), service::kListBufferSize);
   EXPECT_EQ(entries, expected);
 }

@@ -5,6 +5,7 @@
 
 #include "automation/tolvane_object.h"
 #include "profile_service/file_lock.h"
+#include "profile_service/profile_file.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -72,7 +73,7 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
   GivenFile(before);
   HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread holder([&] {  // under another spelling of the file
-    const service::FileLock lock(service::AnsiText::FromBstr(test_support::Bstr(Upper(file_)).Get(), service::TextRole::FileName));
+    const service::ProfileFile lock(service::AnsiText::FromBstr(test_support::Bstr(Upper(file_)).Get(), service::TextRole::FileName));
     SetEvent(taken);
     WaitForSingleObject(release, INFINITE);
   });

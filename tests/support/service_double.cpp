@@ -74,7 +74,31 @@ struct StandInFunctions {
     return Platform().writeSection(section, entries, file);
   }
 
-  static constexpr service::Functions kTable{&GetString, &GetSection, &GetSectionNames, &WriteString, &WriteSection};
+  // The calls in a Unicode file, logged and failed alike, always reach the platform.
+  static DWORD WINAPI GetStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR buffer, DWORD size,
+                                 LPCWSTR file) {
+    if (active->FailThisCall(ServiceFunction::GetString)) return 0;
+    return Platform().getStringW(section, key, fallback, buffer, size, file);
+  }
+  static DWORD WINAPI GetSectionW(LPCWSTR section, LPWSTR buffer, DWORD size, LPCWSTR file) {
+    if (active->FailThisCall(ServiceFunction::GetSection)) return 0;
+    return Platform().getSectionW(section, buffer, size, file);
+  }
+  static DWORD WINAPI GetSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR file) {
+    if (active->FailThisCall(ServiceFunction::GetSectionNames)) return 0;
+    return Platform().getSectionNamesW(buffer, size, file);
+  }
+  static BOOL WINAPI WriteStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
+    if (active->FailThisCall(ServiceFunction::WriteString)) return FALSE;
+    return Platform().writeStringW(section, key, value, file);
+  }
+  static BOOL WINAPI WriteSectionW(LPCWSTR section, LPCWSTR entries, LPCWSTR file) {
+    if (active->FailThisCall(ServiceFunction::WriteSection)) return FALSE;
+    return Platform().writeSectionW(section, entries, file);
+  }
+
+  static constexpr service::Functions kTable{&GetString,  &GetSection,  &GetSectionNames,  &WriteString,  &WriteSection,
+                                             &GetStringW, &GetSectionW, &GetSectionNamesW, &WriteStringW, &WriteSectionW};
 };
 
 const char* NameOf(ServiceFunction function) {

@@ -44,15 +44,6 @@ std::vector<Text> Elements(SAFEARRAY* array) {
   return elements;
 }
 
-IniFolder::IniFolder() {
-  static std::atomic<int> serial{0};
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  folder_ = std::wstring(temp) + L"tolvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++serial);
-  CreateDirectoryW(folder_.c_str(), nullptr);
-}
-
 namespace {
 
 void RemoveTree(const std::wstring& folder) {
@@ -76,6 +67,18 @@ void RemoveTree(const std::wstring& folder) {
 }
 
 }  // namespace
+
+// Process ids come back (under Wine, soon): what a killed test left under the same name
+// goes first.
+IniFolder::IniFolder() {
+  static std::atomic<int> serial{0};
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  folder_ = std::wstring(temp) + L"tolvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++serial);
+  RemoveTree(folder_);
+  CreateDirectoryW(folder_.c_str(), nullptr);
+}
 
 IniFolder::~IniFolder() { RemoveTree(folder_); }
 

@@ -1,0 +1,206 @@
+// RenameKey and RenameSection: the members made of other members. They reach their parts
+// (ReadValue, WriteValue, SectionWriteAtOnce, SectionAdd and the deletes) through the
+// object's own interface, as a client would, so that a part's failing call status ends
+// the rename with that status.
+//
+// Each rename is one unit on the file: the parts join the rename's use of the file
+// (profile_service/profile_file.h), so the file stays locked from the rename's first
+// read to its last write, and one journal covers them all. A rename stopped half way by
+// a kill or a power cut leaves the file as it was before the rename; one stopped by a
+// fault of a part keeps what was done, as every fault does.
+//
+// Both move what they move exactly as the file holds it, and remove the old key or
+// section only once the new one is confirmed: no key and no part of a value is lost.
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "profile_object/fault.h"
+#include "profile_object/profile_lists.h"
+#include "profile_object/text_arrays.h"
+#include "profile_object/tolvane.h"
+#include "profile_object/tolvane_texts.h"
+#include "profile_object/write_rules.h"
+
+namespace profile_object {
+
+using com_types::UniqueBstr;
+using com_types::UniqueSafeArray;
+using profile_service::Encoding;
+namespace service = profile_service;
+
+namespace {
+
+constexpr wchar_t kLinesWithoutKeys[] =
+    L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept";
+constexpr wchar_t kCopyNotConfirmed[] =
+    L"RenameSection: the copied keys could not be read back whole; the section was kept";
+
+// Fills a new text array from the texts that `textAt(i)` gives for i = 0..count-1.
+template <typename TextAt>
+UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
+  UniqueSafeArray array = NewTextArray(count);
+  com_types::SafeArrayData<BSTR> elements(array.Get());
+  for (LONG i = 0; i < count; ++i) elements[i] = BstrOf(textAt(i)).Release();
+  return array;
+}
+
+std::wstring SeenIn(const ServiceText& text, Encoding encoding) { return text.Seen(encoding).value_or(L""); }
+
+}  // namespace
+
+struct Tolvane::MovableEntries {
+  std::vector<Entry> entries;  // views into the section's entry list
+  UniqueSafeArray keys;
+  UniqueSafeArray values;
+};
+
+// Moves the key with its whole value as the file holds it (read from the section's
+// entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
+// current key only once the new one is written. A missing key, or a new name that the
+// service takes for the same key, changes nothing. LastErrorA ends as the read, write
+// and delete this rename stands for would leave it.
+void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
+  if (!CheckFileName()) return;
+  const ServiceText sectionText = SectionText(section), current = KeyText(currentKeyName),
+                    renamed = KeyText(newKeyName);
+  if (Refused(RefusalForKeyRename(current, renamed))) return;
+  ProfileFile file(FileName());
+  if (!Usable(file)) return;
+  const Encoding encoding = file.TextEncoding();
+  std::wstring entries;
+  std::optional<std::wstring_view> storedValue;
+  if (service::ReadWholeSection(file, sectionText, entries)) {
+    const std::wstring currentSeen = SeenIn(current, encoding);
+    ForEachItem(entries, [&](std::wstring_view line) {
+      const Entry entry = SplitEntry(line);
+      if (!storedValue && entry.hasEquals && SameProfileName(entry.key, currentSeen)) storedValue = entry.value;
+    });
+  }
+  // The read this rename stands for runs the error capture when it reads nothing: a
+  // missing key, or an empty value. Then it is made, so that LastErrorA says what that
+  // read says on this platform.
+  if (!storedValue || storedValue->empty()) {
+    UniqueBstr sectionArgument = sectionText.Bstr(), keyArgument = current.Bstr(), read;
+    ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
+  }
+  if (!storedValue || SameProfileName(SeenIn(current, encoding), SeenIn(renamed, encoding))) return;
+
+  UniqueBstr sectionArgument = sectionText.Bstr(), keyArgument = renamed.Bstr(), valueArgument = BstrOf(*storedValue);
+  VARIANT_BOOL written = VARIANT_FALSE;
+  ThrowIfFailed(self_.WriteValue(sectionArgument.InOut(), keyArgument.InOut(), valueArgument.InOut(), &written));
+  if (!written) return;
+  ThrowIfFailed(self_.DeleteKey(sectionText.Bstr().Get(), current.Bstr().Get()));
+}
+
+// Moves every key with its whole value, as the file holds it, and deletes the current
+// section only once all of them are confirmed in the new one. A missing section, or a
+// new name that the service takes for the same section, changes nothing; an empty
+// section is renamed as an empty section. Nothing is written when something could not
+// be moved: a line without "=" (no key can carry it), or a stored key that the write
+// rules refuse.
+void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
+  const ServiceText current = SectionText(currentSectionName), target = SectionText(newSectionName);
+  if (Refused(RefusalForSectionRename(target))) return;
+  ProfileFile file(FileName());
+  if (!Usable(file)) return;
+  const Encoding encoding = file.TextEncoding();
+  if (SameProfileName(SeenIn(current, encoding), SeenIn(target, encoding)) || RefusedNewSection(target, file)) return;
+
+  std::wstring list;
+  if (!service::ReadWholeSection(file, current, list)) {
+    RenameEmptySection(current, target, file);
+    return;
+  }
+  const std::optional<MovableEntries> movable = ReadMovableEntries(list);
+  if (!movable) return;
+
+  // The current section was just read, so the file has sections: an empty name list is a
+  // failed read, and must not pass for a missing target, whose keys the whole-section
+  // write would replace.
+  std::wstring names;
+  if (!service::ReadAllSectionNames(file, names)) {
+    CaptureLastError();
+    return;
+  }
+  const bool copied = NameListHolds(names, SeenIn(target, encoding))
+                          ? MergeIntoExistingSection(*movable, target)
+                          : CopyIntoNewSection(*movable, target, list, file);
+  if (copied) ThrowIfFailed(self_.DeleteSection(current.Bstr().Get()));
+}
+
+// An empty section reads as nothing, with no error; a failed read must not pass for one,
+// or the section would be deleted with its keys. A missing file has nothing to rename,
+// and reports nothing, as the reads and the deletion this rename stands for report nothing.
+void Tolvane::RenameEmptySection(const ServiceText& current, const ServiceText& target, ProfileFile& file) {
+  const DWORD readFailure = service::LastError();
+  if (readFailure == ERROR_FILE_NOT_FOUND || readFailure == ERROR_PATH_NOT_FOUND) return;
+  if (readFailure != 0) {
+    CaptureLastError();
+    return;
+  }
+  if (!SectionExists(current, file)) return;
+  VARIANT_BOOL added = VARIANT_FALSE;
+  ThrowIfFailed(self_.SectionAdd(target.Bstr().Get(), &added));
+  if (added) ThrowIfFailed(self_.DeleteSection(current.Bstr().Get()));
+}
+
+std::optional<Tolvane::MovableEntries> Tolvane::ReadMovableEntries(std::wstring_view list) {
+  MovableEntries movable;
+  bool onlyKeys = true;
+  ForEachItem(list, [&](std::wstring_view line) {
+    movable.entries.push_back(SplitEntry(line));
+    onlyKeys = onlyKeys && movable.entries.back().hasEquals;
+  });
+  if (!onlyKeys) {
+    SetLastErrorText(kLinesWithoutKeys);
+    return std::nullopt;
+  }
+  const std::vector<Entry>& entries = movable.entries;
+  for (const Entry& entry : entries) {
+    const ServiceText key(entry.key, service::TextRole::Key), value(entry.value, service::TextRole::Value);
+    if (Refused(RefusalForEntry(key, value))) return std::nullopt;
+  }
+  const LONG count = static_cast<LONG>(entries.size());
+  movable.keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
+  movable.values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
+  return movable;
+}
+
+// Into a new section the keys go in one whole-section write, confirmed by reading the
+// section back.
+bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, const ServiceText& target, std::wstring_view list,
+                                 ProfileFile& file) {
+  UniqueBstr targetArgument = target.Bstr();
+  SAFEARRAY* keySlot = movable.keys.Get();
+  SAFEARRAY* valueSlot = movable.values.Get();
+  LONG lastIndex = 0;
+  ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
+  std::wstring copied;
+  if (!service::ReadWholeSection(file, target, copied) || copied != list) {
+    SetLastErrorText(kCopyNotConfirmed);
+    return false;
+  }
+  return true;
+}
+
+// Into an existing section key by key, so that its own keys stay and copied keys replace
+// those of the same name. Of several lines with one key name, readers only ever see the
+// first, so only the first is copied.
+bool Tolvane::MergeIntoExistingSection(const MovableEntries& movable, const ServiceText& target) {
+  UniqueBstr targetArgument = target.Bstr();
+  std::unordered_set<std::wstring> copiedKeys;
+  com_types::SafeArrayData<BSTR> keyElements(movable.keys.Get()), valueElements(movable.values.Get());
+  for (size_t i = 0; i < movable.entries.size(); ++i) {
+    if (!copiedKeys.insert(ProfileNameKey(movable.entries[i].key)).second) continue;
+    UniqueBstr key = UniqueBstr::Copy(keyElements[i]);
+    UniqueBstr value = UniqueBstr::Copy(valueElements[i]);
+    VARIANT_BOOL written = VARIANT_FALSE;
+    ThrowIfFailed(self_.WriteValue(targetArgument.InOut(), key.InOut(), value.InOut(), &written));
+    if (!written) return false;
+  }
+  return true;
+}
+
+}  // namespace profile_object

@@ -1,0 +1,89 @@
+// One member's use of one INI file, from its first service call to its last:
+// - the file's name, resolved once: a name that depends on the current folder reaches the
+//   lock and every service call of the member as the full path it had when the member
+//   began, so that another thread changing the folder meanwhile cannot make the member
+//   lock one file and write another;
+// - the file's cross-process lock (profile_service/file_lock.h);
+// - the recovery of a change that a writer left unfinished, before the member reads or
+//   writes (profile_service/journal.h);
+// - the file's encoding, ANSI or Unicode;
+// - the journal that makes the member's changes all or nothing: saved before its first
+//   change, removed once its last one is on disk.
+// The inner calls of a composite member, made on its thread through the object's own
+// interface with the same file name, join the member's use: one resolution, one lock, one
+// journal around them all.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "profile_service/ansi_text.h"
+#include "profile_service/journal.h"
+
+namespace profile_service {
+
+class ProfileFile {
+ public:
+  // `name` is the object's file name as the service takes it.
+  explicit ProfileFile(const AnsiText& name);
+  ~ProfileFile() { Close(); }
+  ProfileFile(const ProfileFile&) = delete;
+  ProfileFile& operator=(const ProfileFile&) = delete;
+
+  // False when the file's lock could not be had: the member must then not touch the file
+  // and fails, with LockFailure() saying why (ERROR_TIMEOUT when the wait ran out).
+  bool Usable() const;
+  DWORD LockFailure() const;
+  // After a timeout: whether the holder was a thread of this process.
+  bool HeldWithinThisProcess() const;
+
+  // The name as given, and the name each service call of the member is given.
+  const AnsiText& GivenName() const;
+  const AnsiText& ServiceName() const;
+  const std::wstring& WideServiceName() const;
+  // The full path of the file, as the lock and the journal know it; empty when the name
+  // reaches no file.
+  const std::wstring& ResolvedPath() const;
+  // 0, or why the service refuses the name without asking the platform: ERROR_INVALID_NAME
+  // for an empty name or one holding a NUL (a name without a folder would otherwise reach
+  // the Windows folder), ERROR_FILENAME_EXCED_RANGE for a full path that does not fit in
+  // MAX_PATH (the platform resolves names into a MAX_PATH buffer, so a longer path reaches
+  // some other file, or none while reporting success).
+  DWORD NameRefusal() const;
+
+  // The file's encoding as it stands: Unicode when it begins with the UTF-16LE byte-order
+  // mark, otherwise (also when there is no file) ANSI.
+  Encoding TextEncoding();
+
+  // The service's side of a change: before each write it calls BeforeChange (the first one
+  // of the use saves the file in its journal), and it brackets the platform's write with
+  // the other two, so that a use that ends in the middle of a write (a fault in the
+  // platform) puts the file back instead of keeping what was half written.
+  void BeforeChange();
+  void ChangeStarts();
+  void ChangeEnded();
+
+  // Ends the member's use: the use that took the lock commits its journal (the file is
+  // flushed, then the journal removed) and gives the lock back. Once; the destructor does
+  // it when the member has not.
+  void Close();
+
+  struct Use;
+
+ private:
+  Use* use_ = nullptr;
+  bool took_ = false;  // this one began the use, rather than joining one further up
+};
+
+// Ends every use of a file on this thread, in the way Close does (a change in progress is
+// put back): for a fault that leaves a member without running its destructors (a
+// structured exception, on 32-bit Windows).
+void EndProfileFilesOfThisThread();
+
+// The name of the lock that a file name reaches (for the tests of its spellings); empty
+// when the name reaches no file.
+std::wstring FileLockName(const AnsiText& name);
+
+}  // namespace profile_service
