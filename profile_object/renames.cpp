@@ -27,7 +27,6 @@ namespace profile_object {
 
 using com_types::UniqueBstr;
 using com_types::UniqueSafeArray;
-using profile_service::Encoding;
 namespace service = profile_service;
 
 namespace {
@@ -46,7 +45,7 @@ UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
   return array;
 }
 
-std::wstring SeenIn(const ServiceText& text, Encoding encoding) { return text.Seen(encoding).value_or(L""); }
+std::wstring SeenIn(const ServiceText& text, service::ProfileFile& file) { return text.Seen(file).value_or(L""); }
 
 }  // namespace
 
@@ -68,11 +67,10 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (Refused(RefusalForKeyRename(current, renamed))) return;
   ProfileFile file(FileName());
   if (!Usable(file)) return;
-  const Encoding encoding = file.TextEncoding();
   std::wstring entries;
   std::optional<std::wstring_view> storedValue;
   if (service::ReadWholeSection(file, sectionText, entries)) {
-    const std::wstring currentSeen = SeenIn(current, encoding);
+    const std::wstring currentSeen = SeenIn(current, file);
     ForEachItem(entries, [&](std::wstring_view line) {
       const Entry entry = SplitEntry(line);
       if (!storedValue && entry.hasEquals && SameProfileName(entry.key, currentSeen)) storedValue = entry.value;
@@ -85,7 +83,7 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
     UniqueBstr sectionArgument = sectionText.Bstr(), keyArgument = current.Bstr(), read;
     ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
   }
-  if (!storedValue || SameProfileName(SeenIn(current, encoding), SeenIn(renamed, encoding))) return;
+  if (!storedValue || SameProfileName(SeenIn(current, file), SeenIn(renamed, file))) return;
 
   UniqueBstr sectionArgument = sectionText.Bstr(), keyArgument = renamed.Bstr(), valueArgument = BstrOf(*storedValue);
   VARIANT_BOOL written = VARIANT_FALSE;
@@ -105,8 +103,7 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   if (Refused(RefusalForSectionRename(target))) return;
   ProfileFile file(FileName());
   if (!Usable(file)) return;
-  const Encoding encoding = file.TextEncoding();
-  if (SameProfileName(SeenIn(current, encoding), SeenIn(target, encoding)) || RefusedNewSection(target, file)) return;
+  if (SameProfileName(SeenIn(current, file), SeenIn(target, file)) || RefusedNewSection(target, file)) return;
 
   std::wstring list;
   if (!service::ReadWholeSection(file, current, list)) {
@@ -124,7 +121,7 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
     CaptureLastError();
     return;
   }
-  const bool copied = NameListHolds(names, SeenIn(target, encoding))
+  const bool copied = NameListHolds(names, SeenIn(target, file))
                           ? MergeIntoExistingSection(*movable, target)
                           : CopyIntoNewSection(*movable, target, list, file);
   if (copied) ThrowIfFailed(self_.DeleteSection(current.Bstr().Get()));

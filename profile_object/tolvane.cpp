@@ -15,7 +15,6 @@ using com_types::UniqueBstr;
 using com_types::UniqueSafeArray;
 using com_types::UniqueVariant;
 using profile_service::AnsiText;
-using profile_service::Encoding;
 namespace service = profile_service;
 
 namespace {
@@ -58,11 +57,9 @@ bool Tolvane::Usable(const ProfileFile& file) {
   return false;
 }
 
-Encoding Tolvane::Done(ProfileFile& file) {
-  const Encoding encoding = file.TextEncoding();
+void Tolvane::Done(ProfileFile& file) {
   service::WriteBack(fileName_.InOut(), file.GivenName());
   file.Close();
-  return encoding;
 }
 
 void Tolvane::CaptureLastError() {
@@ -99,7 +96,7 @@ bool Tolvane::RefusedSectionStart(const ServiceText& section, const ServiceText&
 bool Tolvane::SectionExists(const ServiceText& section, ProfileFile& file) {
   std::wstring names;
   return service::ReadAllSectionNames(file, names) &&
-         NameListHolds(names, section.Seen(file.TextEncoding()).value_or(L""));
+         NameListHolds(names, section.Seen(file).value_or(L""));
 }
 
 // ---- Single keys ----------------------------------------------------------------------
@@ -112,9 +109,10 @@ UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   std::wstring value;
   const DWORD count = service::ReadString(file, sectionText, keyText, value);
   if (count == 0) CaptureLastError();
-  const Encoding encoding = Done(file);
-  WriteBack(section, sectionText.Seen(encoding));
-  WriteBack(key, keyText.Seen(encoding));
+  const auto sectionSeen = sectionText.Seen(file), keySeen = keyText.Seen(file);
+  Done(file);
+  WriteBack(section, sectionSeen);
+  WriteBack(key, keySeen);
   if (count == 0) return UniqueBstr();
   return BstrOf(value);
 }
@@ -127,10 +125,11 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
   if (!Usable(file) || RefusedSectionStart(sectionText, keyText, valueText, file)) return false;
   const BOOL written = service::WriteString(file, sectionText, keyText, valueText);
   if (!written) CaptureLastError();
-  const Encoding encoding = Done(file);
-  WriteBack(section, sectionText.Seen(encoding));
-  WriteBack(key, keyText.Seen(encoding));
-  WriteBack(value, valueText.Seen(encoding));
+  const auto sectionSeen = sectionText.Seen(file), keySeen = keyText.Seen(file), valueSeen = valueText.Seen(file);
+  Done(file);
+  WriteBack(section, sectionSeen);
+  WriteBack(key, keySeen);
+  WriteBack(value, valueSeen);
   return written != FALSE;
 }
 
@@ -179,7 +178,9 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   std::wstring list;
   const DWORD count = service::ReadSection(file, sectionText, list);
   if (count == 0) CaptureLastError();
-  WriteBack(section, sectionText.Seen(Done(file)));
+  const auto sectionSeen = sectionText.Seen(file);
+  Done(file);
+  WriteBack(section, sectionSeen);
   if (count == 0) return result;
 
   // The lines up to and including the first one without "=", which ends the read with
@@ -279,7 +280,9 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
   if (!Usable(file) || (lower <= upper && RefusedNewSection(sectionText, file))) return 0;
   // No pair means no entry list at all, not an empty one.
   if (!service::WriteSection(file, sectionText, lower <= upper ? &entries : nullptr)) CaptureLastError();
-  WriteBack(section, sectionText.Seen(Done(file)));
+  const auto sectionSeen = sectionText.Seen(file);
+  Done(file);
+  WriteBack(section, sectionSeen);
   return upper;
 }
 

@@ -72,10 +72,10 @@ class Tolvane {
   // Whether the member may use the file; when not (its lock could not be had), LastErrorA
   // says why and the member must return its failure value untouched.
   bool Usable(const ProfileFile& file);
-  // Ends the member's use of the file (the journal committed, the lock given back),
-  // stores the file name as the service saw it, and returns the encoding in which the
-  // file saw the member's texts.
-  profile_service::Encoding Done(ProfileFile& file);
+  // Ends the member's use of the file (the journal committed, the lock given back) and
+  // stores the file name as the service saw it. By-reference arguments, which the
+  // member takes Seen() from the file before, are given back after.
+  void Done(ProfileFile& file);
   // Records GetLastError and its system message; call right after a service call returned 0.
   void CaptureLastError();
   void SetLastErrorText(const wchar_t* text);

@@ -182,6 +182,8 @@ const std::wstring& ProfileFile::WideServiceName() const { return use_->wideServ
 const std::wstring& ProfileFile::ResolvedPath() const { return use_->resolved; }
 DWORD ProfileFile::NameRefusal() const { return use_->refusal; }
 
+bool ProfileFile::EncodingKnown() const { return use_->encoding.has_value(); }
+
 Encoding ProfileFile::TextEncoding() {
   if (!use_->encoding) use_->encoding = use_->refusal ? Encoding::Ansi : Encodings().Of(use_->resolved);
   return *use_->encoding;

@@ -56,6 +56,7 @@ class ProfileFile {
   // The file's encoding as it stands: Unicode when it begins with the UTF-16LE byte-order
   // mark, otherwise (also when there is no file) ANSI.
   Encoding TextEncoding();
+  bool EncodingKnown() const;
 
   // The service's side of a change: before each write it calls BeforeChange (the first one
   // of the use saves the file in its journal), and it brackets the platform's write with

@@ -40,6 +40,10 @@ bool Refuse(DWORD code) {
   return true;
 }
 
+bool IsAsciiText(std::wstring_view text) {
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
+}
+
 std::wstring WideOf(std::string_view text) {
   if (text.empty()) return {};
   const com_types::UniqueBstr wide = WideFromAnsi(text);
@@ -131,13 +135,13 @@ DWORD ListOf(const Buffer<Calls>& buffer, DWORD count, std::wstring& list) {
 // Reads a list into a buffer that grows until the list fits. The service cuts a list
 // that does not fit and returns the buffer size less 2, so only a shorter count is whole.
 template <typename Calls, typename ReadList>
-bool ReadGrowingList(std::wstring& list, ReadList read) {
+DWORD ReadGrowingList(std::wstring& list, ReadList read) {
   for (DWORD size = kListBufferSize;; size *= 2) {
     Buffer<Calls> buffer(size, typename Calls::Char{});
     const DWORD count = read(buffer);
     if (count + 2 < size) {
       list = Calls::Wide(std::basic_string_view<typename Calls::Char>(buffer).substr(0, count));
-      return count != 0;
+      return count;
     }
   }
 }
@@ -172,6 +176,32 @@ auto WithCallsOf(ProfileFile& file, Work work) {
   return work(AnsiCalls{});
 }
 
+bool SingleByteCodePage() {
+  static const bool single = [] {
+    CPINFO info{};
+    return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+  }();
+  return single;
+}
+
+// A read. Asked in ASCII, an ANSI file and a Unicode file answer alike through the
+// wide-character call (an ANSI file's text converted from its code page), so the file's
+// encoding, which costs a look at the file, is needed only for an answer outside ASCII,
+// and then only where the code page has characters of two bytes, whose ANSI call cuts
+// what does not fit by bytes. `read` fills `answer` and returns the platform's count.
+template <typename Read>
+DWORD ReadIn(ProfileFile& file, std::initializer_list<const ServiceText*> asked, const std::wstring& answer,
+             Read read) {
+  if (file.EncodingKnown() || !std::all_of(asked.begin(), asked.end(), [](auto text) { return text->IsAscii(); })) {
+    return WithCallsOf(file, read);
+  }
+  const DWORD count = read(WideCalls{});
+  if (count == 0 || IsAsciiText(answer) || SingleByteCodePage() || file.TextEncoding() == Encoding::Unicode) {
+    return count;
+  }
+  return read(AnsiCalls{});
+}
+
 }  // namespace
 
 ServiceText::ServiceText(BSTR text, TextRole role) : role_(role) {
@@ -195,8 +225,10 @@ com_types::UniqueBstr ServiceText::Bstr() const {
   return com_types::UniqueBstr::Copy(text_->data(), static_cast<UINT>(text_->size()));
 }
 
-std::optional<std::wstring> ServiceText::Seen(Encoding encoding) const {
-  if (!text_ || encoding == Encoding::Unicode) return text_;
+bool ServiceText::IsAscii() const { return IsAsciiText(Wide()); }
+
+std::optional<std::wstring> ServiceText::Seen(ProfileFile& file) const {
+  if (!text_ || IsAscii() || file.TextEncoding() == Encoding::Unicode) return text_;
   return WideOf(Ansi().View());
 }
 
@@ -208,7 +240,7 @@ const Functions& PlatformFunctions() {
 void ReplaceFunctionsForTesting(const Functions* functions) { replacement.store(functions); }
 
 DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value) {
-  return WithCallsOf(file, [&](auto calls) -> DWORD {
+  return ReadIn(file, {&section, &key}, value, [&](auto calls) -> DWORD {
     using Calls = decltype(calls);
     if (Refused<Calls>(file, {&section, &key})) return 0;
     Buffer<Calls> buffer(kValueBufferSize, {});
@@ -220,7 +252,7 @@ DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceTex
 }
 
 DWORD ReadSection(ProfileFile& file, const ServiceText& section, std::wstring& list) {
-  return WithCallsOf(file, [&](auto calls) -> DWORD {
+  return ReadIn(file, {&section}, list, [&](auto calls) -> DWORD {
     using Calls = decltype(calls);
     Buffer<Calls> buffer(kListBufferSize, {});
     const DWORD count = GetSectionInto<Calls>(file, section, buffer);
@@ -229,7 +261,7 @@ DWORD ReadSection(ProfileFile& file, const ServiceText& section, std::wstring& l
 }
 
 DWORD ReadSectionNames(ProfileFile& file, std::wstring& list) {
-  return WithCallsOf(file, [&](auto calls) -> DWORD {
+  return ReadIn(file, {}, list, [&](auto calls) -> DWORD {
     using Calls = decltype(calls);
     Buffer<Calls> buffer(kListBufferSize, {});
     const DWORD count = GetSectionNamesInto<Calls>(file, buffer);
@@ -275,17 +307,17 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
 }
 
 bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstring& entries) {
-  return WithCallsOf(file, [&](auto calls) {
+  return ReadIn(file, {&section}, entries, [&](auto calls) -> DWORD {
     using Calls = decltype(calls);
     return ReadGrowingList<Calls>(entries, [&](Buffer<Calls>& buffer) { return GetSectionInto<Calls>(file, section, buffer); });
-  });
+  }) != 0;
 }
 
 bool ReadAllSectionNames(ProfileFile& file, std::wstring& names) {
-  return WithCallsOf(file, [&](auto calls) {
+  return ReadIn(file, {}, names, [&](auto calls) -> DWORD {
     using Calls = decltype(calls);
     return ReadGrowingList<Calls>(names, [&](Buffer<Calls>& buffer) { return GetSectionNamesInto<Calls>(file, buffer); });
-  });
+  }) != 0;
 }
 
 DWORD LastError() { return GetLastError(); }

@@ -48,10 +48,12 @@ class ServiceText {
   const AnsiText& Ansi() const;  // converted at first use
   // A copy as a BSTR (null for the absent text), to hand on to another member.
   com_types::UniqueBstr Bstr() const;
-  // The text as a file of `encoding` holds it: converted to the code page and back for an
-  // ANSI file, as it is for a Unicode one. What a by-reference argument is given back,
-  // and the form in which names are compared with the file's.
-  std::optional<std::wstring> Seen(Encoding encoding) const;
+  bool IsAscii() const;
+  // The text as `file` holds it: converted to the code page and back in an ANSI file, as
+  // it is in a Unicode one (ASCII text is the same in both, and needs no look at the
+  // file). What a by-reference argument is given back, and the form in which names are
+  // compared with the file's.
+  std::optional<std::wstring> Seen(ProfileFile& file) const;
 
  private:
   std::optional<std::wstring> text_;

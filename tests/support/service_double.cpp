@@ -19,24 +19,26 @@ ServiceDouble* active = nullptr;
 const service::Functions& Platform() { return service::PlatformFunctions(); }
 
 // As the platform answers a value read: the value cut to fit, and the count copied.
-DWORD CopyValue(const std::string& value, LPSTR buffer, DWORD size) {
+template <typename Char>
+DWORD CopyValue(const std::basic_string<Char>& value, Char* buffer, DWORD size) {
   if (size == 0) return 0;
   const DWORD count = std::min<DWORD>(static_cast<DWORD>(value.size()), size - 1);
-  std::memcpy(buffer, value.data(), count);
-  buffer[count] = '\0';
+  std::memcpy(buffer, value.data(), count * sizeof(Char));
+  buffer[count] = Char{};
   return count;
 }
 
 // As the platform answers a list read: the count copied less the list's closing NUL or,
 // for a list that does not fit, the list cut and the buffer size less 2.
-DWORD CopyList(const std::string& list, LPSTR buffer, DWORD size) {
+template <typename Char>
+DWORD CopyList(const std::basic_string<Char>& list, Char* buffer, DWORD size) {
   if (size < 2) return 0;
   if (list.size() <= size) {
-    std::memcpy(buffer, list.data(), list.size());
+    std::memcpy(buffer, list.data(), list.size() * sizeof(Char));
     return static_cast<DWORD>(list.size() - 1);
   }
-  std::memcpy(buffer, list.data(), size - 2);
-  buffer[size - 2] = buffer[size - 1] = '\0';
+  std::memcpy(buffer, list.data(), (size - 2) * sizeof(Char));
+  buffer[size - 2] = buffer[size - 1] = Char{};
   return size - 2;
 }
 
@@ -49,6 +51,8 @@ constexpr ServiceFunction kAllFunctions[] = {ServiceFunction::GetString, Service
 // The functions put in the platform's place; each asks the double in place what to do.
 struct StandInFunctions {
   static const MemoryAnswers* FromMemory() { return active->behaviour_.fromMemory; }
+  static const std::wstring& WideValue() { return active->wideAnswers_.first; }
+  static const std::wstring& WideSectionList() { return active->wideAnswers_.second; }
 
   static DWORD WINAPI GetString(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size, LPCSTR file) {
     if (active->FailThisCall(ServiceFunction::GetString)) return 0;
@@ -74,14 +78,16 @@ struct StandInFunctions {
     return Platform().writeSection(section, entries, file);
   }
 
-  // The calls in a Unicode file, logged and failed alike, always reach the platform.
+  // The wide-character calls, logged, failed and answered alike.
   static DWORD WINAPI GetStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR buffer, DWORD size,
                                  LPCWSTR file) {
     if (active->FailThisCall(ServiceFunction::GetString)) return 0;
+    if (FromMemory()) return CopyValue(WideValue(), buffer, size);
     return Platform().getStringW(section, key, fallback, buffer, size, file);
   }
   static DWORD WINAPI GetSectionW(LPCWSTR section, LPWSTR buffer, DWORD size, LPCWSTR file) {
     if (active->FailThisCall(ServiceFunction::GetSection)) return 0;
+    if (FromMemory()) return CopyList(WideSectionList(), buffer, size);
     return Platform().getSectionW(section, buffer, size, file);
   }
   static DWORD WINAPI GetSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR file) {
@@ -94,6 +100,7 @@ struct StandInFunctions {
   }
   static BOOL WINAPI WriteSectionW(LPCWSTR section, LPCWSTR entries, LPCWSTR file) {
     if (active->FailThisCall(ServiceFunction::WriteSection)) return FALSE;
+    if (FromMemory()) return TRUE;
     return Platform().writeSectionW(section, entries, file);
   }
 
@@ -117,6 +124,10 @@ bool IsWrite(ServiceFunction function) {
 }
 
 ServiceDouble::ServiceDouble(Behaviour behaviour) : behaviour_(behaviour) {
+  if (const MemoryAnswers* answers = behaviour.fromMemory) {
+    wideAnswers_ = {std::wstring(answers->value.begin(), answers->value.end()),
+                    std::wstring(answers->sectionList.begin(), answers->sectionList.end())};
+  }
   if (active) throw std::logic_error("one service double at a time");
   Platform();  // bind the platform's functions before the double is in place
   active = this;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace service_double {
@@ -18,7 +19,8 @@ bool IsWrite(ServiceFunction function);
 // What the double answers from memory instead of asking the platform: every string read
 // copies `value`, every whole-section read `sectionList` ("k=v\0...\0\0", both closing
 // NULs included), each cut to fit as the platform cuts; whole-section writes succeed
-// without touching a file. The other functions still reach the platform.
+// without touching a file. The other functions still reach the platform. Both are ASCII:
+// the wide-character calls answer them widened.
 struct MemoryAnswers {
   std::string value;
   std::string sectionList;
@@ -53,6 +55,7 @@ class ServiceDouble {
   bool FailThisCall(ServiceFunction function);
 
   Behaviour behaviour_;
+  std::pair<std::wstring, std::wstring> wideAnswers_;  // the memory answers, widened
   std::vector<ServiceFunction> calls_;
   bool failed_ = false;
 };
