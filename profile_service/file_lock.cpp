@@ -364,4 +364,11 @@ void FileLock::Release() {
 
 void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds); }
 
+int FileLockWaitersForTesting(const std::wstring& resolvedPath) {
+  const std::shared_ptr<const Shared> shared = OpenShared(resolvedPath);
+  return shared ? static_cast<int>(std::count_if(std::begin(shared->state->waiting), std::end(shared->state->waiting),
+                                                 [](const volatile LONG64& slot) { return slot != 0; }))
+                : -1;
+}
+
 }  // namespace profile_service

@@ -66,5 +66,7 @@ class FileLock {
 
 // Sets the wait of every lock taken from now on; kFileLockWaitMilliseconds restores it.
 void SetFileLockWaitForTesting(DWORD milliseconds);
+// How many threads the shared state of the file's lock counts as waiting in line.
+int FileLockWaitersForTesting(const std::wstring& resolvedPath);
 
 }  // namespace profile_service

@@ -1,5 +1,7 @@
 // The file lock: every spelling of one file names one lock, and a member that cannot
 // have the lock in time fails as a failed service call fails, leaving the file alone.
+#include <csetjmp>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -13,9 +15,11 @@ namespace {
 namespace service = profile_service;
 using test_support::Text;
 
-std::wstring LockNameOf(const std::wstring& path) {
-  return service::FileLockName(service::AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName));
+service::AnsiText Name(const std::wstring& path) {
+  return service::AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName);
 }
+
+std::wstring LockNameOf(const std::wstring& path) { return service::FileLockName(Name(path)); }
 
 std::wstring Upper(std::wstring text) {
   CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
@@ -49,6 +53,12 @@ TEST(FileLock, EverySpellingOfOneFileNamesOneLock) {
       {file, ShortPathOf(file)},
       {folder.PathOf(L"Not Yet Written.ini"), ShortPathOf(folder.Path()) + L"\\Not Yet Written.ini"},
       {std::wstring(windows) + L"\\tolvane-lock-test.ini", L"tolvane-lock-test.ini"},
+      {file, L"\\\\?\\" + file},
+      {file, L"\\\\.\\" + Upper(file)},
+      {file, file + L"::$DATA"},
+      {L"\\\\server\\share\\f.ini", L"\\\\?\\UNC\\server\\share\\f.ini"},
+      // Under a double-byte code page the second byte of this character is that of "\".
+      {std::wstring(windows) + L"\\\u8868.ini", L"\u8868.ini"},
   };
   for (const auto& [one, other] : sameFile) {
     EXPECT_FALSE(LockNameOf(one).empty()) << one;
@@ -57,6 +67,10 @@ TEST(FileLock, EverySpellingOfOneFileNamesOneLock) {
   EXPECT_NE(LockNameOf(file), LockNameOf(folder.PathOf(L"Shared Settings 2.ini")));
   EXPECT_NE(LockNameOf(file), LockNameOf(L"Shared Settings.ini"));  // that one is in the Windows folder
   EXPECT_EQ(LockNameOf(L""), L"");
+  // Not too long for the platform: its characters fit in MAX_PATH, if not its bytes.
+  EXPECT_EQ(service::ProfileFile(Name(folder.PathOf(std::wstring(120, L'\u8868') + L".ini"))).NameRefusal(), 0u);
+  const char* locale = std::getenv("LC_ALL");
+  if (locale && std::string(locale).starts_with("ja_JP")) EXPECT_EQ(GetACP(), 932u);
   SetCurrentDirectoryW(previous);
 }
 
@@ -73,7 +87,7 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
   GivenFile(before);
   HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread holder([&] {  // under another spelling of the file
-    const service::ProfileFile lock(service::AnsiText::FromBstr(test_support::Bstr(Upper(file_)).Get(), service::TextRole::FileName));
+    const service::ProfileFile lock(Name(Upper(file_)));
     SetEvent(taken);
     WaitForSingleObject(release, INFINITE);
   });
@@ -103,7 +117,7 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
     object_ = test_support::ComPtr<_Tolvane>(automation::TolvaneObject::Create());
     UseFile(file_);
     EXPECT_TRUE(failedAsExpected()) << member;
-    EXPECT_EQ(LastError().value_or(L"").rfind(L"The file is in use", 0), 0u) << member;
+    EXPECT_EQ(LastError().value_or(L"").rfind(L"The file is in use: another thread of this process", 0), 0u) << member;
     EXPECT_EQ(FileBytes(), before) << member;
   }
 
@@ -113,5 +127,130 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
   CloseHandle(release);
   EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"v"));
 }
+
+// A thread suspended while it waits in line holds no one up once the file is free.
+TEST_F(LockHeldElsewhereTest, ASuspendedWaiterHoldsNoOneUp) {
+  GivenFile("[s]\r\nk=v\r\n");
+  service::SetFileLockWaitForTesting(5000);
+  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    const service::ProfileFile lock(Name(file_));
+    SetEvent(taken);
+    WaitForSingleObject(release, INFINITE);
+  });
+  ASSERT_EQ(WaitForSingleObject(taken, 10000), WAIT_OBJECT_0);
+  DWORD waiterId = 0;
+  std::thread waiter([&] {
+    waiterId = GetCurrentThreadId();
+    const service::ProfileFile lock(Name(file_));
+  });
+  Sleep(300);  // in line
+  HANDLE suspended = OpenThread(THREAD_SUSPEND_RESUME, FALSE, waiterId);
+  SuspendThread(suspended);
+  SetEvent(release);
+  holder.join();
+  EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"v")) << LastError().value_or(L"");
+  ResumeThread(suspended);
+  waiter.join();
+  for (HANDLE handle : {taken, release, suspended}) CloseHandle(handle);
+}
+
+// A thread that ended holding the file (its member never returned) is taken over, also
+// when a new thread gets its id (Wine gives an id back once it has used up its free ones).
+TEST_F(LockHeldElsewhereTest, AThreadIdThatComesBackIsNotTakenForTheHolder) {
+  GivenFile("[s]\r\nk=v\r\n");
+  service::SetFileLockWaitForTesting(5000);
+  DWORD endedId = 0;
+  std::thread([&] {
+    endedId = GetCurrentThreadId();
+    new service::ProfileFile(Name(file_));  // never closed
+  }).join();
+  bool reused = false;
+  for (int i = 0; i < 5000 && !reused; ++i) {
+    std::thread([&] {
+      if (GetCurrentThreadId() != endedId) return;
+      reused = true;
+      const service::ProfileFile lock(Name(file_));  // must wait for the file and take it over
+      EXPECT_TRUE(lock.Usable());
+    }).join();
+  }
+  if (!reused) GTEST_SKIP() << "no new thread got the ended thread's id";
+  EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"v")) << LastError().value_or(L"");
+}
+
+// A name that depends on the current folder reaches every call of a member as one path:
+// here the folder changes between a rename's read and its write.
+const wchar_t* folderAfterFirstWrite = nullptr;
+BOOL WINAPI ChangeFolderThenWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  if (folderAfterFirstWrite) SetCurrentDirectoryW(std::exchange(folderAfterFirstWrite, nullptr));
+  return service::PlatformFunctions().writeString(section, key, value, file);
+}
+
+TEST_F(LockHeldElsewhereTest, ARelativeNameIsResolvedOncePerCall) {
+  const std::wstring here = folder_.PathOf(L"here"), there = folder_.PathOf(L"there");
+  for (const std::wstring& folder : {here, there}) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    test_support::WriteBytes(folder + L"\\x.ini", "[s]\r\nk=1\r\n");
+  }
+  const std::wstring previous = test_support::CurrentFolder();
+  SetCurrentDirectoryW(here.c_str());
+  UseFile(L".\\x.ini");
+  service::Functions changing = service::PlatformFunctions();
+  changing.writeString = &ChangeFolderThenWrite;
+  folderAfterFirstWrite = there.c_str();
+  service::ReplaceFunctionsForTesting(&changing);
+  RenameKey(L"s", L"k", L"n");
+  service::ReplaceFunctionsForTesting(nullptr);
+  SetCurrentDirectoryW(previous.c_str());
+  EXPECT_EQ(test_support::ReadBytes(here + L"\\x.ini"), "[s]\r\nn=1\r\n");
+  EXPECT_EQ(test_support::ReadBytes(there + L"\\x.ini"), "[s]\r\nk=1\r\n");
+}
+
+#if defined(__i386__)
+// A host that calls a member under a handler of its own for structured exceptions, and
+// goes on after one: on 32-bit Windows the stack is unwound past the member without its
+// destructors. (The handler unwinds the frames in between, then jumps back.)
+struct CatchingFrame {
+  struct {
+    void* previous;
+    EXCEPTION_DISPOSITION(__cdecl* handler)(EXCEPTION_RECORD*, void*, CONTEXT*, void*);
+  } record;
+  void* jump[5];
+};
+
+EXCEPTION_DISPOSITION __cdecl CatchAndJumpBack(EXCEPTION_RECORD* exception, void* frame, CONTEXT*, void*) {
+  if (exception->ExceptionFlags & EXCEPTION_UNWINDING) return ExceptionContinueSearch;
+  RtlUnwind(frame, nullptr, exception, nullptr);
+  __builtin_longjmp(static_cast<CatchingFrame*>(frame)->jump, 1);
+}
+
+bool CaughtStructuredException(const std::function<void()>& call) {
+  CatchingFrame frame{{reinterpret_cast<void*>(__readfsdword(0)), &CatchAndJumpBack}, {}};
+  __writefsdword(0, reinterpret_cast<DWORD>(&frame.record));
+  const bool caught = __builtin_setjmp(frame.jump) != 0;
+  if (!caught) call();
+  __writefsdword(0, reinterpret_cast<DWORD>(frame.record.previous));
+  return caught;
+}
+
+// The platform's write faults half way, after emptying the file.
+BOOL WINAPI EmptyTheFileThenFault(LPCSTR, LPCSTR, LPCSTR, LPCSTR file) {
+  CloseHandle(CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+  return FALSE;
+}
+
+TEST_F(LockHeldElsewhereTest, AFaultInTheMiddleOfAWriteLeavesTheFileWholeAndFree) {
+  GivenFile("[s]\r\nk=v\r\n");
+  service::Functions faulting = service::PlatformFunctions();
+  faulting.writeString = &EmptyTheFileThenFault;
+  service::ReplaceFunctionsForTesting(&faulting);
+  EXPECT_TRUE(CaughtStructuredException([&] { WriteValue(L"s", L"k", L"new"); }));
+  service::ReplaceFunctionsForTesting(nullptr);
+  EXPECT_EQ(FileBytes(), "[s]\r\nk=v\r\n");
+  service::SetFileLockWaitForTesting(2000);
+  std::thread([&] { EXPECT_TRUE(service::ProfileFile(Name(file_)).Usable()); }).join();
+}
+#endif
 
 }  // namespace

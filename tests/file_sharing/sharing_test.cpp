@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "automation/tolvane_object.h"
+#include "profile_service/file_lock.h"
 #include "tests/file_sharing/workload.h"
 #include "tests/support/ini_reader.h"
 #include "tests/support/program_folder.h"
@@ -16,6 +18,8 @@
 
 namespace file_sharing {
 namespace {
+
+using test_support::WideOfAscii;
 
 constexpr DWORD kProcessBound = 120000;  // milliseconds for any one wait on the workers
 
@@ -121,7 +125,9 @@ TEST(FileSharing, WritersARenamerAndAReaderInProcessesOfTheirOwnLoseNothing) {
   WorkerProcess renamer(L"renamer " + common);
   std::vector<std::unique_ptr<WorkerProcess>> writers;
   for (int n = 0; n < kWriters; ++n) {
-    writers.push_back(std::make_unique<WorkerProcess>(L"writer " + common + L" " + std::to_wstring(n) + L" " +
+    // The last writer names the file by a device path, which locks the same file.
+    const std::wstring spelling = n == kWriters - 1 ? Quoted(L"\\\\?\\" + file) + L" " + go.Name() : common;
+    writers.push_back(std::make_unique<WorkerProcess>(L"writer " + spelling + L" " + std::to_wstring(n) + L" " +
                                                       std::to_wstring(kKeys)));
   }
   ASSERT_TRUE(reader.Started() && renamer.Started());
@@ -165,6 +171,38 @@ TEST(FileSharing, ProcessesKilledWhileHoldingTheLockDoNotStopTheOthers) {
 
   for (const auto& writer : writers) EXPECT_EQ(writer->ExitCode(), 0) << "failed calls of a writer";
   ExpectFileHolds(file, ExpectedFile(kWriters, kKeys, false));
+}
+
+// Processes killed while they wait in line leave no place in it behind: the next call
+// finds them gone, and later ones take the fast way again.
+TEST(FileSharing, WaitersKilledInLineAreForgotten) {
+  test_support::IniFolder folder;
+  const std::wstring file = folder.PathOf(L"shared.ini");
+  test_support::WriteBytes(file, InitialFile());
+  NamedEvent holding(L"holding"), neverSet(L"waiting");
+  WorkerProcess holder(L"holder " + Quoted(file) + L" " + holding.Name());
+  ASSERT_EQ(WaitForSingleObject(holding.Handle(), kProcessBound), WAIT_OBJECT_0);
+  std::vector<std::unique_ptr<WorkerProcess>> waiters;
+  for (int n = 0; n < 3; ++n) {
+    waiters.push_back(std::make_unique<WorkerProcess>(L"holder " + Quoted(file) + L" " + neverSet.Name()));
+  }
+  Sleep(1000);
+  EXPECT_EQ(profile_service::FileLockWaitersForTesting(file), 3);
+  for (const auto& waiter : waiters) waiter->Kill();
+  holder.Kill();
+  Sleep(1100);  // a place in line is looked at once it is a second old
+
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  {
+    test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+    test_support::UniqueBstr name = test_support::Bstr(file), section = test_support::Bstr(WideOfAscii(kReaderSection)),
+                             key = test_support::Bstr(WideOfAscii(kReaderKey)), read;
+    object->put_IniFileName(name.InOut());
+    ASSERT_EQ(object->ReadValue(section.InOut(), key.InOut(), read.InOut()), S_OK);
+    EXPECT_EQ(test_support::TextOf(read.Get()), WideOfAscii(kReaderValue));
+  }
+  CoUninitialize();
+  EXPECT_EQ(profile_service::FileLockWaitersForTesting(file), 0);
 }
 
 }  // namespace

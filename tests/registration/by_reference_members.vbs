@@ -71,5 +71,23 @@ stream.Close
 got = o.ReadSection("odd", readKeys, readValues)
 CheckError "ReadSection of a line without ""="": invalid procedure call", 5
 
+' A Unicode file (begun with the byte-order mark FF FE) keeps text outside the code page:
+' the Cyrillic value of unicode.ini (the script host has no other way to such text)
+' serves as section, key and value, and comes back whole from each.
+Dim cyrillic
+fso.CopyFile WScript.Arguments(1) & "\unicode.ini", WScript.Arguments(0) & "\unicode.ini"
+o.IniFileName = WScript.Arguments(0) & "\unicode.ini"
+cyrillic = o.ReadValue("s", "k")
+Check "ReadValue of Cyrillic text in a Unicode file", Len(cyrillic) & (cyrillic = "????"), "4False"
+section = cyrillic : key = cyrillic & "2"
+got = o.WriteValue(section, key, cyrillic)
+Check "WriteValue of Cyrillic text", got, True
+Check "gives the variables back unchanged", section & "/" & key, cyrillic & "/" & cyrillic & "2"
+o.RenameKey cyrillic, key, cyrillic & "3"
+got = o.ReadValue(cyrillic, cyrillic & "3")
+Check "RenameKey and ReadValue keep it whole", got, cyrillic
+pairs = o.ReadSection(cyrillic, readKeys, readValues)
+Check "ReadSection too", readKeys(0) & "=" & readValues(0), cyrillic & "3=" & cyrillic
+
 Set o = Nothing
 Finish

@@ -5,7 +5,8 @@
 #
 #   registration.sh <build dir> <bits> register     new prefix, regsvr32 /s <full path>
 #   registration.sh <build dir> <bits> client       the C++ client's registration checks
-#   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js test with cscript
+#   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js test with cscript, given
+#                                                   the scratch folder and the test's own
 #   registration.sh <build dir> <bits> unregister   regsvr32 /u /s, the client's checks
 #
 # <bits> is the DLL's, 32 or 64: the prefix, regsvr32 and cscript are of the same kind,
@@ -44,7 +45,8 @@ case "$command" in
     # the line numbers of an error.
     joined="$scratch/$(basename "$1")"
     cat "$(dirname "$1")/checks.${1##*.}" "$1" >"$joined"
-    wine cscript //nologo "$(windows_path "$joined")" "$(windows_path "$scratch")"
+    wine cscript //nologo "$(windows_path "$joined")" "$(windows_path "$scratch")" \
+      "$(windows_path "$(cd "$(dirname "$1")" && pwd)/.")"
     ;;
   unregister)
     wine_stop_at_exit wine_stop

@@ -1,0 +1,84 @@
+// A Unicode file (one that begins with the UTF-16LE byte-order mark) keeps every character
+// through every member; an ANSI file keeps what its code page holds, as ever. Each member
+// is called with text outside the code page (1252 here) on a file of each kind.
+#include "tests/support/test_support.h"
+
+using test_support::Bstr;
+using test_support::Text;
+using test_support::TextOf;
+using test_support::UniqueBstr;
+
+namespace {
+
+// `text` as a file of the kind holds it.
+std::string FileOf(bool unicode, const std::wstring& text) {
+  if (unicode) return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+  std::string ansi(text.size() * 2, '\0');
+  ansi.resize(WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(),
+                                  static_cast<int>(ansi.size()), nullptr, nullptr));
+  return ansi;
+}
+
+// `text` as a file of the kind gives it back.
+std::wstring Kept(bool unicode, const std::wstring& text) {
+  if (unicode) return text;
+  const std::string ansi = FileOf(false, text);
+  std::wstring back(ansi.size(), L'\0');
+  back.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), back.data(),
+                                  static_cast<int>(back.size())));
+  return back;
+}
+
+class UnicodeFiles : public test_support::TolvaneTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(UnicodeFiles, EveryMemberPassesTextAsTheFileKeepsIt) {
+  const bool unicode = GetParam();
+  auto kept = [&](const std::wstring& text) { return Text(Kept(unicode, text)); };
+  // Names of different lengths, so that their "?" forms in the ANSI file differ too.
+  const std::wstring section = L"\u0421\u0435\u043a\u0446\u0438\u044f", key = L"\u043a\u043b\u044e\u0447",
+                     value = L"\u0437\u043d\u0430\u0447\u0435\u043d\u0438\u0435 \u5024",
+                     added = L"\u043d\u043e\u0432\u044b\u0439", second = L"\u0432\u0442\u043e\u0440\u043e\u0439",
+                     moved = L"\u043a\u043b\u044e\u0447 2", empty = L"\u041f\u0443\u0441\u0442\u043e",
+                     whole = L"\u041d\u043e\u0432\u0430\u044f \u0441\u0435\u043a\u0446\u0438\u044f",
+                     renamed = L"\u041f\u0435\u0440\u0435\u0438\u043c\u0435\u043d\u043e\u0432\u0430\u043d\u0430";
+  GivenFile(FileOf(unicode, L"[" + section + L"]\r\n" + key + L"=" + value + L"\r\n"));
+
+  UniqueBstr sectionArgument = Bstr(section), keyArgument = Bstr(key), read;
+  ASSERT_EQ(object_->ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()), S_OK);
+  EXPECT_EQ(TextOf(read.Get()), kept(value));
+  EXPECT_EQ(TextOf(sectionArgument.Get()), kept(section));  // by reference, as the file saw it
+  EXPECT_EQ(TextOf(keyArgument.Get()), kept(key));
+  EXPECT_TRUE(WriteValue(section, added, L"\u0394"));
+  EXPECT_TRUE(CreateKeyAndValue(section, second, L"\u4e8c"));
+  RenameKey(section, key, moved);
+  DeleteKey(section, second);
+  EXPECT_EQ(ReadValue(section, moved), kept(value));
+
+  EXPECT_TRUE(SectionAdd(empty));
+  EXPECT_EQ(SectionsCount(), 2);
+  test_support::UniqueSafeArray keys, values;
+  const test_support::ReadSectionOutcome listed = ReadSection(section, keys, values);
+  EXPECT_EQ(listed.section, kept(section));
+  EXPECT_EQ(test_support::Elements(keys.Get()), (std::vector<Text>{kept(added), kept(moved)}));
+  EXPECT_EQ(test_support::Elements(values.Get()), (std::vector<Text>{kept(L"\u0394"), kept(value)}));
+  auto newKeys = test_support::TextArray({L"\u043a"}), newValues = test_support::TextArray({L"\u0432"});
+  EXPECT_EQ(SectionWriteAtOnce(whole, newKeys.Get(), newValues.Get()).section, kept(whole));
+  RenameSection(section, renamed);
+  DeleteSection(empty);
+  EXPECT_EQ(FileBytes(), FileOf(unicode, L"[" + whole + L"]\r\n\u043a=\u0432\r\n[" + renamed + L"]\r\n" + added +
+                                             L"=\u0394\r\n" + moved + L"=" + value + L"\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(AnsiAndUnicode, UnicodeFiles, testing::Bool(),
+                         [](const auto& kind) { return kind.param ? "Unicode" : "Ansi"; });
+
+class UnicodeFileRenames : public test_support::TolvaneTest {};
+
+// A fullwidth "A" is a key of its own in a Unicode file: renaming "A" leaves it alone.
+TEST_F(UnicodeFileRenames, RenameKeyTellsLookAlikesApart) {
+  GivenFile(FileOf(true, L"[s]\r\n\uff21=full\r\nA=half\r\n"));
+  RenameKey(L"s", L"A", L"B");
+  EXPECT_EQ(FileBytes(), FileOf(true, L"[s]\r\n\uff21=full\r\nB=half\r\n"));
+}
+
+}  // namespace
