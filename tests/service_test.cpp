@@ -2,6 +2,7 @@
 // the conversion to the ANSI code page.
 #include <thread>
 
+#include "profile_service/journal.h"
 #include "profile_service/profile_service.h"
 #include "tests/support/test_support.h"
 
@@ -89,6 +90,13 @@ TEST(ProfileService, TextCrossesAsItsNearestMatchUnlessThatCarriesMeaning) {
     SCOPED_TRACE(testing::PrintToString(c.text));
     EXPECT_EQ(AnsiText::FromBstr(test_support::Bstr(c.text).Get(), c.role).View(), c.ansi);
   }
+}
+
+// Files whose writes the platform maps to the registry get no journal.
+TEST(ProfileService, KnowsTheFilesThatThePlatformMapsToTheRegistry) {
+  EXPECT_TRUE(service::MappedToRegistry(test_support::WindowsFolder() + L"\\WIN.INI"));
+  EXPECT_FALSE(service::MappedToRegistry(test_support::WindowsFolder() + L"\\tolvane.ini"));
+  EXPECT_FALSE(service::MappedToRegistry(IniFolder().PathOf(L"win.ini")));
 }
 
 TEST(ProfileService, SystemMessagesAreKeptAsTheSystemGivesThem) {

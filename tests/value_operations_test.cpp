@@ -81,6 +81,16 @@ TEST_F(ValueOperations, DeleteKeyIsSilent) {
   EXPECT_EQ(LastError().value_or(L""), L"");
 }
 
+// Where no journal can be made (here its name is taken by a folder), a write goes ahead
+// unprotected, as it always did.
+TEST_F(ValueOperations, AWriteWithoutAJournalStillWrites) {
+  GivenFile("[s]\r\nk=v\r\n");
+  ASSERT_TRUE(CreateDirectoryW((file_ + L"-journal").c_str(), nullptr));
+  EXPECT_TRUE(WriteValue(L"s", L"k", L"new"));
+  EXPECT_EQ(FileBytes(), "[s]\r\nk=new\r\n");
+  RemoveDirectoryW((file_ + L"-journal").c_str());
+}
+
 TEST_F(ValueOperations, ByReferenceTextComesBackAsTheServiceSawIt) {
   GivenFile("[s]\r\n");
   UniqueBstr section = Bstr(L"s"), key = Bstr(L"k\u4e00"), value = Bstr(L"v\u4e01");

@@ -173,6 +173,71 @@ TEST(FileSharing, ProcessesKilledWhileHoldingTheLockDoNotStopTheOthers) {
   ExpectFileHolds(file, ExpectedFile(kWriters, kKeys, false));
 }
 
+// A process killed in the middle of a write or of a rename leaves the file as it was
+// before that call, or as the call leaves it: the next call puts back what was cut short.
+TEST(FileSharing, ProcessesKilledInTheMiddleOfAChangeLeaveTheFileWhole) {
+  test_support::IniFolder folder;
+  const std::wstring file = folder.PathOf(L"churned.ini");
+  const std::string initial = ChurnedFile();
+  test_support::WriteBytes(file, initial);
+  const ini_reader::IniFile before = ini_reader::ReadIni(initial);
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+  test_support::UniqueBstr name = test_support::Bstr(file);
+  object->put_IniFileName(name.InOut());
+  std::srand(GetTickCount());
+  for (const wchar_t* role : {L"write", L"rename"}) {
+    for (int kill = 0; kill < 20; ++kill) {
+      SCOPED_TRACE(testing::Message() << "churner " << role << ", kill " << kill);
+      WorkerProcess churner(L"churner " + Quoted(file) + L" " + role);
+      Sleep(200 + std::rand() % 400);
+      churner.Kill();
+      LONG sections = 0;
+      ASSERT_EQ(object->get_SectionsCount(&sections), S_OK);  // puts back what the churner cut short
+      const ini_reader::IniFile after = ini_reader::ReadIni(test_support::ReadBytes(file).value_or(""));
+      EXPECT_EQ(after.misread.size(), 0u);
+      ASSERT_EQ(after.sections.size(), 3u);
+      EXPECT_EQ(after.Find("big")->lines, before.Find("big")->lines);
+      const ini_reader::IniSection* counter = after.Find("counter");
+      ASSERT_TRUE(counter && counter->lines.size() == 1);
+      EXPECT_EQ(counter->lines[0].find_first_not_of("0123456789", 2), std::string::npos) << counter->lines[0];
+      const ini_reader::IniSection* moved = after.Find("moving") ? after.Find("moving") : after.Find("moved");
+      ASSERT_TRUE(moved);
+      EXPECT_EQ(moved->lines, before.Find("moving")->lines);
+    }
+  }
+  object = {};
+  CoUninitialize();
+}
+
+// What the next call makes of a journal that a dead writer left: the file as it was before
+// the change (or no file, where there was none), and no journal; a journal cut short
+// while it was written is never put back.
+TEST(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
+  test_support::IniFolder folder;
+  const std::wstring file = folder.PathOf(L"abandoned.ini");
+  const std::string before = "[s]\r\nk=v\r\n";
+  const std::pair<const wchar_t*, bool> cases[] = {{L"damage", true}, {L"damage", false}, {L"tear", true}};
+  for (const auto& [how, existed] : cases) {
+    SCOPED_TRACE(testing::Message() << how << (existed ? " an existing file" : " a new file"));
+    DeleteFileW(file.c_str());
+    if (existed) test_support::WriteBytes(file, before);
+    EXPECT_EQ(WorkerProcess(L"abandoner " + Quoted(file) + L" " + how).ExitCode(), 99);
+    ASSERT_TRUE(test_support::ReadBytes(file + L"-journal"));
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    {
+      test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+      test_support::UniqueBstr name = test_support::Bstr(file);
+      LONG sections = 0;
+      object->put_IniFileName(name.InOut());
+      EXPECT_EQ(object->get_SectionsCount(&sections), S_OK);
+    }
+    CoUninitialize();
+    EXPECT_EQ(test_support::ReadBytes(file), existed ? std::optional<std::string>(before) : std::nullopt);
+    EXPECT_FALSE(test_support::ReadBytes(file + L"-journal"));
+  }
+}
+
 // Processes killed while they wait in line leave no place in it behind: the next call
 // finds them gone, and later ones take the fast way again.
 TEST(FileSharing, WaitersKilledInLineAreForgotten) {

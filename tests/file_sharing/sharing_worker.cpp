@@ -3,8 +3,11 @@
 //   file_sharing_worker renamer <file> <go event>
 //   file_sharing_worker reader  <file> <go event> <stop event>
 //   file_sharing_worker holder  <file> <holding event>
+//   file_sharing_worker churner <file> write|rename
+//   file_sharing_worker abandoner <file> damage|tear
 // The workers start together when the test sets the go event. The exit code counts the
-// calls that failed or read wrongly (at most 100); the holder never ends by itself.
+// calls that failed or read wrongly (at most 100); the holder and the churner never end
+// by themselves.
 #include <windows.h>
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "automation/tolvane_object.h"
+#include "profile_service/profile_file.h"
 #include "profile_service/profile_service.h"
 #include "tests/file_sharing/workload.h"
 #include "tests/support/test_support.h"
@@ -69,6 +73,21 @@ class Worker {
     Check(status == S_OK && test_support::TextOf(value.Get()) == WideOfAscii(kReaderValue), "ReadValue", kReaderSection);
   }
 
+  // See ChurnedFile().
+  void Churn(bool write) {
+    UniqueBstr section = Text("counter"), key = Text("c"), moving = Text("moving"), moved = Text("moved");
+    for (int i = 1;; ++i) {
+      if (write) {
+        UniqueBstr value = Text(std::to_string(i));
+        VARIANT_BOOL written = VARIANT_FALSE;
+        object_->WriteValue(section.InOut(), key.InOut(), value.InOut(), &written);
+      } else {
+        object_->RenameSection(moving.Get(), moved.Get());
+        object_->RenameSection(moved.Get(), moving.Get());
+      }
+    }
+  }
+
   int Failures() const { return std::min(failures_, 100); }
 
  private:
@@ -114,6 +133,19 @@ int Run(int argc, wchar_t** argv) {
     profile_service::ReplaceFunctionsForTesting(&functions);
     worker.Write({Member::WriteValue, "holder", {{"key", "never written"}}});
     return 100;
+  }
+  if (role == L"churner") worker.Churn(std::wstring(argv[3]) == L"write");
+  if (role == L"abandoner") {  // dies in the middle of a change, as if killed there
+    profile_service::ProfileFile file(profile_service::AnsiText::FromBstr(Bstr(std::wstring(argv[2])).Get(),
+                                                                          profile_service::TextRole::FileName));
+    file.BeforeChange();
+    if (std::wstring(argv[3]) == L"damage") {
+      test_support::WriteBytes(argv[2], "damaged");  // the file half written
+    } else {
+      const std::wstring journal = std::wstring(argv[2]) + L"-journal";  // the journal half written
+      test_support::WriteBytes(journal, test_support::ReadBytes(journal).value_or("").substr(0, 100));
+    }
+    TerminateProcess(GetCurrentProcess(), 99);
   }
   if (!AwaitEvent(argv[3])) return 100;
   if (role == L"writer" && argc == 6) {

@@ -51,6 +51,18 @@ inline std::vector<Write> WritesOf(int writer, int keys) {
 inline std::string RenamedSection(int j) { return Numbered("r", j); }
 inline std::string MovedSection(int j) { return Numbered("moved", j); }
 
+// The churners change one file again and again until they are killed: one writes key
+// "c" of section "counter", one renames section "moving" to "moved" and back. Section
+// "big" makes each write long.
+inline constexpr int kBigEntries = 3000, kMovingEntries = 800;
+inline std::string ChurnedFile() {
+  std::string file = "[big]\r\n";
+  for (int i = 0; i < kBigEntries; ++i) file += Numbered("key", i) + "=" + Numbered("a fairly long value ", i) + "\r\n";
+  file += "[counter]\r\nc=0\r\n[moving]\r\n";
+  for (int i = 0; i < kMovingEntries; ++i) file += Numbered("m", i) + "=" + Numbered("v", i) + "\r\n";
+  return file;
+}
+
 // The file before the workers start: the reader's key and the sections to be renamed.
 inline std::string InitialFile() {
   std::string file = std::string("[") + kReaderSection + "]\r\n" + kReaderKey + "=" + kReaderValue + "\r\n";
