@@ -216,6 +216,19 @@ class Benchmark {
   }
 
  private:
+  // One ReadValue through the function table, timed; a result other than `expected`
+  // counts as a failure.
+  static double TimedReadValue(_Tolvane* object, UniqueBstr& section, UniqueBstr& key, const std::wstring& expected,
+                               int& failures) {
+    BSTR result = nullptr;
+    Stopwatch watch;
+    const HRESULT status = object->ReadValue(section.InOut(), key.InOut(), &result);
+    const double seconds = watch.Seconds();
+    UniqueBstr value(result);
+    failures += status != S_OK || TextOf(value.Get()) != expected;
+    return seconds;
+  }
+
   // ReadValue through the function table and through IDispatch::Invoke, against the
   // bare GetPrivateProfileStringA call with the object's arguments, call by call. The
   // *_own_work variants answer the service call from memory, leaving what the object
@@ -254,13 +267,7 @@ class Benchmark {
     };
     auto throughTable = [&](_Tolvane* object) {
       return [&, object](int index) {
-        BSTR result = nullptr;
-        Stopwatch watch;
-        const HRESULT status = object->ReadValue(section.InOut(), keys[index % kReadValueKeys].InOut(), &result);
-        const double seconds = watch.Seconds();
-        UniqueBstr value(result);
-        failures += status != S_OK || TextOf(value.Get()) != values[index % kReadValueKeys];
-        return seconds;
+        return TimedReadValue(object, section, keys[index % kReadValueKeys], values[index % kReadValueKeys], failures);
       };
     };
     // Typed arguments (by-reference BSTR), as a compiled client passes them, or the
@@ -390,13 +397,8 @@ class Benchmark {
       return seconds;
     };
     auto throughTable = [&](int index) {
-      BSTR result = nullptr;
-      Stopwatch watch;
-      const HRESULT status = object->ReadValue(section.InOut(), keys[index % kReadValueKeys].InOut(), &result);
-      const double seconds = watch.Seconds();
-      UniqueBstr value(result);
-      failures += status != S_OK || TextOf(value.Get()) != values[index % kReadValueKeys];
-      return seconds;
+      return TimedReadValue(object.Get(), section, keys[index % kReadValueKeys], values[index % kReadValueKeys],
+                            failures);
     };
     const Medians perCall = InterleavedCallMedians(
         {{"readvalue_unicode_raw", raw}, {"readvalue_unicode_vtable", throughTable}}, kReadValueCalls, kReadValueWarmUp);
