@@ -156,7 +156,8 @@ TEST_F(LockHeldElsewhereTest, ASuspendedWaiterHoldsNoOneUp) {
 }
 
 // A thread that ended holding the file (its member never returned) is taken over, also
-// when a new thread gets its id (Wine gives an id back once it has used up its free ones).
+// when a new thread gets its id (Wine gives an id back once it has used up its free ones):
+// that thread takes the file over, and gives it back, while it still runs.
 TEST_F(LockHeldElsewhereTest, AThreadIdThatComesBackIsNotTakenForTheHolder) {
   GivenFile("[s]\r\nk=v\r\n");
   service::SetFileLockWaitForTesting(5000);
@@ -165,17 +166,25 @@ TEST_F(LockHeldElsewhereTest, AThreadIdThatComesBackIsNotTakenForTheHolder) {
     endedId = GetCurrentThreadId();
     new service::ProfileFile(Name(file_));  // never closed
   }).join();
+  HANDLE checked = CreateEventW(nullptr, FALSE, FALSE, nullptr), read = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   bool reused = false;
   for (int i = 0; i < 5000 && !reused; ++i) {
-    std::thread([&] {
-      if (GetCurrentThreadId() != endedId) return;
-      reused = true;
-      const service::ProfileFile lock(Name(file_));  // must wait for the file and take it over
-      EXPECT_TRUE(lock.Usable());
-    }).join();
+    std::thread candidate([&] {
+      reused = GetCurrentThreadId() == endedId;
+      if (reused) EXPECT_TRUE(service::ProfileFile(Name(file_)).Usable());
+      SetEvent(checked);
+      if (reused) WaitForSingleObject(read, 10000);
+    });
+    WaitForSingleObject(checked, INFINITE);
+    if (reused) {
+      EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"v")) << LastError().value_or(L"");
+      SetEvent(read);
+    }
+    candidate.join();
   }
+  CloseHandle(checked);
+  CloseHandle(read);
   if (!reused) GTEST_SKIP() << "no new thread got the ended thread's id";
-  EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"v")) << LastError().value_or(L"");
 }
 
 // A name that depends on the current folder reaches every call of a member as one path:
