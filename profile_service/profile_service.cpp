@@ -159,8 +159,8 @@ DWORD GetSectionNamesInto(ProfileFile& file, Buffer<Calls>& buffer) {
   return Calls::GetSectionNames(buffer.data(), static_cast<DWORD>(buffer.size()), Calls::Name(file));
 }
 
-// Every change goes through here: the file's journal before it, and the platform's
-// write marked as under way while it runs (see ProfileFile::ChangeStarts).
+// Every platform write goes through here, marked as under way while it runs (see
+// ProfileFile::ChangeStarts); the writes below save the file's journal before it.
 template <typename Write>
 BOOL Change(ProfileFile& file, Write write) {
   file.ChangeStarts();
