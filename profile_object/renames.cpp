@@ -67,10 +67,10 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (Refused(RefusalForKeyRename(current, renamed))) return;
   ProfileFile file(FileName());
   if (!Usable(file)) return;
+  const std::wstring currentSeen = SeenIn(current, file);
   std::wstring entries;
   std::optional<std::wstring_view> storedValue;
   if (service::ReadWholeSection(file, sectionText, entries)) {
-    const std::wstring currentSeen = SeenIn(current, file);
     ForEachItem(entries, [&](std::wstring_view line) {
       const Entry entry = SplitEntry(line);
       if (!storedValue && entry.hasEquals && SameProfileName(entry.key, currentSeen)) storedValue = entry.value;
@@ -83,7 +83,7 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
     UniqueBstr sectionArgument = sectionText.Bstr(), keyArgument = current.Bstr(), read;
     ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
   }
-  if (!storedValue || SameProfileName(SeenIn(current, file), SeenIn(renamed, file))) return;
+  if (!storedValue || SameProfileName(currentSeen, SeenIn(renamed, file))) return;
 
   UniqueBstr sectionArgument = sectionText.Bstr(), keyArgument = renamed.Bstr(), valueArgument = BstrOf(*storedValue);
   VARIANT_BOOL written = VARIANT_FALSE;

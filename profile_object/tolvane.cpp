@@ -15,6 +15,7 @@ using com_types::UniqueBstr;
 using com_types::UniqueSafeArray;
 using com_types::UniqueVariant;
 using profile_service::AnsiText;
+using profile_service::WriteBack;
 namespace service = profile_service;
 
 namespace {
@@ -28,13 +29,6 @@ constexpr wchar_t kFileLockTimedOutWithinThisProcess[] =
     L"The file is in use: another thread of this process kept it locked for longer than the wait; nothing was "
     L"read or written";
 constexpr char kFileLockFailed[] = "The file could not be locked: ";
-
-// Gives a by-reference argument back as the file saw it.
-void WriteBack(BSTR* slot, const std::optional<std::wstring>& seen) {
-  UniqueBstr replacement = seen ? BstrOf(*seen) : UniqueBstr();
-  SysFreeString(*slot);
-  *slot = replacement.Release();
-}
 
 }  // namespace
 
@@ -58,7 +52,7 @@ bool Tolvane::Usable(const ProfileFile& file) {
 }
 
 void Tolvane::Done(ProfileFile& file) {
-  service::WriteBack(fileName_.InOut(), file.GivenName());
+  WriteBack(fileName_.InOut(), file.GivenName().Widened());
   file.Close();
 }
 

@@ -25,7 +25,6 @@
 
 #include <optional>
 #include <string_view>
-#include <vector>
 
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"

@@ -26,10 +26,6 @@ void AppendNearestMatch(std::string& target, const wchar_t* text, int length) {
   WideCharToMultiByte(CP_ACP, 0, text, length, target.data() + start, size, nullptr, nullptr);
 }
 
-bool IsAscii(std::wstring_view text) {
-  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
-}
-
 // One character of the text as converted: where its bytes start, how many there are, and
 // whether it is a look-alike (a character outside ASCII whose match is one ASCII byte).
 struct Converted {
@@ -86,6 +82,15 @@ class Meaning {
 
 }  // namespace
 
+bool IsAscii(std::wstring_view text) {
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
+}
+
+std::optional<std::wstring> AnsiText::Widened() const {
+  if (!text_) return std::nullopt;
+  return WideOf(*text_);
+}
+
 // ASCII converts to itself. Other text is converted one character at a time (a surrogate
 // pair as one), so that each look-alike is seen with its place in the text.
 void AppendAnsi(std::string& target, std::wstring_view source, TextRole role) {
@@ -111,6 +116,14 @@ void AppendAnsi(std::string& target, std::wstring_view source, TextRole role) {
   target += converted;
 }
 
+std::wstring WideOf(std::string_view text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
 com_types::UniqueBstr WideFromAnsi(std::string_view text) {
   if (text.empty()) return com_types::UniqueBstr::Copy(L"", 0);
   const int length = static_cast<int>(text.size());
@@ -121,9 +134,9 @@ com_types::UniqueBstr WideFromAnsi(std::string_view text) {
   return com_types::UniqueBstr(converted);
 }
 
-void WriteBack(BSTR* slot, const AnsiText& converted) {
+void WriteBack(BSTR* slot, const std::optional<std::wstring>& seen) {
   com_types::UniqueBstr replacement;
-  if (!converted.IsAbsent()) replacement = WideFromAnsi(converted.View());
+  if (seen) replacement = com_types::UniqueBstr::Copy(seen->data(), static_cast<UINT>(seen->size()));
   SysFreeString(*slot);
   *slot = replacement.Release();
 }

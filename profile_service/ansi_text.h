@@ -24,6 +24,8 @@ class AnsiText {
   static AnsiText FromBstr(BSTR text, TextRole role);
 
   bool IsAbsent() const { return !text_.has_value(); }
+  // Converted back to UTF-16: the form in which the service saw the text.
+  std::optional<std::wstring> Widened() const;
   // What the service is handed: nullptr for the absent text.
   const char* Argument() const { return text_ ? text_->c_str() : nullptr; }
   std::string_view View() const { return text_ ? std::string_view(*text_) : std::string_view(); }
@@ -51,11 +53,14 @@ class AnsiText {
 // crosses as "3.5", as other programs write it.
 void AppendAnsi(std::string& target, std::wstring_view text, TextRole role);
 
-// Converts ANSI characters back to UTF-16, as a new BSTR.
-com_types::UniqueBstr WideFromAnsi(std::string_view text);
+bool IsAscii(std::wstring_view text);
 
-// Replaces a caller's text with its round trip through the ANSI code page, the form in
-// which the service saw it. An absent text stays absent.
-void WriteBack(BSTR* slot, const AnsiText& converted);
+// Converts ANSI characters back to UTF-16.
+std::wstring WideOf(std::string_view text);
+com_types::UniqueBstr WideFromAnsi(std::string_view text);  // as a new BSTR
+
+// Replaces a caller's text with the form in which the service saw it. An absent text
+// leaves the caller's variable absent.
+void WriteBack(BSTR* slot, const std::optional<std::wstring>& seen);
 
 }  // namespace profile_service

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 
-
 namespace profile_service {
 namespace {
 
@@ -41,7 +40,7 @@ std::wstring LongForm(const std::wstring& path) {
   return *folder + L"\\" + path.substr(leaf + 1);
 }
 
-// File names compare without regard to case, and "/" and "\" separate alike.
+// File names compare without regard to case.
 std::wstring Folded(std::wstring path) {
   if (path.empty()) return path;
   std::wstring folded(path.size(), L'\0');
@@ -54,9 +53,10 @@ bool StartsWithFolded(std::wstring_view text, std::wstring_view prefix) {
   return text.size() >= prefix.size() && Folded(std::wstring(text.substr(0, prefix.size()))) == prefix;
 }
 
-// The path without what only spells it differently to the system: a device-path prefix
-// (\\?\ or \\.\, and \\?\UNC\ for \\), and the name of a file's unnamed data stream.
-// Without the prefix, "." and ".." are resolved again, as the prefix had kept them.
+// The path without what only spells it differently to the system: "/" for "\", a
+// device-path prefix (\\?\ or \\.\, and \\?\UNC\ for \\), and the name of a file's unnamed
+// data stream. Without the prefix, "." and ".." are resolved again, as the prefix had
+// kept them.
 std::wstring WithoutAliases(std::wstring path) {
   for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
   std::wstring plain = path;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "profile_service/file_identity.h"
+#include "profile_service/unique_handle.h"
 
 namespace profile_service {
 
@@ -106,14 +107,14 @@ struct ThreadState {
 // A thread that cannot be opened for want of access counts as running: a wrong guess
 // only makes the waiter wait, where the opposite one would let two threads hold the file.
 ThreadState StateOf(LONG64 name) {
-  const HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(name));
-  if (!thread) return {GetLastError() == ERROR_INVALID_PARAMETER, false};  // no such thread
+  const UniqueHandle thread(
+      OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(name)));
+  if (!thread.Valid()) return {GetLastError() == ERROR_INVALID_PARAMETER, false};  // no such thread
   FILETIME created{}, exited{}, kernel{}, user{};
-  const bool sameThread = GetThreadTimes(thread, &created, &exited, &kernel, &user) &&
+  const bool sameThread = GetThreadTimes(thread.Get(), &created, &exited, &kernel, &user) &&
                           NameOf(static_cast<DWORD>(name), created) == name;
-  const bool ended = !sameThread || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-  const bool inThisProcess = sameThread && GetProcessIdOfThread(thread) == GetCurrentProcessId();
-  CloseHandle(thread);
+  const bool ended = !sameThread || WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0;
+  const bool inThisProcess = sameThread && GetProcessIdOfThread(thread.Get()) == GetCurrentProcessId();
   return {ended, inThisProcess};
 }
 
@@ -122,10 +123,12 @@ ThreadState StateOf(LONG64 name) {
 // An atomic read, also in a 32-bit process.
 LONG64 Read(volatile LONG64& value) { return InterlockedCompareExchange64(&value, 0, 0); }
 
-bool AnyoneWaiting(const LockState& state) {
-  return std::any_of(std::begin(state.waiting), std::end(state.waiting),
-                     [](const volatile LONG64& slot) { return slot != 0; });
+int WaitingCount(const LockState& state) {
+  return static_cast<int>(std::count_if(std::begin(state.waiting), std::end(state.waiting),
+                                        [](const volatile LONG64& slot) { return slot != 0; }));
 }
+
+bool AnyoneWaiting(const LockState& state) { return WaitingCount(state) != 0; }
 
 // The slot this thread waits in, or -1 when all are taken (it then waits unseen, which
 // costs others only their place in line).
@@ -185,33 +188,32 @@ class LogonSessionAccess {
   // The logon session's SID ("S-1-5-5-x-y") from the process's token; its user's SID when
   // the token has none.
   static std::wstring LogonSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-    std::wstring found;
-    auto append = [&](PSID sid) {
-      LPWSTR text = nullptr;
-      if (ConvertSidToStringSidW(sid, &text)) found = text;
-      LocalFree(text);
-    };
-    DWORD size = 0;
-    GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
-    std::vector<BYTE> groups(size);
-    if (size && GetTokenInformation(token, TokenGroups, groups.data(), size, &size)) {
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
+    const UniqueHandle token(opened);
+    const std::vector<BYTE> groups = TokenInformation(token.Get(), TokenGroups);
+    const std::vector<BYTE> user = TokenInformation(token.Get(), TokenUser);
+    PSID sid = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+    if (!groups.empty()) {
       const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
-      for (DWORD i = 0; i < list->GroupCount && found.empty(); ++i) {
-        if (list->Groups[i].Attributes & SE_GROUP_LOGON_ID) append(list->Groups[i].Sid);
+      for (DWORD i = 0; i < list->GroupCount; ++i) {
+        if (list->Groups[i].Attributes & SE_GROUP_LOGON_ID) sid = list->Groups[i].Sid;
       }
     }
-    if (found.empty()) {
-      size = 0;
-      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-      std::vector<BYTE> user(size);
-      if (size && GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
-        append(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
-      }
-    }
-    CloseHandle(token);
+    LPWSTR text = nullptr;
+    if (!sid || !ConvertSidToStringSidW(sid, &text)) return {};
+    std::wstring found = text;
+    LocalFree(text);
     return found;
+  }
+
+  // The token's information of one kind, as the system lays it out; empty when there is none.
+  static std::vector<BYTE> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> information(size);
+    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
+    return information;
   }
 
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
@@ -366,9 +368,7 @@ void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds
 
 int FileLockWaitersForTesting(const std::wstring& resolvedPath) {
   const std::shared_ptr<const Shared> shared = OpenShared(resolvedPath);
-  return shared ? static_cast<int>(std::count_if(std::begin(shared->state->waiting), std::end(shared->state->waiting),
-                                                 [](const volatile LONG64& slot) { return slot != 0; }))
-                : -1;
+  return shared ? WaitingCount(*shared->state) : -1;
 }
 
 }  // namespace profile_service

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <set>
 
+#include "profile_service/unique_handle.h"
+
 namespace profile_service {
 namespace {
 
@@ -41,27 +43,12 @@ std::uint64_t Checksum(Header header, const std::string& bytes) {
   return hash;
 }
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (Valid()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The whole file; nullopt when it cannot be read, with the last error set
 // (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when there is none).
 std::optional<std::string> ReadAll(const std::wstring& path) {
-  const Handle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER size{};
   if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x40000000) return std::nullopt;
   std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
@@ -104,7 +91,7 @@ const Writer& ThisProcess() {
 // Whether the process a journal names still runs. One that cannot be looked at for want
 // of access counts as running: the journal is then left alone.
 bool StillRunning(DWORD processId, std::uint64_t processStart) {
-  const Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
   if (!process.Valid()) return GetLastError() != ERROR_INVALID_PARAMETER;
   FILETIME created{}, exited{}, kernel{}, user{};
   if (!GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) return true;
@@ -141,7 +128,7 @@ JournalsInProgress& InProgress() {
 // Puts the file back as it was: its saved bytes, or no file when there was none.
 bool PutBack(const std::wstring& path, const std::string& saved, bool existed) {
   if (!existed) return DeleteFileW(path.c_str()) || Missing(GetLastError());
-  const Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
   return file.Valid() && WriteAllFlushed(file.Get(), saved);
 }
@@ -192,7 +179,7 @@ std::optional<Journal> Journal::Begin(const std::wstring& path, Encoding& encodi
   InProgress().Add(journal);
   bool written = false;
   {
-    const Handle file(CreateFileW(journal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    const UniqueHandle file(CreateFileW(journal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     written = file.Valid() && WriteAllFlushed(file.Get(), bytes);
   }
@@ -208,7 +195,7 @@ void Journal::Commit() {
   if (!open_) return;
   open_ = false;
   {
-    const Handle file(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    const UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (file.Valid()) FlushFileBuffers(file.Get());
   }
   const std::wstring journal = path_ + kJournalSuffix;

@@ -1,25 +1,16 @@
 #include "profile_service/profile_file.h"
 
-#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
-#include <vector>
+#include <utility>
 
 #include "profile_service/file_identity.h"
 #include "profile_service/file_lock.h"
+#include "profile_service/unique_handle.h"
 
 namespace profile_service {
 namespace {
-
-// The file name as the profile functions see it: its ANSI bytes converted to UTF-16.
-std::wstring WideOf(std::string_view name) {
-  if (name.empty()) return {};
-  const int length = static_cast<int>(name.size());
-  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, name.data(), length, nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, name.data(), length, wide.data(), static_cast<int>(wide.size()));
-  return wide;
-}
 
 // `path` in the ANSI code page, when it crosses there and back unchanged.
 std::optional<std::string> ExactAnsiOf(const std::wstring& path) {
@@ -78,13 +69,12 @@ class EncodingCache {
   };
 
   static std::string FirstBytes(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
     char bytes[2] = {};
     DWORD read = 0;
-    ReadFile(file, bytes, sizeof bytes, &read, nullptr);
-    CloseHandle(file);
+    if (!file.Valid() || !ReadFile(file.Get(), bytes, sizeof bytes, &read, nullptr)) return {};
     return std::string(bytes, read);
   }
 

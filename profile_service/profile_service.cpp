@@ -40,23 +40,12 @@ bool Refuse(DWORD code) {
   return true;
 }
 
-bool IsAsciiText(std::wstring_view text) {
-  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
-}
-
-std::wstring WideOf(std::string_view text) {
-  if (text.empty()) return {};
-  const com_types::UniqueBstr wide = WideFromAnsi(text);
-  return std::wstring(wide.Get(), wide.Length());
-}
-
 // The calls in an ANSI file: texts converted to the code page, results converted back.
 struct AnsiCalls {
   using Char = char;
   static const char* Argument(const ServiceText& text) { return text.Ansi().Argument(); }
   static std::string_view Form(const ServiceText& text) { return text.Ansi().View(); }
   static const char* Name(const ProfileFile& file) { return file.ServiceName().Argument(); }
-  static void AppendTo(std::string& list, const ServiceText& text) { list += text.Ansi().View(); }
   static std::wstring Wide(std::string_view text) { return WideOf(text); }
   static DWORD GetString(const char* section, const char* key, char* buffer, DWORD size, const char* file) {
     return Service().getString(section, key, "", buffer, size, file);
@@ -81,7 +70,6 @@ struct WideCalls {
   static const wchar_t* Argument(const ServiceText& text) { return text.IsAbsent() ? nullptr : text.Wide().data(); }
   static std::wstring_view Form(const ServiceText& text) { return text.Wide(); }
   static const wchar_t* Name(const ProfileFile& file) { return file.WideServiceName().c_str(); }
-  static void AppendTo(std::wstring& list, const ServiceText& text) { list += text.Wide(); }
   static std::wstring Wide(std::wstring_view text) { return std::wstring(text); }
   static DWORD GetString(const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD size, const wchar_t* file) {
     return Service().getStringW(section, key, L"", buffer, size, file);
@@ -119,6 +107,12 @@ bool Refused(const ProfileFile& file, std::initializer_list<const ServiceText*> 
     }
   }
   return false;
+}
+
+// A write without a section has nothing to write or remove (Wine crashes looking for it).
+template <typename Calls>
+bool RefusedWrite(const ProfileFile& file, const ServiceText& section, std::initializer_list<const ServiceText*> texts) {
+  return Refused<Calls>(file, texts) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER));
 }
 
 // A list as the platform filled `buffer`, `count` characters of it: in UTF-16, with the
@@ -196,7 +190,7 @@ DWORD ReadIn(ProfileFile& file, std::initializer_list<const ServiceText*> asked,
     return WithCallsOf(file, read);
   }
   const DWORD count = read(WideCalls{});
-  if (count == 0 || IsAsciiText(answer) || SingleByteCodePage() || file.TextEncoding() == Encoding::Unicode) {
+  if (count == 0 || IsAscii(answer) || SingleByteCodePage() || file.TextEncoding() == Encoding::Unicode) {
     return count;
   }
   return read(AnsiCalls{});
@@ -225,11 +219,11 @@ com_types::UniqueBstr ServiceText::Bstr() const {
   return com_types::UniqueBstr::Copy(text_->data(), static_cast<UINT>(text_->size()));
 }
 
-bool ServiceText::IsAscii() const { return IsAsciiText(Wide()); }
+bool ServiceText::IsAscii() const { return profile_service::IsAscii(Wide()); }
 
 std::optional<std::wstring> ServiceText::Seen(ProfileFile& file) const {
   if (!text_ || IsAscii() || file.TextEncoding() == Encoding::Unicode) return text_;
-  return WideOf(Ansi().View());
+  return Ansi().Widened();
 }
 
 const Functions& PlatformFunctions() {
@@ -273,10 +267,7 @@ BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceTex
   file.BeforeChange();
   return WithCallsOf(file, [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
-    // Without a section there is nothing to write or remove (Wine crashes looking for it).
-    if (Refused<Calls>(file, {&section, &key, &value}) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) {
-      return FALSE;
-    }
+    if (RefusedWrite<Calls>(file, section, {&section, &key, &value})) return FALSE;
     return Change(file, [&] {
       return Calls::WriteString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
                                 Calls::Name(file));
@@ -288,14 +279,13 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
   file.BeforeChange();
   return WithCallsOf(file, [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
-    // Without a section there is nothing to replace (Wine crashes looking for it).
-    if (Refused<Calls>(file, {&section}) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER))) return FALSE;
+    if (RefusedWrite<Calls>(file, section, {&section})) return FALSE;
     Buffer<Calls> list;
     if (entries) {
       for (const EntryText& entry : *entries) {
-        Calls::AppendTo(list, entry.key);
+        list += Calls::Form(entry.key);
         list += typename Calls::Char('=');
-        Calls::AppendTo(list, entry.value);
+        list += Calls::Form(entry.value);
         list += typename Calls::Char{};
       }
       if (entries->empty()) list += typename Calls::Char{};  // one NUL, then the closing NUL

@@ -70,9 +70,41 @@ TEST(FileLock, EverySpellingOfOneFileNamesOneLock) {
   // Not too long for the platform: its characters fit in MAX_PATH, if not its bytes.
   EXPECT_EQ(service::ProfileFile(Name(folder.PathOf(std::wstring(120, L'\u8868') + L".ini"))).NameRefusal(), 0u);
   const char* locale = std::getenv("LC_ALL");
-  if (locale && std::string(locale).starts_with("ja_JP")) EXPECT_EQ(GetACP(), 932u);
+  if (locale && std::string(locale).starts_with("ja_JP")) {
+    EXPECT_EQ(GetACP(), 932u);
+  }
   SetCurrentDirectoryW(previous);
 }
+
+// Holds the lock of the file at `path` in a thread of its own, from when it is made until
+// Release() or its end.
+class HeldInAnotherThread {
+ public:
+  explicit HeldInAnotherThread(const std::wstring& path)
+      : thread_([this, path] {
+          const service::ProfileFile lock(Name(path));
+          SetEvent(taken_);
+          WaitForSingleObject(released_, INFINITE);
+        }) {
+    EXPECT_EQ(WaitForSingleObject(taken_, 10000), WAIT_OBJECT_0);
+  }
+  ~HeldInAnotherThread() {
+    Release();
+    CloseHandle(taken_);
+    CloseHandle(released_);
+  }
+  HeldInAnotherThread(const HeldInAnotherThread&) = delete;
+  HeldInAnotherThread& operator=(const HeldInAnotherThread&) = delete;
+  void Release() {
+    SetEvent(released_);
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  HANDLE taken_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE released_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread thread_;
+};
 
 class LockHeldElsewhereTest : public test_support::TolvaneTest {
  protected:
@@ -85,13 +117,7 @@ class LockHeldElsewhereTest : public test_support::TolvaneTest {
 TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitRunsOut) {
   const std::string before = "[s]\r\nk=v\r\n[t]\r\nj=w\r\n";
   GivenFile(before);
-  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread holder([&] {  // under another spelling of the file
-    const service::ProfileFile lock(Name(Upper(file_)));
-    SetEvent(taken);
-    WaitForSingleObject(release, INFINITE);
-  });
-  EXPECT_EQ(WaitForSingleObject(taken, 10000), WAIT_OBJECT_0);
+  HeldInAnotherThread holder(Upper(file_));  // under another spelling of the file
   service::SetFileLockWaitForTesting(50);
 
   test_support::UniqueSafeArray keys = test_support::TextArray({L"x"}), values = test_support::TextArray({L"y"});
@@ -121,10 +147,7 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
     EXPECT_EQ(FileBytes(), before) << member;
   }
 
-  SetEvent(release);
-  holder.join();
-  CloseHandle(taken);
-  CloseHandle(release);
+  holder.Release();
   EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"v"));
 }
 
@@ -132,13 +155,7 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
 TEST_F(LockHeldElsewhereTest, ASuspendedWaiterHoldsNoOneUp) {
   GivenFile("[s]\r\nk=v\r\n");
   service::SetFileLockWaitForTesting(5000);
-  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread holder([&] {
-    const service::ProfileFile lock(Name(file_));
-    SetEvent(taken);
-    WaitForSingleObject(release, INFINITE);
-  });
-  ASSERT_EQ(WaitForSingleObject(taken, 10000), WAIT_OBJECT_0);
+  HeldInAnotherThread holder(file_);
   DWORD waiterId = 0;
   std::thread waiter([&] {
     waiterId = GetCurrentThreadId();
@@ -147,12 +164,11 @@ TEST_F(LockHeldElsewhereTest, ASuspendedWaiterHoldsNoOneUp) {
   Sleep(300);  // in line
   HANDLE suspended = OpenThread(THREAD_SUSPEND_RESUME, FALSE, waiterId);
   SuspendThread(suspended);
-  SetEvent(release);
-  holder.join();
+  holder.Release();
   EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"v")) << LastError().value_or(L"");
   ResumeThread(suspended);
   waiter.join();
-  for (HANDLE handle : {taken, release, suspended}) CloseHandle(handle);
+  CloseHandle(suspended);
 }
 
 // A thread that ended holding the file (its member never returned) is taken over, also
@@ -171,7 +187,9 @@ TEST_F(LockHeldElsewhereTest, AThreadIdThatComesBackIsNotTakenForTheHolder) {
   for (int i = 0; i < 5000 && !reused; ++i) {
     std::thread candidate([&] {
       reused = GetCurrentThreadId() == endedId;
-      if (reused) EXPECT_TRUE(service::ProfileFile(Name(file_)).Usable());
+      if (reused) {
+        EXPECT_TRUE(service::ProfileFile(Name(file_)).Usable());
+      }
       SetEvent(checked);
       if (reused) WaitForSingleObject(read, 10000);
     });

@@ -113,7 +113,18 @@ void ExpectFileHolds(const std::wstring& file, const Sections& expected) {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-TEST(FileSharing, WritersARenamerAndAReaderInProcessesOfTheirOwnLoseNothing) {
+// The tests that call the object themselves do so in this process's apartment.
+class FileSharing : public test_support::ComApartment {
+ protected:
+  static test_support::ComPtr<_Tolvane> ObjectOn(const std::wstring& file) {
+    test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+    test_support::UniqueBstr name = test_support::Bstr(file);
+    object->put_IniFileName(name.InOut());
+    return object;
+  }
+};
+
+TEST_F(FileSharing, WritersARenamerAndAReaderInProcessesOfTheirOwnLoseNothing) {
   constexpr int kWriters = 4, kKeys = 100;
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"shared.ini");
@@ -142,7 +153,7 @@ TEST(FileSharing, WritersARenamerAndAReaderInProcessesOfTheirOwnLoseNothing) {
 
 // The first holder takes the lock at once; the second waits for it in turn, takes it over
 // from the killed first, and is killed in its turn. Writers waiting behind both finish.
-TEST(FileSharing, ProcessesKilledWhileHoldingTheLockDoNotStopTheOthers) {
+TEST_F(FileSharing, ProcessesKilledWhileHoldingTheLockDoNotStopTheOthers) {
   constexpr int kWriters = 2, kKeys = 10;
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"shared.ini");
@@ -175,16 +186,13 @@ TEST(FileSharing, ProcessesKilledWhileHoldingTheLockDoNotStopTheOthers) {
 
 // A process killed in the middle of a write or of a rename leaves the file as it was
 // before that call, or as the call leaves it: the next call puts back what was cut short.
-TEST(FileSharing, ProcessesKilledInTheMiddleOfAChangeLeaveTheFileWhole) {
+TEST_F(FileSharing, ProcessesKilledInTheMiddleOfAChangeLeaveTheFileWhole) {
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"churned.ini");
   const std::string initial = ChurnedFile();
   test_support::WriteBytes(file, initial);
   const ini_reader::IniFile before = ini_reader::ReadIni(initial);
-  ASSERT_EQ(CoInitialize(nullptr), S_OK);
-  test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
-  test_support::UniqueBstr name = test_support::Bstr(file);
-  object->put_IniFileName(name.InOut());
+  const test_support::ComPtr<_Tolvane> object = ObjectOn(file);
   std::srand(GetTickCount());
   for (const wchar_t* role : {L"write", L"rename"}) {
     for (int kill = 0; kill < 20; ++kill) {
@@ -206,14 +214,12 @@ TEST(FileSharing, ProcessesKilledInTheMiddleOfAChangeLeaveTheFileWhole) {
       EXPECT_EQ(moved->lines, before.Find("moving")->lines);
     }
   }
-  object = {};
-  CoUninitialize();
 }
 
 // What the next call makes of a journal that a dead writer left: the file as it was before
 // the change (or no file, where there was none), and no journal; a journal cut short
 // while it was written is never put back.
-TEST(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
+TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"abandoned.ini");
   const std::string before = "[s]\r\nk=v\r\n";
@@ -224,15 +230,8 @@ TEST(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
     if (existed) test_support::WriteBytes(file, before);
     EXPECT_EQ(WorkerProcess(L"abandoner " + Quoted(file) + L" " + how).ExitCode(), 99);
     ASSERT_TRUE(test_support::ReadBytes(file + L"-journal"));
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    {
-      test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
-      test_support::UniqueBstr name = test_support::Bstr(file);
-      LONG sections = 0;
-      object->put_IniFileName(name.InOut());
-      EXPECT_EQ(object->get_SectionsCount(&sections), S_OK);
-    }
-    CoUninitialize();
+    LONG sections = 0;
+    EXPECT_EQ(ObjectOn(file)->get_SectionsCount(&sections), S_OK);
     EXPECT_EQ(test_support::ReadBytes(file), existed ? std::optional<std::string>(before) : std::nullopt);
     EXPECT_FALSE(test_support::ReadBytes(file + L"-journal"));
   }
@@ -240,15 +239,13 @@ TEST(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
 
 // Processes killed while they wait in line leave no place in it behind: the next call
 // finds them gone, and later ones take the fast way again.
-TEST(FileSharing, WaitersKilledInLineAreForgotten) {
+TEST_F(FileSharing, WaitersKilledInLineAreForgotten) {
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"shared.ini");
   test_support::WriteBytes(file, InitialFile());
-  ASSERT_EQ(CoInitialize(nullptr), S_OK);
-  test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
-  test_support::UniqueBstr name = test_support::Bstr(file), section = test_support::Bstr(WideOfAscii(kReaderSection)),
+  const test_support::ComPtr<_Tolvane> object = ObjectOn(file);
+  test_support::UniqueBstr section = test_support::Bstr(WideOfAscii(kReaderSection)),
                            key = test_support::Bstr(WideOfAscii(kReaderKey));
-  object->put_IniFileName(name.InOut());
   auto readsTheKey = [&] {  // the first read keeps the lock's shared state open in this process
     test_support::UniqueBstr read;
     return object->ReadValue(section.InOut(), key.InOut(), read.InOut()) == S_OK &&
@@ -270,8 +267,6 @@ TEST(FileSharing, WaitersKilledInLineAreForgotten) {
   Sleep(1100);  // a place in line is looked at once it is a second old
   EXPECT_TRUE(readsTheKey());
   EXPECT_EQ(profile_service::FileLockWaitersForTesting(file), 0);
-  object = {};
-  CoUninitialize();
 }
 
 }  // namespace

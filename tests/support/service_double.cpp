@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "profile_service/profile_service.h"
 
@@ -48,64 +49,66 @@ constexpr ServiceFunction kAllFunctions[] = {ServiceFunction::GetString, Service
 
 }  // namespace
 
-// The functions put in the platform's place; each asks the double in place what to do.
+// Of two things, the one for calls in `Char` texts: the first for the ANSI calls, the
+// second for the wide-character ones.
+template <typename Char, typename Ansi, typename Wide>
+constexpr auto Pick(Ansi ansi, Wide wide) {
+  if constexpr (std::is_same_v<Char, char>) {
+    return ansi;
+  } else {
+    return wide;
+  }
+}
+
+// The functions put in the platform's place, for the ANSI and the wide-character calls
+// alike; each asks the double in place what to do.
 struct StandInFunctions {
+  using Functions = service::Functions;
   static const MemoryAnswers* FromMemory() { return active->behaviour_.fromMemory; }
-  static const std::wstring& WideValue() { return active->wideAnswers_.first; }
-  static const std::wstring& WideSectionList() { return active->wideAnswers_.second; }
+  template <typename Char>
+  static const std::basic_string<Char>& ValueAnswer() {
+    return *Pick<Char>(&FromMemory()->value, &active->wideAnswers_.first);
+  }
+  template <typename Char>
+  static const std::basic_string<Char>& SectionAnswer() {
+    return *Pick<Char>(&FromMemory()->sectionList, &active->wideAnswers_.second);
+  }
 
-  static DWORD WINAPI GetString(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size, LPCSTR file) {
+  template <typename Char>
+  static DWORD WINAPI GetString(const Char* section, const Char* key, const Char* fallback, Char* buffer, DWORD size,
+                                const Char* file) {
     if (active->FailThisCall(ServiceFunction::GetString)) return 0;
-    if (FromMemory()) return CopyValue(FromMemory()->value, buffer, size);
-    return Platform().getString(section, key, fallback, buffer, size, file);
+    if (FromMemory()) return CopyValue(ValueAnswer<Char>(), buffer, size);
+    return (Platform().*Pick<Char>(&Functions::getString, &Functions::getStringW))(section, key, fallback, buffer,
+                                                                                   size, file);
   }
-  static DWORD WINAPI GetSection(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file) {
+  template <typename Char>
+  static DWORD WINAPI GetSection(const Char* section, Char* buffer, DWORD size, const Char* file) {
     if (active->FailThisCall(ServiceFunction::GetSection)) return 0;
-    if (FromMemory()) return CopyList(FromMemory()->sectionList, buffer, size);
-    return Platform().getSection(section, buffer, size, file);
+    if (FromMemory()) return CopyList(SectionAnswer<Char>(), buffer, size);
+    return (Platform().*Pick<Char>(&Functions::getSection, &Functions::getSectionW))(section, buffer, size, file);
   }
-  static DWORD WINAPI GetSectionNames(LPSTR buffer, DWORD size, LPCSTR file) {
+  template <typename Char>
+  static DWORD WINAPI GetSectionNames(Char* buffer, DWORD size, const Char* file) {
     if (active->FailThisCall(ServiceFunction::GetSectionNames)) return 0;
-    return Platform().getSectionNames(buffer, size, file);
+    return (Platform().*Pick<Char>(&Functions::getSectionNames, &Functions::getSectionNamesW))(buffer, size, file);
   }
-  static BOOL WINAPI WriteString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  template <typename Char>
+  static BOOL WINAPI WriteString(const Char* section, const Char* key, const Char* value, const Char* file) {
     if (active->FailThisCall(ServiceFunction::WriteString)) return FALSE;
-    return Platform().writeString(section, key, value, file);
+    return (Platform().*Pick<Char>(&Functions::writeString, &Functions::writeStringW))(section, key, value, file);
   }
-  static BOOL WINAPI WriteSection(LPCSTR section, LPCSTR entries, LPCSTR file) {
+  template <typename Char>
+  static BOOL WINAPI WriteSection(const Char* section, const Char* entries, const Char* file) {
     if (active->FailThisCall(ServiceFunction::WriteSection)) return FALSE;
     if (FromMemory()) return TRUE;
-    return Platform().writeSection(section, entries, file);
+    return (Platform().*Pick<Char>(&Functions::writeSection, &Functions::writeSectionW))(section, entries, file);
   }
 
-  // The wide-character calls, logged, failed and answered alike.
-  static DWORD WINAPI GetStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR buffer, DWORD size,
-                                 LPCWSTR file) {
-    if (active->FailThisCall(ServiceFunction::GetString)) return 0;
-    if (FromMemory()) return CopyValue(WideValue(), buffer, size);
-    return Platform().getStringW(section, key, fallback, buffer, size, file);
-  }
-  static DWORD WINAPI GetSectionW(LPCWSTR section, LPWSTR buffer, DWORD size, LPCWSTR file) {
-    if (active->FailThisCall(ServiceFunction::GetSection)) return 0;
-    if (FromMemory()) return CopyList(WideSectionList(), buffer, size);
-    return Platform().getSectionW(section, buffer, size, file);
-  }
-  static DWORD WINAPI GetSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR file) {
-    if (active->FailThisCall(ServiceFunction::GetSectionNames)) return 0;
-    return Platform().getSectionNamesW(buffer, size, file);
-  }
-  static BOOL WINAPI WriteStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
-    if (active->FailThisCall(ServiceFunction::WriteString)) return FALSE;
-    return Platform().writeStringW(section, key, value, file);
-  }
-  static BOOL WINAPI WriteSectionW(LPCWSTR section, LPCWSTR entries, LPCWSTR file) {
-    if (active->FailThisCall(ServiceFunction::WriteSection)) return FALSE;
-    if (FromMemory()) return TRUE;
-    return Platform().writeSectionW(section, entries, file);
-  }
-
-  static constexpr service::Functions kTable{&GetString,  &GetSection,  &GetSectionNames,  &WriteString,  &WriteSection,
-                                             &GetStringW, &GetSectionW, &GetSectionNamesW, &WriteStringW, &WriteSectionW};
+  static constexpr Functions kTable{&GetString<char>,    &GetSection<char>,    &GetSectionNames<char>,
+                                    &WriteString<char>,  &WriteSection<char>,  &GetString<wchar_t>,
+                                    &GetSection<wchar_t>, &GetSectionNames<wchar_t>, &WriteString<wchar_t>,
+                                    &WriteSection<wchar_t>};
 };
 
 const char* NameOf(ServiceFunction function) {
