@@ -19,20 +19,23 @@ void SetErrorInformation(HRESULT code, const wchar_t* description);
 
 template <typename Work>
 HRESULT CallBoundary(Work&& work) noexcept {
-  [[maybe_unused]] const UnwindGuard guard;
-  try {
-    work();
-    return S_OK;
-  } catch (const profile_object::Fault& fault) {
-    if (fault.description) SetErrorInformation(fault.code, fault.description);
-    return fault.code;
-  } catch (const std::bad_alloc&) {
-    SetErrorInformation(E_OUTOFMEMORY, L"Out of memory");
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    SetErrorInformation(E_UNEXPECTED, L"Unexpected failure");
-    return E_UNEXPECTED;
-  }
+  HRESULT status = S_OK;
+  auto guarded = [&]() noexcept {
+    try {
+      work();
+    } catch (const profile_object::Fault& fault) {
+      if (fault.description) SetErrorInformation(fault.code, fault.description);
+      status = fault.code;
+    } catch (const std::bad_alloc&) {
+      SetErrorInformation(E_OUTOFMEMORY, L"Out of memory");
+      status = E_OUTOFMEMORY;
+    } catch (...) {
+      SetErrorInformation(E_UNEXPECTED, L"Unexpected failure");
+      status = E_UNEXPECTED;
+    }
+  };
+  RunUnwindGuarded(guarded);
+  return status;
 }
 
 // Throws the E_POINTER fault when any of the pointers is null.

@@ -4,11 +4,15 @@
 #include "automation/class_factory.h"
 #include "automation/module_state.h"
 #include "automation/registration.h"
+#include "profile_service/lock_keeper.h"
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
+  // Unloaded by FreeLibrary (not at process exit): the lock files it holds open are
+  // closed. (The lock keeper holds the module while it runs, so it has stopped.)
+  if (reason == DLL_PROCESS_DETACH && !reserved) profile_service::CloseLockHandles();
   return TRUE;
 }
 

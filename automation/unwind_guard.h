@@ -1,12 +1,14 @@
 // What a structured exception (an access violation in a member, say) must not leave
 // behind when a caller further up catches it and goes on: the member's use of a file,
-// which holds the file's lock.
+// which holds the file's lock and, in the middle of a change, its journal.
 //
-// On 64-bit Windows the unwinding of such an exception runs the member's destructors,
-// which end the use. On 32-bit Windows it does not: the guard then puts a handler of its
-// own on the thread's chain of exception handlers for the length of the member, which,
-// when the stack is unwound past it, ends the thread's uses of files as their
-// destructors would have (profile_service::EndProfileFilesOfThisThread).
+// Such an exception unwinds the stack past the member without running its destructors:
+// on 32-bit Windows, frames are unwound by the handlers on the thread's chain, and on
+// 64-bit Windows by the handlers its tables name, where GCC's run only for C++
+// exceptions. So RunUnwindGuarded runs the member in a frame with a handler of its own,
+// which, when the stack is unwound past it, ends the thread's uses of files as their
+// destructors would have (profile_service::EndProfileFilesOfThisThread): the file is put
+// back and the lock given back.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +18,8 @@
 namespace automation {
 
 #if defined(__i386__)
+// The registration record of the thread's handler chain (fs:[0]), on the stack for the
+// length of the member.
 class UnwindGuard {
  public:
   UnwindGuard() {
@@ -28,7 +32,6 @@ class UnwindGuard {
   UnwindGuard& operator=(const UnwindGuard&) = delete;
 
  private:
-  // The registration record of the thread's handler chain (fs:[0]); it lives on the stack.
   struct Record {
     Record* previous;
     EXCEPTION_DISPOSITION(__cdecl* handler)(EXCEPTION_RECORD*, void*, CONTEXT*, void*);
@@ -41,8 +44,21 @@ class UnwindGuard {
 
   Record record_;
 };
+
+template <typename Work>
+void RunUnwindGuarded(Work& work) {
+  [[maybe_unused]] const UnwindGuard guard;
+  work();
+}
 #else
-class UnwindGuard {};
+// Calls run(context) in a frame whose unwind handler (unwind_guard.cpp) ends the thread's
+// uses of files. Nothing C++ may be thrown through it: `run` catches all.
+extern "C" void RunInUnwindGuardedFrame(void (*run)(void*), void* context);
+
+template <typename Work>
+void RunUnwindGuarded(Work& work) {
+  RunInUnwindGuardedFrame([](void* context) { (*static_cast<Work*>(context))(); }, &work);
+}
 #endif
 
 }  // namespace automation

@@ -98,7 +98,7 @@ bool Tolvane::SectionExists(const ServiceText& section, ProfileFile& file) {
 UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   if (!CheckFileName()) return UniqueBstr::Copy(L"False");
   const ServiceText sectionText = SectionText(*section), keyText = KeyText(*key);
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), service::LockMode::Read);
   if (!Usable(file)) return UniqueBstr();
   std::wstring value;
   const DWORD count = service::ReadString(file, sectionText, keyText, value);
@@ -150,7 +150,7 @@ void Tolvane::DeleteKey(BSTR section, BSTR key) {
 
 LONG Tolvane::SectionsCount() {
   if (!CheckFileName()) return -1;
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), service::LockMode::Read);
   if (!Usable(file)) return 0;
   std::wstring list;
   const DWORD count = service::ReadSectionNames(file, list);
@@ -167,7 +167,7 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   V_BOOL(result.Get()) = VARIANT_FALSE;
   if (!CheckFileName()) return result;
   const ServiceText sectionText = SectionText(*section);
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), service::LockMode::Read);
   if (!Usable(file)) return result;
   std::wstring list;
   const DWORD count = service::ReadSection(file, sectionText, list);

@@ -2,30 +2,37 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <optional>
 
 namespace profile_service {
 namespace {
 
+// Calls `fill(buffer, size)` with a buffer that grows until the answer fits: the size the
+// first call asks for may be too small by the time of the second (another thread makes
+// the current folder's path longer meanwhile). Empty when the call fails.
+template <typename Fill>
+std::optional<std::wstring> GrowingAnswer(Fill fill) {
+  DWORD size = fill(nullptr, 0);
+  for (int attempt = 0; size != 0 && attempt < 8; ++attempt) {
+    std::wstring answer(size, L'\0');
+    const DWORD length = fill(answer.data(), size);
+    if (length == 0) break;
+    if (length < size) {
+      answer.resize(length);
+      return answer;
+    }
+    size = length + 1;
+  }
+  return std::nullopt;
+}
+
 std::wstring FullPathOf(const std::wstring& path) {
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return {};
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return {};
-  full.resize(length);
-  return full;
+  return GrowingAnswer([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, nullptr); })
+      .value_or(L"");
 }
 
 std::optional<std::wstring> ExistingLongPath(const std::wstring& path) {
-  const DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
-  if (needed == 0) return std::nullopt;
-  std::wstring expanded(needed, L'\0');
-  const DWORD length = GetLongPathNameW(path.c_str(), expanded.data(), needed);
-  if (length == 0 || length >= needed) return std::nullopt;
-  expanded.resize(length);
-  return expanded;
+  return GrowingAnswer([&](wchar_t* buffer, DWORD size) { return GetLongPathNameW(path.c_str(), buffer, size); });
 }
 
 // Only what exists can be expanded: the file, or else the folder that will hold it.
@@ -40,23 +47,12 @@ std::wstring LongForm(const std::wstring& path) {
   return *folder + L"\\" + path.substr(leaf + 1);
 }
 
-// File names compare without regard to case.
-std::wstring Folded(std::wstring path) {
-  if (path.empty()) return path;
-  std::wstring folded(path.size(), L'\0');
-  const int length = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
-                                  folded.data(), static_cast<int>(folded.size()));
-  return length == static_cast<int>(path.size()) ? folded : path;
-}
-
 bool StartsWithFolded(std::wstring_view text, std::wstring_view prefix) {
-  return text.size() >= prefix.size() && Folded(std::wstring(text.substr(0, prefix.size()))) == prefix;
+  return text.size() >= prefix.size() && SamePath(text.substr(0, prefix.size()), prefix);
 }
 
-// The path without what only spells it differently to the system: "/" for "\", a
-// device-path prefix (\\?\ or \\.\, and \\?\UNC\ for \\), and the name of a file's unnamed
-// data stream. Without the prefix, "." and ".." are resolved again, as the prefix had
-// kept them.
+// The path without what only spells it differently to the system. Without a device-path
+// prefix, "." and ".." are resolved again, as the prefix had kept them.
 std::wstring WithoutAliases(std::wstring path) {
   for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
   std::wstring plain = path;
@@ -66,8 +62,8 @@ std::wstring WithoutAliases(std::wstring path) {
     plain = plain.substr(4);
   }
   constexpr std::wstring_view kDataStream = L"::$DATA";
-  if (plain.size() > kDataStream.size() &&
-      Folded(plain.substr(plain.size() - kDataStream.size())) == kDataStream) {
+  if (plain.size() > kDataStream.size() && SamePath(std::wstring_view(plain).substr(plain.size() - kDataStream.size()),
+                                                     kDataStream)) {
     plain.resize(plain.size() - kDataStream.size());
   }
   if (plain == path) return path;
@@ -86,23 +82,19 @@ std::wstring ResolvedPath(std::wstring_view name) {
   return FullPathOf(std::wstring(windows, length) + L"\\" + std::wstring(name));
 }
 
-// Kernel object names are limited in length and may not hold "\", so the path is hashed
-// (FNV-1a, 64 bits, over its UTF-16 code units). A collision would only make two files
-// share one lock.
-std::wstring LockNameOf(const std::wstring& resolvedPath) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (wchar_t c : Folded(LongForm(WithoutAliases(resolvedPath)))) {
-    const auto unit = static_cast<std::uint16_t>(c);
-    for (int shift : {0, 8}) {
-      hash ^= (unit >> shift) & 0xFF;
-      hash *= 1099511628211ull;
-    }
-  }
-  wchar_t digits[17] = {};
-  for (int i = 15; i >= 0; --i, hash >>= 4) digits[i] = L"0123456789ABCDEF"[hash & 0xF];
-  // The protocol's version: 2 since waiters wait without a turn and holders are named
-  // by their thread's creation time.
-  return std::wstring(L"Local\\VoskTolvane.IniFile.2.") + digits;
+std::wstring LongPathOf(const std::wstring& resolvedPath) { return LongForm(WithoutAliases(resolvedPath)); }
+
+std::wstring FoldedPath(std::wstring path) {
+  if (path.empty()) return path;
+  std::wstring folded(path.size(), L'\0');
+  const int length = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
+                                  folded.data(), static_cast<int>(folded.size()));
+  return length == static_cast<int>(path.size()) ? folded : path;
+}
+
+bool SamePath(std::wstring_view one, std::wstring_view other) {
+  return CompareStringOrdinal(one.data(), static_cast<int>(one.size()), other.data(), static_cast<int>(other.size()),
+                              TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace profile_service

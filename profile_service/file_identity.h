@@ -1,5 +1,5 @@
-// Which file a name reaches, as the profile functions open it, and the name of the lock
-// that every spelling of that file shares.
+// Which file a name reaches, as the profile functions open it, and the one spelling of it
+// under which its lock file and journal are found.
 //
 // Names are judged on their characters as the profile functions see them: an ANSI file
 // name converted to UTF-16, never its bytes (under a double-byte code page the second byte
@@ -39,12 +39,16 @@ std::wstring ResolvedPath(std::wstring_view name);
 // alone; what a path with one names changes as files come and go.
 inline bool MayHoldShortNames(std::wstring_view path) { return path.find(L'~') != std::wstring_view::npos; }
 
-// The name, in the session's own namespace, of the lock of the file at `resolvedPath`:
-// the same for every spelling of one path (case, "/" against "\", the device-path
-// prefixes "\\?\" and "\\.\", "\\?\UNC\" against "\\", the "::$DATA" stream suffix, short
-// names of files and folders that exist), and the same in 32-bit and 64-bit processes. It carries the
-// version of the lock's protocol: builds that fold or lay out the lock differently never
-// meet in one lock.
-std::wstring LockNameOf(const std::wstring& resolvedPath);
+// The file at `resolvedPath` under its long name, without what only spells it differently
+// to the system: "/" for "\", the device-path prefixes "\\?\" and "\\.\" ("\\?\UNC\" for
+// "\\"), the "::$DATA" stream suffix, short 8.3 names of the file and folders that exist.
+// Names beside it made from this one (the lock file) are the same files whatever spelling
+// a caller used, also through another drive letter, a share or a linked folder, which
+// reach the same folder.
+std::wstring LongPathOf(const std::wstring& resolvedPath);
+
+// Paths compare without regard to case.
+std::wstring FoldedPath(std::wstring path);
+bool SamePath(std::wstring_view one, std::wstring_view other);
 
 }  // namespace profile_service

@@ -1,374 +1,462 @@
-// How the lock works. A thread holds the file while `holder`, in memory that the
-// processes using the file share, names it. Uncontended, taking and giving back the lock
-// is one compare-and-swap and one store on that memory: a wait on a kernel object costs a
-// round trip into the system on every call (under Wine, to its server), which on a busy
-// machine came to as much as half a cached read.
+// The protocol of the file lock.
 //
-// A thread is named by its id and its creation time, which together never come back: a
-// new thread that gets the id of an ended holder is not taken for it.
+// A file's lock is a set of byte-range locks in its lock file, "<file>-lock" beside it
+// (named after the file's long name, so every name of the file reaches the same lock
+// file). The ranges lie far past any data, because locking on Windows is mandatory: a
+// locked range cannot be read or written by other handles. Where no lock file exists and
+// none can be made (a folder the caller may not create files in), the same ranges are
+// locked in the INI file itself, opened for the one member; whoever makes the lock file
+// later first waits for those members (see OpenLockFile).
 //
-// A thread that finds the file held enters its name in one of the `waiting` slots and
-// waits for `released`, an auto-reset event, looking every tenth of a second whether the
-// holder still runs (one that has ended is taken over). A holder that gives the file back
-// while threads wait hands it over: it leaves `holder` marked as handed over and sets
-// `released`, and only a thread woken by it, or any waiter once the mark is a tenth of a
-// second old, may take the file from the mark. So a thread that calls again at once waits
-// behind those that were waiting, and no waiter has to be alive for the others to go on:
-// one that dies, or is suspended, while it waits or just after it was woken holds no one
-// up for longer than a tenth of a second. Newcomers take the fast path only while no slot
-// is taken; a slot whose thread has ended is cleared by the next thread that finds it.
+//   WAITING  kBase+0  shared by every thread that waits for the lock
+//   PENDING  kBase+1  a writer's, alone, from when it waits for readers to leave until it
+//                     lets go; a reader comes in only through it
+//   SHARED   kBase+2  readers', shared; a writer's, alone
+//
+// One handle's states, and the steps between them:
+//
+//   NOTHING  --reader: PENDING+SHARED, shared---------------------->  ENTERING
+//   ENTERING --keeper: SHARED, shared; then PENDING+SHARED let go--->  READING
+//   READING  --its window over: at the member's end, or by the keeper->  NOTHING
+//   NOTHING  --writer: PENDING+SHARED, alone------------------------->  WRITING
+//   NOTHING  --writer that had to wait: PENDING, then SHARED, alone-->  WRITING_IN_STEPS
+//   WRITING, WRITING_IN_STEPS --the member's end-------------------->  NOTHING
+//
+// - A thread that cannot come in at once marks WAITING while it tries again, at growing
+//   intervals. A writer that finds WAITING marked waits too instead of coming in: a
+//   thread that calls again at once cannot starve the others.
+// - A writer that holds PENDING keeps new readers out, and waits for those in their
+//   windows to leave (at most kReadWindowMilliseconds).
+// - The system frees a handle's ranges when the handle is closed or its process dies: a
+//   holder that dies never blocks, and a waiter that dies leaves no mark. A thread that
+//   ended holding a write lock (terminated in the middle of a change) is found by the
+//   keeper of its process, which puts the file back and lets go.
+// - A journal is put back only by a holder of the write lock: while one holds it, no live
+//   writer can be in the middle of a change, in any process, session or machine.
 #include "profile_service/file_lock.h"
 
-#include <sddl.h>
+#include <aclapi.h>
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
-#include <unordered_map>
-#include <vector>
 
 #include "profile_service/file_identity.h"
-#include "profile_service/unique_handle.h"
+#include "profile_service/journal.h"
+#include "profile_service/lock_keeper.h"
 
 namespace profile_service {
-
-constexpr int kWaitingSlots = 16;
-
-// Laid out alike in 32-bit and 64-bit processes. New memory is all zero, which reads as
-// free, nobody waiting, and recovery pending.
-struct LockState {
-  alignas(8) volatile LONG64 holder;  // the holding thread's name, a handover mark, or 0
-  alignas(8) volatile LONG64 waiting[kWaitingSlots];  // names of waiting threads, or 0
-  volatile LONG waitingSince[kWaitingSlots];          // GetTickCount when last seen waiting
-  volatile LONG recoveryChecked;  // 0 until the file's journal was looked for since the state was new or a holder died
-};
-
-struct FileLock::Shared {
-  Shared() = default;
-  Shared(const Shared&) = delete;
-  Shared& operator=(const Shared&) = delete;
-  ~Shared() {
-    if (state) UnmapViewOfFile(state);
-    for (HANDLE handle : {mapping, released}) {
-      if (handle) CloseHandle(handle);
-    }
-  }
-  HANDLE mapping = nullptr;
-  LockState* state = nullptr;
-  HANDLE released = nullptr;  // auto-reset event: the holder let go while others wait
-};
-
 namespace {
 
-using Shared = FileLock::Shared;
+using Held = LockHandle::Held;
+
+// The protocol's version. A protocol that means other things by its ranges moves them, so
+// that two builds never mistake one another's locks.
+constexpr ULONGLONG kProtocolVersion = 3;
+constexpr ULONGLONG kBase = (1ull << 62) + kProtocolVersion * 16;
+
+struct Range {
+  ULONGLONG offset;
+  DWORD length;
+};
+constexpr Range kWaiting{kBase, 1}, kPending{kBase + 1, 1}, kShared{kBase + 2, 1}, kPendingAndShared{kBase + 1, 2};
+
+constexpr wchar_t kLockFileSuffix[] = L"-lock";
 
 constinit std::atomic<DWORD> lockWait{kFileLockWaitMilliseconds};
-// How often a waiter looks whether the holder still runs, and how old a handover may get
-// before any waiter may take it.
-constexpr DWORD kPollMilliseconds = 100;
-// How long a waiting slot stays unquestioned before its thread is looked at.
-constexpr DWORD kWaiterCheckMilliseconds = 1000;
+
+OVERLAPPED At(Range range) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(range.offset);
+  at.OffsetHigh = static_cast<DWORD>(range.offset >> 32);
+  return at;
+}
+
+// Outcome of one try: taken, held by another (wait), or refused by the system.
+enum class Try { Taken, Busy, Refused };
+
+Try TryLock(HANDLE file, Range range, bool alone) {
+  OVERLAPPED at = At(range);
+  if (LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY | (alone ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0, range.length, 0, &at)) {
+    return Try::Taken;
+  }
+  return GetLastError() == ERROR_LOCK_VIOLATION ? Try::Busy : Try::Refused;
+}
+
+void Unlock(HANDLE file, Range range) {
+  OVERLAPPED at = At(range);
+  UnlockFileEx(file, 0, range.length, 0, &at);
+}
+
+// Lets go of what the handle holds (its guard held, or its thread's alone).
+void LetGoHeld(LockHandle& handle) {
+  const HANDLE file = handle.file.Get();
+  switch (handle.held) {
+    case Held::Nothing:
+      break;
+    case Held::Entering:
+    case Held::Writing:
+      Unlock(file, kPendingAndShared);
+      break;
+    case Held::Reading:
+      Unlock(file, kShared);
+      break;
+    case Held::WritingInSteps:
+      Unlock(file, kShared);
+      Unlock(file, kPending);
+      break;
+  }
+  handle.held = Held::Nothing;
+  handle.knownEncoding.reset();
+}
+
+// Holds the handle's guard for its life.
+class Guarded {
+ public:
+  explicit Guarded(LockHandle& handle) : guard_(handle.guard) { AcquireSRWLockExclusive(&guard_); }
+  ~Guarded() { ReleaseSRWLockExclusive(&guard_); }
+  Guarded(const Guarded&) = delete;
+  Guarded& operator=(const Guarded&) = delete;
+
+ private:
+  SRWLOCK& guard_;
+};
+
+// ---- Waiting -----------------------------------------------------------------------
+
+// The tries of one wait: until the deadline, at growing intervals, marked as waiting
+// from the first try that failed.
+class Wait {
+ public:
+  Wait(HANDLE file) : file_(file), deadline_(GetTickCount64() + lockWait.load()) {}
+  ~Wait() {
+    if (marked_) Unlock(file_, kWaiting);
+  }
+  Wait(const Wait&) = delete;
+  Wait& operator=(const Wait&) = delete;
+
+  // After a try that failed: marks the wait, sleeps, and says whether to try again.
+  bool Again() {
+    if (!marked_) marked_ = TryLock(file_, kWaiting, false) == Try::Taken;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline_) return false;
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(deadline_ - now, interval_)));
+    interval_ = std::min<DWORD>(interval_ * 2, kLongestInterval);
+    return true;
+  }
+
+ private:
+  static constexpr DWORD kLongestInterval = 8;
+  HANDLE file_;
+  ULONGLONG deadline_;
+  DWORD interval_ = 1;
+  bool marked_ = false;
+};
+
+DWORD Failure(Try outcome) {
+  if (outcome == Try::Busy) return ERROR_TIMEOUT;
+  const DWORD code = GetLastError();
+  return code != 0 ? code : ERROR_GEN_FAILURE;
+}
+
+// What a thread that came in holds, or why it did not come in.
+struct Entry {
+  DWORD failure;
+  Held held;
+};
+
+// Comes in as a reader: PENDING+SHARED, shared, which the keeper (or, through the INI
+// file itself, this thread at once) narrows to SHARED.
+Entry ComeInToRead(HANDLE file) {
+  Wait wait(file);
+  Try outcome;
+  while ((outcome = TryLock(file, kPendingAndShared, false)) == Try::Busy && wait.Again()) {
+  }
+  if (outcome != Try::Taken) return {Failure(outcome), Held::Nothing};
+  return {0, Held::Entering};
+}
+
+// Whether a thread waits: WAITING cannot be had alone.
+bool SomeoneWaits(HANDLE file) {
+  if (TryLock(file, kWaiting, true) != Try::Taken) return true;
+  Unlock(file, kWaiting);
+  return false;
+}
+
+// Comes in as a writer: at once when nobody waits and nobody holds the file, otherwise
+// in line: PENDING first, which keeps new readers out, then SHARED once they left.
+Entry ComeInToWrite(HANDLE file) {
+  if (!SomeoneWaits(file) && TryLock(file, kPendingAndShared, true) == Try::Taken) return {0, Held::Writing};
+  Wait wait(file);
+  bool pending = false;
+  Try outcome;
+  do {
+    outcome = pending ? Try::Taken : TryLock(file, kPending, true);
+    pending = outcome == Try::Taken;
+    if (pending) outcome = TryLock(file, kShared, true);
+  } while (outcome == Try::Busy && wait.Again());
+  if (outcome == Try::Taken) return {0, Held::WritingInSteps};
+  if (pending) Unlock(file, kPending);
+  return {Failure(outcome), Held::Nothing};
+}
+
+Entry ComeIn(HANDLE file, LockMode mode) {
+  return mode == LockMode::Read ? ComeInToRead(file) : ComeInToWrite(file);
+}
+
+// ---- The file the ranges are locked in -----------------------------------------------
+
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+DWORD AttributesOf(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+bool IsFolder(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY); }
+// A file at `path`, not a folder (a folder of a lock file's name is none, and never can be one).
+bool FileThere(const std::wstring& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !IsFolder(attributes);
+}
+
+// Opens `path` for reading and writing, or else for reading; false when neither is allowed.
+bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition) {
+  for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
+    handle.file = UniqueHandle(CreateFileW(path.c_str(), access, kShareReadWrite, nullptr, disposition, 0, nullptr));
+    handle.writable = access & GENERIC_WRITE;
+    if (handle.file.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
+  }
+  return handle.file.Valid();
+}
+
+// The INI file's access list, applied to its lock file, so that everyone who may read or
+// write the INI file may read or write the lock file, whoever made it (a service, an
+// elevated process, another user). Without an INI file, the lock file takes the folder's,
+// as the INI file will.
+class AccessOfFile {
+ public:
+  explicit AccessOfFile(const std::wstring& path) {
+    PACL list = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                              nullptr, &owned_) != ERROR_SUCCESS) {
+      owned_ = nullptr;
+      return;
+    }
+    InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor_, TRUE, list, FALSE);
+    SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+  }
+  ~AccessOfFile() { LocalFree(owned_); }
+  AccessOfFile(const AccessOfFile&) = delete;
+  AccessOfFile& operator=(const AccessOfFile&) = delete;
+  SECURITY_ATTRIBUTES* Attributes() { return owned_ ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR owned_ = nullptr;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+// Members that locked through the INI file itself, before its lock file was made, hold
+// the ranges there: the maker of the lock file takes them once, in its member's mode, so
+// that it comes in only after them. (Those that come later find the lock file.)
+DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode) {
+  LockHandle throughFile(handle.key, handle.lockPath, handle.filePath);
+  if (!OpenForLocking(throughFile, handle.filePath, OPEN_EXISTING)) return 0;
+  const Entry entry = ComeIn(throughFile.file.Get(), mode);
+  throughFile.held = entry.held;
+  LetGoHeld(throughFile);
+  return entry.failure;
+}
+
+// What OpenLockFile found.
+enum class Opened { LockFile, ThroughFile, NoFile, Refused };
+
+// Opens the handle's lock file, making it where the INI file exists or a writer comes.
+// Where it can be neither opened nor made (nor can anyone's: a folder has its name), the
+// INI file itself; NoFile when there is none either: then there is nothing to read, nor a
+// file to keep whole. Refused, with the last error set, when the lock file exists but this
+// caller may not open it: those who may use it, and one lock must serve all.
+Opened OpenLockFile(LockHandle& handle, LockMode mode) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) return Opened::LockFile;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) break;
+    // Nothing to read, or a folder, which the platform neither reads nor writes.
+    const DWORD fileAttributes = AttributesOf(handle.filePath);
+    if (IsFolder(fileAttributes) || (mode == LockMode::Read && fileAttributes == INVALID_FILE_ATTRIBUTES)) {
+      return Opened::NoFile;
+    }
+    AccessOfFile access(handle.filePath);
+    handle.file = UniqueHandle(CreateFileW(handle.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
+                                           access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    handle.writable = true;
+    if (handle.file.Valid()) {
+      const DWORD failure = WaitForThoseLockingThroughTheFile(handle, mode);
+      SetLastError(failure);
+      return failure == 0 ? Opened::LockFile : Opened::Refused;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) break;  // made meanwhile by another: open it
+  }
+  const DWORD lockFileFailure = GetLastError();
+  if (FileThere(handle.lockPath)) {  // there, but this caller may not open it
+    SetLastError(lockFileFailure);
+    return Opened::Refused;
+  }
+  if (!OpenForLocking(handle, handle.filePath, OPEN_EXISTING)) return Opened::NoFile;
+  handle.throughFile = true;
+  return Opened::ThroughFile;
+}
+
+// A lock file removed while open (another machine or Wine server can remove it) is no
+// lock any more: it is opened again.
+bool StillLinked(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  return !GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 0;
+}
+
+bool Reading(const LockHandle& handle) { return handle.held == Held::Entering || handle.held == Held::Reading; }
 
 DWORD LastErrorOrFailure() {
   const DWORD code = GetLastError();
   return code != 0 ? code : ERROR_GEN_FAILURE;
 }
 
-// ---- Names of threads --------------------------------------------------------------------
-
-// A thread's id in the low half, the low half of its creation time in the high half.
-LONG64 NameOf(DWORD threadId, const FILETIME& created) {
-  return (static_cast<LONG64>(created.dwLowDateTime) << 32) | threadId;
-}
-
-// Asking the system for the creation time is a round trip to it, so each thread asks once.
-LONG64 ThisThread() {
-  static thread_local LONG64 name = [] {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    return NameOf(GetCurrentThreadId(), created);
-  }();
-  return name;
-}
-
-// A handover mark names no thread (thread id 0) and holds the tick count of the handover.
-LONG64 HandoverMark() { return static_cast<LONG64>(GetTickCount() | 1) << 32; }
-bool IsHandover(LONG64 holder) { return holder != 0 && static_cast<DWORD>(holder) == 0; }
-DWORD AgeOf(LONG64 handover) {
-  return (GetTickCount() | 1) - static_cast<DWORD>(static_cast<ULONG64>(handover) >> 32);
-}
-
-// What is known of the thread a name names.
-struct ThreadState {
-  bool ended;
-  bool inThisProcess;
-};
-
-// A thread that cannot be opened for want of access counts as running: a wrong guess
-// only makes the waiter wait, where the opposite one would let two threads hold the file.
-ThreadState StateOf(LONG64 name) {
-  const UniqueHandle thread(
-      OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(name)));
-  if (!thread.Valid()) return {GetLastError() == ERROR_INVALID_PARAMETER, false};  // no such thread
-  FILETIME created{}, exited{}, kernel{}, user{};
-  const bool sameThread = GetThreadTimes(thread.Get(), &created, &exited, &kernel, &user) &&
-                          NameOf(static_cast<DWORD>(name), created) == name;
-  const bool ended = !sameThread || WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0;
-  const bool inThisProcess = sameThread && GetProcessIdOfThread(thread.Get()) == GetCurrentProcessId();
-  return {ended, inThisProcess};
-}
-
-// ---- The shared state ----------------------------------------------------------------------
-
-// An atomic read, also in a 32-bit process.
-LONG64 Read(volatile LONG64& value) { return InterlockedCompareExchange64(&value, 0, 0); }
-
-int WaitingCount(const LockState& state) {
-  return static_cast<int>(std::count_if(std::begin(state.waiting), std::end(state.waiting),
-                                        [](const volatile LONG64& slot) { return slot != 0; }));
-}
-
-bool AnyoneWaiting(const LockState& state) { return WaitingCount(state) != 0; }
-
-// The slot this thread waits in, or -1 when all are taken (it then waits unseen, which
-// costs others only their place in line).
-int EnterWaiting(LockState& state, LONG64 self) {
-  for (int i = 0; i < kWaitingSlots; ++i) {
-    if (InterlockedCompareExchange64(&state.waiting[i], self, 0) == 0) {
-      InterlockedExchange(&state.waitingSince[i], static_cast<LONG>(GetTickCount()));
-      return i;
-    }
+// Records what the thread came in with. False when it came in through the INI file itself
+// and a lock file was made meanwhile: its maker waited for it, and those that come after
+// use the lock file, so the thread lets go and comes in there.
+bool Settle(LockHandle& handle, Held held) {
+  Guarded guarded(handle);
+  handle.held = held;
+  if (handle.throughFile && FileThere(handle.lockPath)) {
+    LetGoHeld(handle);
+    return false;
   }
-  return -1;
-}
-
-void LeaveWaiting(LockState& state, int slot, LONG64 self) {
-  if (slot >= 0) InterlockedCompareExchange64(&state.waiting[slot], 0, self);
-}
-
-// Clears the slots of waiters that have ended (killed while they waited). A slot is
-// looked at once it is a second old, and then at most once a second while its thread runs.
-void ClearEndedWaiters(LockState& state, LONG64 self) {
-  const DWORD now = GetTickCount();
-  for (int i = 0; i < kWaitingSlots; ++i) {
-    const LONG64 waiter = Read(state.waiting[i]);
-    if (waiter == 0 || waiter == self || now - static_cast<DWORD>(state.waitingSince[i]) < kWaiterCheckMilliseconds) {
-      continue;
-    }
-    if (StateOf(waiter).ended) {
-      InterlockedCompareExchange64(&state.waiting[i], 0, waiter);
-    } else {
-      InterlockedExchange(&state.waitingSince[i], static_cast<LONG>(now));
-    }
+  if (handle.throughFile && handle.held == Held::Entering) {  // narrowed at once: it closes at the member's end
+    TryLock(handle.file.Get(), kShared, false);
+    Unlock(handle.file.Get(), kPendingAndShared);
+    handle.held = Held::Reading;
   }
-}
-
-// A lock made by one process must admit the others of the logon session, including those
-// running under another token of it (an elevated one beside a standard one), and no one
-// else: the creator's default access list would let in only itself, or only
-// administrators, and a wider one would let any user of the machine write the state.
-// Using the objects is all that is granted: waiting, signalling, mapping for reading and
-// writing.
-class LogonSessionAccess {
- public:
-  LogonSessionAccess() {
-    const std::wstring sid = LogonSid();
-    if (sid.empty()) return;
-    const std::wstring acl = L"D:(A;;0x00100007;;;" + sid + L")";
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(acl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)) {
-      attributes_ = {sizeof attributes_, descriptor_, FALSE};
-    }
-  }
-  ~LogonSessionAccess() { LocalFree(descriptor_); }
-  LogonSessionAccess(const LogonSessionAccess&) = delete;
-  LogonSessionAccess& operator=(const LogonSessionAccess&) = delete;
-  SECURITY_ATTRIBUTES* Attributes() { return descriptor_ ? &attributes_ : nullptr; }
-
- private:
-  // The logon session's SID ("S-1-5-5-x-y") from the process's token; its user's SID when
-  // the token has none.
-  static std::wstring LogonSid() {
-    HANDLE opened = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
-    const UniqueHandle token(opened);
-    const std::vector<BYTE> groups = TokenInformation(token.Get(), TokenGroups);
-    const std::vector<BYTE> user = TokenInformation(token.Get(), TokenUser);
-    PSID sid = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
-    if (!groups.empty()) {
-      const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
-      for (DWORD i = 0; i < list->GroupCount; ++i) {
-        if (list->Groups[i].Attributes & SE_GROUP_LOGON_ID) sid = list->Groups[i].Sid;
-      }
-    }
-    LPWSTR text = nullptr;
-    if (!sid || !ConvertSidToStringSidW(sid, &text)) return {};
-    std::wstring found = text;
-    LocalFree(text);
-    return found;
-  }
-
-  // The token's information of one kind, as the system lays it out; empty when there is none.
-  static std::vector<BYTE> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
-    DWORD size = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    std::vector<BYTE> information(size);
-    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
-    return information;
-  }
-
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-  SECURITY_ATTRIBUTES attributes_{};
-};
-
-// Creating a mapping that exists opens it asking for more than the access list grants,
-// so an existing one is opened for what is used, before and after trying to create it
-// (another process may create it in between).
-HANDLE OpenOrCreateMapping(const std::wstring& name, SECURITY_ATTRIBUTES* access) {
-  if (HANDLE opened = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str())) return opened;
-  if (HANDLE created = CreateFileMappingW(INVALID_HANDLE_VALUE, access, PAGE_READWRITE, 0, sizeof(LockState),
-                                          name.c_str())) {
-    return created;
-  }
-  return OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
-}
-
-// The lock's objects for the file at `resolvedPath`; nullptr, with the last error set,
-// when one cannot be had.
-std::shared_ptr<const Shared> OpenShared(const std::wstring& resolvedPath) {
-  static LogonSessionAccess access;  // thread-safe first use
-  const std::wstring name = LockNameOf(resolvedPath);
-  auto shared = std::make_shared<Shared>();
-  auto open = [&](Shared& objects) {
-    objects.mapping = OpenOrCreateMapping(name + L".state", access.Attributes());
-    if (!objects.mapping) return false;
-    objects.state = static_cast<LockState*>(
-        MapViewOfFile(objects.mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LockState)));
-    if (!objects.state) return false;
-    objects.released = CreateEventExW(access.Attributes(), (name + L".released").c_str(), 0,
-                                      SYNCHRONIZE | EVENT_MODIFY_STATE);  // auto-reset, not set
-    return objects.released != nullptr;
-  };
-  if (open(*shared)) return shared;
-  const DWORD failure = LastErrorOrFailure();
-  shared.reset();  // closes what was opened
-  SetLastError(failure);
-  return nullptr;
-}
-
-// Opening the objects costs several calls into the system, so each process keeps those of
-// the files it used, by full path. Paths that may hold short names are not kept: what they
-// name changes as files come and go. The cache is bounded; a lock in use keeps its
-// objects open after the cache has let go of them.
-class SharedCache {
- public:
-  // The objects of the file at `resolvedPath`; nullptr, with the last error set, when
-  // they cannot be opened.
-  std::shared_ptr<const Shared> For(const std::wstring& resolvedPath) {
-    {
-      std::lock_guard<std::mutex> guard(guard_);
-      if (auto found = byPath_.find(resolvedPath); found != byPath_.end()) return found->second;
-    }
-    std::shared_ptr<const Shared> shared = OpenShared(resolvedPath);
-    if (!shared || MayHoldShortNames(resolvedPath)) return shared;
-    std::lock_guard<std::mutex> guard(guard_);
-    if (byPath_.size() >= kMostFiles) byPath_.clear();
-    byPath_.emplace(resolvedPath, shared);
-    return shared;
-  }
-
- private:
-  static constexpr size_t kMostFiles = 64;
-  std::mutex guard_;
-  std::unordered_map<std::wstring, std::shared_ptr<const Shared>> byPath_;
-};
-
-// Waits in line until this thread holds the file. Returns 0, or why the file could not
-// be had. `heldWithinThisProcess` tells, after a timeout, where the holder was.
-DWORD WaitInLine(const Shared& shared, LONG64 self, bool& heldWithinThisProcess) {
-  LockState& state = *shared.state;
-  const ULONGLONG deadline = GetTickCount64() + lockWait.load();
-  ClearEndedWaiters(state, self);
-  const int slot = EnterWaiting(state, self);
-  DWORD failure = 0;
-  for (bool woken = false, looked = false;;) {
-    const LONG64 holder = Read(state.holder);
-    if (holder == 0) {
-      if (InterlockedCompareExchange64(&state.holder, self, 0) == 0) break;
-    } else if (IsHandover(holder)) {
-      if ((woken || AgeOf(holder) >= kPollMilliseconds) &&
-          InterlockedCompareExchange64(&state.holder, self, holder) == holder) {
-        break;
-      }
-    } else if (looked) {
-      const ThreadState holding = StateOf(holder);
-      heldWithinThisProcess = holding.inThisProcess;
-      if (holding.ended && InterlockedCompareExchange64(&state.holder, self, holder) == holder) {
-        InterlockedExchange(&state.recoveryChecked, 0);  // it may have died in the middle of a write
-        break;
-      }
-    }
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) {
-      failure = ERROR_TIMEOUT;
-      break;
-    }
-    const DWORD woke = WaitForSingleObject(shared.released, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kPollMilliseconds)));
-    if (woke == WAIT_FAILED) {
-      failure = LastErrorOrFailure();
-      break;
-    }
-    woken = woke == WAIT_OBJECT_0;
-    looked = woke == WAIT_TIMEOUT;
-    if (looked) ClearEndedWaiters(state, self);
-  }
-  LeaveWaiting(state, slot, self);
-  return failure;
+  handle.inUse = true;
+  handle.windowEnd = GetTickCount64() + kReadWindowMilliseconds;
+  return true;
 }
 
 }  // namespace
 
-FileLock::FileLock(const std::wstring& resolvedPath) {
-  static SharedCache cache;  // thread-safe first use
-  std::shared_ptr<const Shared> shared = cache.For(resolvedPath);
-  if (!shared) {
-    failure_ = LastErrorOrFailure();
-    return;
-  }
-  LockState& state = *shared->state;
-  const LONG64 self = ThisThread();
-  if (Read(state.holder) == self) return;  // taken further up this thread's call: given back there
-  const bool fast = !AnyoneWaiting(state) && InterlockedCompareExchange64(&state.holder, self, 0) == 0;
-  if (!fast) {
-    failure_ = WaitInLine(*shared, self, heldWithinThisProcess_);
-    if (failure_ != 0) return;
-  }
-  shared_ = std::move(shared);
+// ---- A member's lock -------------------------------------------------------------------
+
+FileLock::FileLock(const std::wstring& filePath, LockMode mode) : mode_(mode) {
+  handle_ = &HandleOfThisThread(filePath + kLockFileSuffix, filePath);
+  Take();
 }
 
-bool FileLock::RecoveryPending() const { return shared_ && shared_->state->recoveryChecked == 0; }
+// Takes the lock in mode_: from the thread's read window while that is open, otherwise
+// anew. The handle holds nothing while the thread waits, so the keeper leaves it alone.
+void FileLock::Take() {
+  LockHandle& handle = *handle_;
+  {
+    Guarded guarded(handle);
+    if (Reading(handle) && mode_ == LockMode::Read && GetTickCount64() < handle.windowEnd) {
+      handle.inUse = true;
+      return;
+    }
+    LetGoHeld(handle);
+  }
+  takenAnew_ = true;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    failure_ = 0;
+    if (handle.file.Valid() && (handle.throughFile || !StillLinked(handle.file.Get()))) {
+      handle.file.Reset();
+    }
+    if (!handle.file.Valid()) {
+      handle.throughFile = false;
+      const Opened opened = OpenLockFile(handle, mode_);
+      if (opened == Opened::NoFile) return;  // nothing to keep others from
+      if (opened == Opened::Refused) {
+        failure_ = LastErrorOrFailure();
+        break;
+      }
+    }
+    const Entry entry = ComeIn(handle.file.Get(), mode_);
+    if (entry.failure == ERROR_NOT_SUPPORTED || entry.failure == ERROR_INVALID_FUNCTION) {
+      return;  // a file system without byte-range locks, as a file server whose locks are off
+    }
+    failure_ = entry.failure;
+    if (failure_ != 0) break;
+    if (Settle(handle, entry.held)) {
+      WakeKeeper();  // outside the handle's guard: the keeper takes the registry's first
+      return;
+    }
+    failure_ = ERROR_LOCK_VIOLATION;  // should a lock file come and go three times over
+  }
+  if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.key);
+  if (handle.throughFile) handle.file.Reset();
+  handle_ = nullptr;
+}
 
-void FileLock::RecoveryDone() {
-  if (shared_) InterlockedExchange(&shared_->state->recoveryChecked, 1);
+HANDLE FileLock::JournalFile() const {
+  if (!handle_ || handle_->throughFile || !handle_->writable || handle_->held == Held::Nothing) return nullptr;
+  return handle_->file.Get();
+}
+
+std::optional<Encoding>& FileLock::KnownEncoding() {
+  return handle_ && handle_->held != Held::Nothing ? handle_->knownEncoding : encodingWithoutLock_;
+}
+
+void FileLock::Retake(LockMode mode) {
+  if (!handle_) return;
+  {
+    Guarded guarded(*handle_);
+    handle_->inUse = false;
+    LetGoHeld(*handle_);
+  }
+  mode_ = mode;
+  takenAnew_ = false;
+  failure_ = 0;
+  Take();
 }
 
 void FileLock::Release() {
-  if (!shared_) return;
-  LockState& state = *shared_->state;
-  if (AnyoneWaiting(state)) {
-    InterlockedExchange64(&state.holder, HandoverMark());
-    SetEvent(shared_->released);
-  } else {
-    InterlockedExchange64(&state.holder, 0);
-    if (AnyoneWaiting(state)) SetEvent(shared_->released);  // one came in meanwhile
+  if (!handle_) return;
+  LockHandle& handle = *std::exchange(handle_, nullptr);
+  Guarded guarded(handle);
+  handle.inUse = false;
+  const bool windowOpen = Reading(handle) && !handle.throughFile && GetTickCount64() < handle.windowEnd;
+  if (!windowOpen) LetGoHeld(handle);
+  if (handle.throughFile) handle.file.Reset();  // no handle to the INI file stays open
+}
+
+// ---- The keeper's visits ---------------------------------------------------------------
+
+Visit Tend(LockHandle& handle, ULONGLONG now) {
+  constexpr ULONGLONG kOwnerLookInterval = 100;
+  Guarded guarded(handle);
+  if (handle.held == Held::Entering && TryLock(handle.file.Get(), kShared, false) == Try::Taken) {
+    Unlock(handle.file.Get(), kPendingAndShared);
+    handle.held = Held::Reading;
   }
-  shared_.reset();
+  if (Reading(handle) && !handle.inUse && now >= handle.windowEnd) LetGoHeld(handle);
+  if (now >= handle.nextLook) {
+    handle.nextLook = now + (handle.held == Held::Nothing ? 10 * kOwnerLookInterval : kOwnerLookInterval);
+    if (WaitForSingleObject(handle.owner.Get(), 0) == WAIT_OBJECT_0) {  // the thread ended
+      if (handle.held == Held::Writing || handle.held == Held::WritingInSteps) {
+        RecoverAbandonedJournal(handle.file.Get(), handle.filePath);
+      }
+      LetGoHeld(handle);
+      handle.inUse = false;
+      return {now, false, true};
+    }
+  }
+  const bool windowToEnd = Reading(handle) && !handle.inUse;
+  return {windowToEnd ? std::min(handle.windowEnd, handle.nextLook) : handle.nextLook, handle.held != Held::Nothing,
+          false};
 }
 
 void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds); }
 
-int FileLockWaitersForTesting(const std::wstring& resolvedPath) {
-  const std::shared_ptr<const Shared> shared = OpenShared(resolvedPath);
-  return shared ? WaitingCount(*shared->state) : -1;
+bool FileLockHasWaitersForTesting(const std::wstring& resolvedPath) {
+  const UniqueHandle file(CreateFileW(LockFilePathOf(resolvedPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file.Valid() && SomeoneWaits(file.Get());
 }
+
+std::wstring LockFilePathOf(const std::wstring& resolvedPath) { return LongPathOf(resolvedPath) + kLockFileSuffix; }
 
 }  // namespace profile_service

@@ -1,40 +1,46 @@
-// The cross-process lock of one INI file, which a member holds from its first service
-// call to its last so that members of different processes never interleave on a file.
+// The lock of one INI file, which a member holds from its first service call to its last,
+// so that members never interleave on a file: in any process, logon session or service,
+// of any user, on any machine that opens the file on a share, and under every name of the
+// file. It stands on the byte-range locks of the file system, which the system (or the
+// file server) keeps, shares between every opener of the file and frees when their holder
+// dies. profile_service/file_lock.cpp states the protocol.
 //
 // The profile functions guard a file within one process only: each write reloads the
-// file, truncates it and writes it out whole, so without this lock concurrent writers in
-// other processes lose each other's keys and readers see the file empty.
+// file, empties it and writes it out whole, so without this lock concurrent writers lose
+// each other's keys and readers see the file empty or cut short.
 //
-// One file, one lock: the lock is named after the file as the profile functions reach
-// it (profile_service/file_identity.h), in the session's own namespace ("Local\"), and
-// admits the processes of the caller's logon session only. Processes of that session,
-// 32-bit and 64-bit alike, share it; it needs no privilege. Other names for one file (hard
-// links, symbolic links, substituted or network drives) and programs that call the
-// profile functions directly are not covered.
-//
-// A holder that dies never blocks the others: the next waiter takes the lock over. A
-// waiter that dies, or is suspended, blocks no one. Waiters are served about in the order
-// they came: one that was waiting when the lock was given back goes before newcomers.
+// Members that only read share the lock; a member that writes (or may write) holds it
+// alone. Readers keep it for a moment after they return (a "read window"), so that a loop
+// of reads costs one lock call in many, and give it up within kReadWindowMilliseconds.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
+#include <optional>
 #include <string>
+
+#include "profile_service/file_encoding.h"
 
 namespace profile_service {
 
-// How long a member waits for another thread to let go of the file: room for several of
-// the slowest members (a rename of 1,000 keys into an existing section takes seconds) to
+enum class LockMode { Read, Write };
+
+// How long a member waits for others to let go of the file: room for several of the
+// slowest members (a rename of 1,000 keys into an existing section takes seconds) to
 // finish ahead of it, and short enough that a stuck holder fails the waiting call instead
 // of hanging it.
 inline constexpr DWORD kFileLockWaitMilliseconds = 30000;
 
+// How long a thread keeps a read lock after the member that took it returned.
+inline constexpr DWORD kReadWindowMilliseconds = 20;
+
+struct LockHandle;
+
 class FileLock {
  public:
-  // Waits for the lock of the file at `resolvedPath` (profile_service/file_identity.h),
-  // up to the wait above.
-  explicit FileLock(const std::wstring& resolvedPath);
+  // Waits for the lock of the file at `filePath`, its long path (LongPathOf in
+  // profile_service/file_identity.h), up to the wait above.
+  FileLock(const std::wstring& filePath, LockMode mode);
   ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
@@ -43,30 +49,44 @@ class FileLock {
   // Why the lock could not be had: ERROR_TIMEOUT when the wait ran out, otherwise the
   // system's code for the call that failed.
   DWORD Failure() const { return failure_; }
-  // After a timeout: whether the thread that held the file belongs to this process.
+  // After a timeout: whether a thread of this process held the file.
   bool HeldWithinThisProcess() const { return heldWithinThisProcess_; }
+  LockMode Mode() const { return mode_; }
 
-  // Whether a writer may have left the file unfinished: the lock's shared state is new
-  // (no process had it open: first use since the machine started, or since a crash), or
-  // its holder died. The holder then looks for the file's journal, and says when it is
-  // done with it; until then the next holder looks again.
-  bool RecoveryPending() const;
-  void RecoveryDone();
+  // Whether the lock was taken anew for this member, rather than found in its thread's
+  // read window: only then can a writer that died have left the file unfinished since.
+  bool TakenAnew() const { return takenAnew_; }
+  // The lock file, open for reading and writing, in which the file's journal is kept;
+  // null when there is none to write (the lock is taken through the INI file itself, or
+  // its lock file could only be opened for reading).
+  HANDLE JournalFile() const;
+  // What the holder has learned of the file's encoding, forgotten when the lock is let go
+  // (for a read lock: when its window ends).
+  std::optional<Encoding>& KnownEncoding();
 
-  // Gives the lock back before the end of its life (once).
+  // Lets go and takes the lock again in `mode`, waiting as the constructor does: a reader
+  // that finds a journal takes the lock alone to put the file back, then reads on.
+  void Retake(LockMode mode);
+  // Gives the lock back before the end of its life (once): a write lock at once, a read
+  // lock when its window ends.
   void Release();
 
-  struct Shared;  // what the processes using one file share
-
  private:
-  std::shared_ptr<const Shared> shared_;  // empty when not held
+  void Take();
+
+  LockHandle* handle_ = nullptr;  // none when not held
+  std::optional<Encoding> encodingWithoutLock_;  // where there is nothing to lock
+  LockMode mode_;
   DWORD failure_ = 0;
   bool heldWithinThisProcess_ = false;
+  bool takenAnew_ = false;
 };
 
 // Sets the wait of every lock taken from now on; kFileLockWaitMilliseconds restores it.
 void SetFileLockWaitForTesting(DWORD milliseconds);
-// How many threads the shared state of the file's lock counts as waiting in line.
-int FileLockWaitersForTesting(const std::wstring& resolvedPath);
+// Whether a thread or process waits for the lock of the file at `resolvedPath`.
+bool FileLockHasWaitersForTesting(const std::wstring& resolvedPath);
+// The lock file of the file at `resolvedPath`: the same file for every name of it.
+std::wstring LockFilePathOf(const std::wstring& resolvedPath);
 
 }  // namespace profile_service

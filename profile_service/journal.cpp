@@ -1,248 +1,283 @@
 #include "profile_service/journal.h"
 
-#include <windows.h>
-
 #include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <set>
+#include <vector>
 
+#include "profile_service/file_identity.h"
 #include "profile_service/unique_handle.h"
 
 namespace profile_service {
 namespace {
 
-constexpr wchar_t kJournalSuffix[] = L"-journal";
-constexpr char kMagic[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '1'};
+constexpr char kMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '3'};
 constexpr std::uint32_t kFileExisted = 1;
 
-// What leads a journal, in the order it is stored. Every field lies at a multiple of its
-// size, so the layout is the same in 32-bit and 64-bit processes.
+// What leads a journal, in the order it is stored; the file's long name (without its
+// folder, which other spellings reach by other paths) and its bytes follow. Every field
+// lies at a multiple of its size, so the layout is the same in 32-bit and 64-bit processes.
 struct Header {
-  char magic[8];
+  char mark[8];
   std::uint32_t flags;
-  std::uint32_t processId;
-  std::uint64_t processStart;  // FILETIME of the writer process's creation
-  wchar_t machine[16];         // the writer's computer name (at most 15 characters)
-  std::uint64_t length;        // bytes of the file that follow
-  std::uint64_t checksum;      // FNV-1a over the header (this field 0) and the bytes
+  std::uint32_t nameUnits;  // UTF-16 units of the name
+  std::uint64_t length;     // bytes of the file
+  std::uint64_t checksum;   // FNV-1a over the header (this field 0), the name and the bytes
 };
-static_assert(sizeof(Header) == 72);
+static_assert(sizeof(Header) == 32);
 
-std::uint64_t Checksum(Header header, const std::string& bytes) {
-  header.checksum = 0;
-  std::uint64_t hash = 14695981039346656037ull;
-  auto add = [&](const void* data, size_t size) {
+class Fnv1a {
+ public:
+  void Add(const void* data, size_t size) {
     for (size_t i = 0; i < size; ++i) {
-      hash ^= static_cast<const unsigned char*>(data)[i];
-      hash *= 1099511628211ull;
+      hash_ ^= static_cast<const unsigned char*>(data)[i];
+      hash_ *= 1099511628211ull;
     }
-  };
-  add(&header, sizeof header);
-  add(bytes.data(), bytes.size());
-  return hash;
+  }
+  std::uint64_t Value() const { return hash_; }
+
+ private:
+  std::uint64_t hash_ = 14695981039346656037ull;
+};
+
+std::uint64_t ChecksumOf(Header header, std::wstring_view name, std::string_view bytes) {
+  header.checksum = 0;
+  Fnv1a hash;
+  hash.Add(&header, sizeof header);
+  hash.Add(name.data(), name.size() * sizeof(wchar_t));
+  hash.Add(bytes.data(), bytes.size());
+  return hash.Value();
 }
+
+std::wstring_view LeafOf(std::wstring_view path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The whole file; nullopt when it cannot be read, with the last error set
-// (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when there is none).
-std::optional<std::string> ReadAll(const std::wstring& path) {
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-  LARGE_INTEGER size{};
-  if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x40000000) return std::nullopt;
-  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+OVERLAPPED At(ULONGLONG offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
+bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {
+  OVERLAPPED at = At(offset);
   DWORD read = 0;
-  if (!bytes.empty() && (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-                         read != bytes.size())) {
-    return std::nullopt;
-  }
-  return bytes;
+  return size == 0 || (ReadFile(file, buffer, size, &read, &at) && read == size);
+}
+
+bool WriteAt(HANDLE file, ULONGLONG offset, const void* data, DWORD size) {
+  OVERLAPPED at = At(offset);
+  DWORD written = 0;
+  return size == 0 || (WriteFile(file, data, size, &written, &at) && written == size);
 }
 
 // Writes `bytes` over the file from its start and cuts it there, then flushes it.
-bool WriteAllFlushed(HANDLE file, const std::string& bytes) {
-  DWORD written = 0;
-  return (bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                            written == bytes.size())) &&
+bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(bytes.size());
+  return WriteAt(file, 0, bytes.data(), static_cast<DWORD>(bytes.size())) && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
          SetEndOfFile(file) && FlushFileBuffers(file);
+}
+
+// Empties the lock file; where that fails, wipes the journal's mark, so that it is never
+// put back (invariant 5).
+void EmptyJournal(HANDLE lockFile) {
+  if (WriteAllFlushed(lockFile, {})) return;
+  const char wiped[sizeof kMark] = {};
+  WriteAt(lockFile, 0, wiped, sizeof wiped);
+  FlushFileBuffers(lockFile);
 }
 
 bool Missing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
-// This process as a journal names its writer.
-struct Writer {
-  DWORD processId = GetCurrentProcessId();
-  std::uint64_t processStart = 0;
-  wchar_t machine[16] = {};
-  Writer() {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    processStart = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    DWORD size = 16;
-    GetComputerNameW(machine, &size);
-  }
-};
-const Writer& ThisProcess() {
-  static const Writer writer;  // thread-safe first use
-  return writer;
+// Puts the file back as `saved` holds it: its bytes, or no file.
+bool PutBack(const std::wstring& path, const std::optional<std::string>& saved, DWORD disposition) {
+  if (!saved) return DeleteFileW(path.c_str()) || Missing(GetLastError());
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, disposition, 0, nullptr));
+  return file.Valid() && WriteAllFlushed(file.Get(), *saved);
 }
 
-// Whether the process a journal names still runs. One that cannot be looked at for want
-// of access counts as running: the journal is then left alone.
-bool StillRunning(DWORD processId, std::uint64_t processStart) {
-  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
-  if (!process.Valid()) return GetLastError() != ERROR_INVALID_PARAMETER;
-  FILETIME created{}, exited{}, kernel{}, user{};
-  if (!GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) return true;
-  const std::uint64_t start = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-  return start == processStart && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
-}
+ULONGLONG Ticks(const FILETIME& time) { return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
-// The journals this process is writing under: a journal of this process that is not
-// among them was left by one of its threads that stopped in the middle of a change.
-class JournalsInProgress {
+// Lock files whose contents recovery left alone, as they stood then: each is judged once
+// per process, not read again by every call.
+class JudgedJournals {
  public:
-  void Add(const std::wstring& journal) {
-    std::lock_guard<std::mutex> guard(guard_);
-    paths_.insert(journal);
+  struct Seen {
+    DWORD volume, indexHigh, indexLow, sizeHigh, sizeLow;
+    FILETIME written;
+    bool operator==(const Seen& other) const {
+      return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow &&
+             sizeHigh == other.sizeHigh && sizeLow == other.sizeLow && Ticks(written) == Ticks(other.written);
+    }
+  };
+  static Seen Of(const BY_HANDLE_FILE_INFORMATION& information) {
+    return {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow,
+            information.nFileSizeHigh, information.nFileSizeLow, information.ftLastWriteTime};
   }
-  void Remove(const std::wstring& journal) {
+  bool Holds(const Seen& seen) {
     std::lock_guard<std::mutex> guard(guard_);
-    paths_.erase(journal);
+    for (const Seen& judged : judged_) {
+      if (judged == seen) return true;
+    }
+    return false;
   }
-  bool Holds(const std::wstring& journal) {
+  void Add(const Seen& seen) {
     std::lock_guard<std::mutex> guard(guard_);
-    return paths_.count(journal) != 0;
+    if (judged_.size() >= 64) judged_.clear();
+    judged_.push_back(seen);
   }
 
  private:
   std::mutex guard_;
-  std::set<std::wstring> paths_;
+  std::vector<Seen> judged_;
 };
-JournalsInProgress& InProgress() {
-  static JournalsInProgress journals;  // thread-safe first use
-  return journals;
+
+JudgedJournals& Judged() {
+  static JudgedJournals judged;  // thread-safe first use
+  return judged;
 }
 
-// Puts the file back as it was: its saved bytes, or no file when there was none.
-bool PutBack(const std::wstring& path, const std::string& saved, bool existed) {
-  if (!existed) return DeleteFileW(path.c_str()) || Missing(GetLastError());
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-  return file.Valid() && WriteAllFlushed(file.Get(), saved);
+// What the lock file holds, judged from its first bytes.
+enum class Contents { Empty, Torn, OtherThanJournal, OtherFilesJournal, Journal };
+
+struct Found {
+  Contents contents = Contents::Torn;
+  Header header{};
+  std::wstring name;
+  ULONGLONG dataOffset = 0;
+};
+
+Found Judge(HANDLE lockFile, ULONGLONG size, std::wstring_view path) {
+  if (size == 0) return Found{Contents::Empty, {}, {}, 0};
+  char first[sizeof kMark] = {};
+  const DWORD markBytes = static_cast<DWORD>(std::min<ULONGLONG>(size, sizeof kMark));
+  if (!ReadAt(lockFile, 0, first, markBytes) || std::memcmp(first, kMark, markBytes) != 0) {
+    return Found{Contents::OtherThanJournal, {}, {}, 0};
+  }
+  Found found;
+  if (size < sizeof(Header) || !ReadAt(lockFile, 0, &found.header, sizeof(Header))) return found;
+  const Header& header = found.header;
+  found.dataOffset = sizeof(Header) + ULONGLONG{header.nameUnits} * sizeof(wchar_t);
+  if (header.nameUnits == 0 || header.nameUnits > 32767 || size != found.dataOffset + header.length) return found;
+  found.name.resize(header.nameUnits);
+  if (!ReadAt(lockFile, sizeof(Header), found.name.data(), header.nameUnits * sizeof(wchar_t))) return found;
+  found.contents = SamePath(found.name, LeafOf(path)) ? Contents::Journal : Contents::OtherFilesJournal;
+  return found;
 }
 
-bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
-  return text.size() >= prefix.size() &&
-         CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
-                              static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+// Whether the file at `path` plainly changed after the journal's writer stopped: it is
+// gone though it was there, or was written later than the writer could have.
+bool ChangedSince(const std::wstring& path, bool existed, const FILETIME& journalWritten) {
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file)) return existed || !Missing(GetLastError());
+  constexpr ULONGLONG kTicksPerSecond = 10000000;
+  return Ticks(file.ftLastWriteTime) > Ticks(journalWritten) + kJournalBoundSeconds * kTicksPerSecond;
 }
 
 }  // namespace
 
-Encoding EncodingOfBytes(const std::string& firstBytes) {
-  return firstBytes.size() >= 2 && firstBytes[0] == '\xFF' && firstBytes[1] == '\xFE' ? Encoding::Unicode
-                                                                                         : Encoding::Ansi;
-}
-
-Journal::Journal(std::wstring path, std::string saved, bool existed)
-    : path_(std::move(path)), saved_(std::move(saved)), existed_(existed), open_(true) {}
+Journal::Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved)
+    : lockFile_(lockFile), path_(std::move(path)), saved_(std::move(saved)), stamped_(GetTickCount64()), open_(true) {}
 
 Journal::Journal(Journal&& other) noexcept
-    : path_(std::move(other.path_)), saved_(std::move(other.saved_)), existed_(other.existed_), open_(other.open_) {
-  other.open_ = false;
-}
+    : lockFile_(other.lockFile_),
+      path_(std::move(other.path_)),
+      saved_(std::move(other.saved_)),
+      stamped_(other.stamped_),
+      open_(std::exchange(other.open_, false)) {}
 
-Journal::~Journal() {
-  if (open_) RollBack();
-}
+Journal::~Journal() { RollBack(); }
 
-std::optional<Journal> Journal::Begin(const std::wstring& path, Encoding& encoding) {
-  std::optional<std::string> saved = ReadAll(path);
-  const bool existed = saved.has_value();
-  encoding = EncodingOfBytes(saved.value_or(""));
-  if ((!existed && !Missing(GetLastError())) || MappedToRegistry(path)) return std::nullopt;
-
-  Header header{};
-  std::memcpy(header.magic, kMagic, sizeof kMagic);
-  header.flags = existed ? kFileExisted : 0;
-  header.processId = ThisProcess().processId;
-  header.processStart = ThisProcess().processStart;
-  std::memcpy(header.machine, ThisProcess().machine, sizeof header.machine);
-  header.length = existed ? saved->size() : 0;
-  header.checksum = Checksum(header, saved.value_or(""));
-  std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-  bytes += saved.value_or("");
-
-  const std::wstring journal = path + kJournalSuffix;
-  InProgress().Add(journal);
-  bool written = false;
-  {
-    const UniqueHandle file(CreateFileW(journal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    written = file.Valid() && WriteAllFlushed(file.Get(), bytes);
-  }
-  if (!written) {
-    DeleteFileW(journal.c_str());
-    InProgress().Remove(journal);
+std::optional<Journal> Journal::Begin(HANDLE lockFile, const std::wstring& path, std::optional<std::string> saved) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(lockFile, &size)) return std::nullopt;
+  if (size.QuadPart != 0) {  // holds what recovery left alone (invariant 6)
+    SetLastError(ERROR_ALREADY_EXISTS);
     return std::nullopt;
   }
-  return Journal(path, existed ? std::move(*saved) : std::string(), existed);
+  const std::wstring_view name = LeafOf(path);
+  const std::string_view bytes = saved ? std::string_view(*saved) : std::string_view();
+  Header header{};
+  std::memcpy(header.mark, kMark, sizeof kMark);
+  header.flags = saved ? kFileExisted : 0;
+  header.nameUnits = static_cast<std::uint32_t>(name.size());
+  header.length = bytes.size();
+  header.checksum = ChecksumOf(header, name, bytes);
+  std::string journal(reinterpret_cast<const char*>(&header), sizeof header);
+  journal.append(reinterpret_cast<const char*>(name.data()), name.size() * sizeof(wchar_t));
+  journal += bytes;
+  if (!WriteAllFlushed(lockFile, journal)) {
+    const DWORD failure = GetLastError();
+    EmptyJournal(lockFile);
+    SetLastError(failure);
+    return std::nullopt;
+  }
+  return Journal(lockFile, path, std::move(saved));
+}
+
+void Journal::BeforeWrite() {
+  const ULONGLONG now = GetTickCount64();
+  if (!open_ || now - stamped_ < kJournalStampSeconds * 1000) return;
+  WriteAt(lockFile_, 0, kMark, sizeof kMark);  // the same bytes: only the write time moves
+  stamped_ = now;
 }
 
 void Journal::Commit() {
-  if (!open_) return;
-  open_ = false;
+  if (!std::exchange(open_, false)) return;
   {
     const UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (file.Valid()) FlushFileBuffers(file.Get());
   }
-  const std::wstring journal = path_ + kJournalSuffix;
-  DeleteFileW(journal.c_str());
-  InProgress().Remove(journal);
+  EmptyJournal(lockFile_);
 }
 
 void Journal::RollBack() {
-  if (!open_) return;
-  open_ = false;
-  const std::wstring journal = path_ + kJournalSuffix;
-  if (PutBack(path_, saved_, existed_)) DeleteFileW(journal.c_str());
-  InProgress().Remove(journal);
+  if (!std::exchange(open_, false)) return;
+  // Should the file not be put back, the journal stays for the next holder of the lock.
+  if (PutBack(path_, saved_, OPEN_ALWAYS)) EmptyJournal(lockFile_);
 }
 
-bool RecoverAbandonedJournal(const std::wstring& path) {
-  const std::wstring journal = path + kJournalSuffix;
-  const std::optional<std::string> bytes = ReadAll(journal);
-  if (!bytes) return Missing(GetLastError());
-  if (bytes->size() >= sizeof kMagic && std::memcmp(bytes->data(), kMagic, sizeof kMagic) != 0) return true;  // not one of ours
-  if (bytes->size() < sizeof(Header)) {
-    // Cut short before its writer was named: it may be being written right now, or its
-    // writer stopped before touching the file. Only an old one goes.
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const auto ticks = [](const FILETIME& time) {
-      return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    if (GetFileAttributesExW(journal.c_str(), GetFileExInfoStandard, &data) &&
-        ticks(now) - ticks(data.ftLastWriteTime) < 10 * 10000000ull) {
-      return false;
-    }
-  } else {
-    Header header{};
-    std::memcpy(&header, bytes->data(), sizeof header);
-    const Writer& self = ThisProcess();
-    if (std::wmemcmp(header.machine, self.machine, 16) != 0) return false;
-    const bool ours = header.processId == self.processId && header.processStart == self.processStart;
-    if (ours ? InProgress().Holds(journal) : StillRunning(header.processId, header.processStart)) return false;
-    const std::string saved = bytes->substr(sizeof header);
-    const bool whole = header.length == saved.size() && header.checksum == Checksum(header, saved);
-    // One that is not whole was cut short while it was written, before the file was
-    // touched: the file is as it was.
-    if (whole && !PutBack(path, saved, (header.flags & kFileExisted) != 0)) return false;
+bool JournalWaiting(HANDLE lockFile) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(lockFile, &information)) return false;
+  return (information.nFileSizeHigh != 0 || information.nFileSizeLow != 0) &&
+         !Judged().Holds(JudgedJournals::Of(information));
+}
+
+void RecoverAbandonedJournal(HANDLE lockFile, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(lockFile, &information)) return;
+  const ULONGLONG size = (ULONGLONG{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+  const Found found = Judge(lockFile, size, path);
+  switch (found.contents) {
+    case Contents::Empty:
+      return;
+    case Contents::OtherThanJournal:
+    case Contents::OtherFilesJournal:
+      Judged().Add(JudgedJournals::Of(information));
+      return;
+    case Contents::Torn:  // its writer stopped while writing it, before the file was touched
+      EmptyJournal(lockFile);
+      return;
+    case Contents::Journal:
+      break;
   }
-  return DeleteFileW(journal.c_str()) || Missing(GetLastError());
+  const Header& header = found.header;
+  const bool existed = (header.flags & kFileExisted) != 0;
+  std::string bytes(static_cast<size_t>(header.length), '\0');
+  const bool whole = ReadAt(lockFile, found.dataOffset, bytes.data(), static_cast<DWORD>(bytes.size())) &&
+                     header.checksum == ChecksumOf(header, found.name, bytes);
+  if (!whole || ChangedSince(path, existed, information.ftLastWriteTime)) {
+    EmptyJournal(lockFile);
+    return;
+  }
+  if (!PutBack(path, existed ? std::optional<std::string>(std::move(bytes)) : std::nullopt, OPEN_EXISTING)) {
+    Judged().Add(JudgedJournals::Of(information));
+    return;
+  }
+  EmptyJournal(lockFile);
 }
 
 bool MappedToRegistry(const std::wstring& path) {
@@ -250,7 +285,8 @@ bool MappedToRegistry(const std::wstring& path) {
   const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
   const std::wstring folder = std::wstring(windows, length) + L"\\";
   const size_t leaf = path.find_last_of(L'\\');
-  if (length == 0 || leaf == std::wstring::npos || leaf + 1 != folder.size() || !StartsWithIgnoringCase(path, folder)) {
+  if (length == 0 || leaf == std::wstring::npos || leaf + 1 != folder.size() ||
+      !SamePath(std::wstring_view(path).substr(0, folder.size()), folder)) {
     return false;
   }
   const std::wstring key =

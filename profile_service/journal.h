@@ -1,65 +1,77 @@
 // The rollback journal of an INI file: the file's bytes as they were before a change,
-// kept beside it (as "<file>-journal") until the change is on disk, so that a writer
-// killed in the middle of the change, or a power cut, never leaves the file cut short.
+// kept in the file's lock file (profile_service/file_lock.h) until the change is on disk,
+// so that a writer stopped in the middle of the change (killed, its thread terminated, or
+// a power cut) never leaves the file cut short. The lock file is empty between changes.
 //
 // The platform rewrites the whole file in place for every write: it empties the file,
-// then writes it out. The order that makes this safe, also against a power cut:
-//   1. the journal is written whole and flushed to disk before the file is first changed;
-//   2. the change is made, by the profile functions as ever;
-//   3. the file is flushed to disk before the journal goes.
-// So whenever the file may be incomplete on disk, a whole journal is there to put it
-// back; and a journal that is not whole (its writer stopped while writing it, before
-// the file was touched) is never put back: it carries its length and a checksum.
-//
-// A journal names its writer: machine, process id and the process's start time. One whose
-// writer still runs, or that was written on another machine, is left alone: the file's
-// lock reaches one logon session only, so that writer may still be in the middle of its
-// change.
-//
+// then writes it out. What keeps that safe:
+//   1. The journal is written whole and flushed to disk before the file is first changed.
+//   2. The file is flushed to disk before the journal is emptied, and the journal is
+//      emptied (flushed too) before the member returns.
+//   3. A journal is put back only by a holder of the file's write lock: then no live
+//      writer can be in the middle of a change, in any process, session or machine.
+//   4. A journal is put back only over the file it names (by its long name), and only when
+//      that file has not plainly changed since: it was last written no later than
+//      kJournalBoundSeconds after the journal, which its writer touches again at least every
+//      kJournalStampSeconds while it writes. A journal of a file that changed since is
+//      emptied instead.
+//   5. A journal is never put back twice: once the file is put back, it is emptied; one that
+//      could not be emptied is not put back at all.
+//   6. Bytes in the lock file that are not a journal (nor the start of one) are never
+//      overwritten, emptied or put back: a change then goes ahead without a journal.
 // The file keeps its identity: it is never replaced by another file, only written in
 // place, so hard links, access lists, attributes and other programs' open handles stay.
 #pragma once
+
+#include <windows.h>
 
 #include <optional>
 #include <string>
 
 namespace profile_service {
 
-// The encoding a file's first bytes mark (as the profile functions read them).
-enum class Encoding { Ansi, Unicode };
-Encoding EncodingOfBytes(const std::string& firstBytes);
+inline constexpr ULONGLONG kJournalStampSeconds = 1;
+inline constexpr ULONGLONG kJournalBoundSeconds = 10;
 
 class Journal {
  public:
-  // Saves the current bytes of the file at `path` (or that there is no such file) in its
-  // journal, flushed. nullopt when no journal can be written, as in a folder where the
-  // caller may not create files: the change then goes ahead unprotected. `encoding` is
-  // set from the saved bytes either way.
-  static std::optional<Journal> Begin(const std::wstring& path, Encoding& encoding);
+  // Writes the journal of the file at `path` (its long path) into the empty lock file
+  // `lockFile`: `saved` holds the file's bytes, or nothing when there is no file. nullopt,
+  // with the last error set, when it could not be written (the lock file is then as
+  // empty as it was).
+  static std::optional<Journal> Begin(HANDLE lockFile, const std::wstring& path, std::optional<std::string> saved);
 
   Journal(Journal&& other) noexcept;
   Journal& operator=(Journal&&) = delete;
   Journal(const Journal&) = delete;
-  ~Journal();  // a journal neither committed nor rolled back is left for recovery
+  ~Journal();  // a journal neither committed nor rolled back is rolled back
 
-  // The change is complete: flushes the file, then removes the journal.
+  // Before each platform write: touches the journal when its time is due (invariant 4).
+  void BeforeWrite();
+  // The change is complete: flushes the file, then empties the journal.
   void Commit();
-  // The change did not complete: puts the saved bytes back, flushed, then removes the
-  // journal.
+  // The change did not complete: puts the saved bytes back, flushed, then empties the journal.
   void RollBack();
 
  private:
-  Journal(std::wstring path, std::string saved, bool existed);
+  Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved);
+  void Empty();
+
+  HANDLE lockFile_;  // the lock's, open for the member's length
   std::wstring path_;
-  std::string saved_;
-  bool existed_ = false;
+  std::optional<std::string> saved_;
+  ULONGLONG stamped_;  // GetTickCount64 of the last write to the journal
   bool open_ = false;
 };
 
-// Looks for a journal that a writer left beside the file at `path` and, when its writer
-// is gone, puts the file back as the journal saved it. False when a journal was left
-// alone (its writer may still be at work), so that the caller looks again later.
-bool RecoverAbandonedJournal(const std::wstring& path);
+// Whether the lock file holds something recovery has not yet judged in this process.
+bool JournalWaiting(HANDLE lockFile);
+
+// Under the write lock: puts back the journal that a writer left in `lockFile` when it is
+// a whole journal of the file at `path` and the file has not changed since (then empties
+// it); empties a journal that is cut short or stale; leaves alone what is not a journal
+// of this file, and remembers it as judged.
+void RecoverAbandonedJournal(HANDLE lockFile, const std::wstring& path);
 
 // Whether writes to the file at `path` go to the registry instead (the platform maps some
 // file names of the Windows folder there): such a file gets no journal.

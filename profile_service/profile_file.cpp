@@ -1,16 +1,20 @@
 #include "profile_service/profile_file.h"
 
-#include <mutex>
-#include <optional>
-#include <unordered_map>
 #include <utility>
 
 #include "profile_service/file_identity.h"
-#include "profile_service/file_lock.h"
+#include "profile_service/journal.h"
+#include "profile_service/profile_service.h"
 #include "profile_service/unique_handle.h"
 
 namespace profile_service {
 namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Room kept free beyond what a change is known to need: the last, partly used, cluster of
+// the journal and of the file.
+constexpr ULONGLONG kRoomMargin = 8192;
 
 // `path` in the ANSI code page, when it crosses there and back unchanged.
 std::optional<std::string> ExactAnsiOf(const std::wstring& path) {
@@ -35,92 +39,92 @@ bool TooLong(const std::wstring& wideName, const std::wstring& resolved) {
   return resolved.size() >= MAX_PATH;
 }
 
-// A file's encoding, known without reading it while its write time and size stay: asking
-// for those costs a few per cent of a cached read, reading the first bytes several times
-// as much. Each process keeps those of up to 64 files.
-class EncodingCache {
- public:
-  Encoding Of(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return Encoding::Ansi;
-    const Stamp stamp{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime, data.nFileSizeLow,
-                      data.nFileSizeHigh};
-    {
-      std::lock_guard<std::mutex> guard(guard_);
-      if (auto found = known_.find(path); found != known_.end() && found->second.stamp == stamp) {
-        return found->second.encoding;
-      }
-    }
-    const Encoding encoding = EncodingOfBytes(FirstBytes(path));
-    std::lock_guard<std::mutex> guard(guard_);
-    if (known_.size() >= 64) known_.clear();
-    known_[path] = {stamp, encoding};
-    return encoding;
-  }
+UniqueHandle OpenToRead(const std::wstring& path) {
+  return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+}
 
- private:
-  struct Stamp {
-    DWORD timeLow, timeHigh, sizeLow, sizeHigh;
-    bool operator==(const Stamp&) const = default;
-  };
-  struct Known {
-    Stamp stamp;
-    Encoding encoding;
-  };
-
-  static std::string FirstBytes(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
-    char bytes[2] = {};
-    DWORD read = 0;
-    if (!file.Valid() || !ReadFile(file.Get(), bytes, sizeof bytes, &read, nullptr)) return {};
-    return std::string(bytes, read);
-  }
-
-  std::mutex guard_;
-  std::unordered_map<std::wstring, Known> known_;
-};
-
-EncodingCache& Encodings() {
-  static EncodingCache cache;  // thread-safe first use
-  return cache;
+// The whole file into `bytes` (nothing when there is no file); false when it cannot be read.
+bool ReadWhole(const std::wstring& path, std::optional<std::string>& bytes) {
+  const UniqueHandle file = OpenToRead(path);
+  if (!file.Valid()) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x40000000) return false;
+  bytes.emplace(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  return bytes->empty() ||
+         (ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) && read == bytes->size());
 }
 
 }  // namespace
 
 struct ProfileFile::Use {
-  explicit Use(const AnsiText& name) : given(name), service(name) {
+  Use(const AnsiText& name, LockMode mode) : given(name), ansiService(name) {
     const std::string_view bytes = name.View();
     if (bytes.empty() || bytes.find('\0') != std::string_view::npos) {
       refusal = ERROR_INVALID_NAME;
       return;
     }
     const std::wstring wide = WideOf(bytes);
-    resolved = profile_service::ResolvedPath(wide);
+    const std::wstring resolved = ResolvedPath(wide);
     if (TooLong(wide, resolved)) {
       refusal = ERROR_FILENAME_EXCED_RANGE;
       return;
     }
     wideService = wide;
     if (DependsOnCurrentFolder(wide)) {
-      // Where the path does not cross into the code page, the name goes as given, as ever.
-      if (std::optional<std::string> ansi = ExactAnsiOf(resolved)) {
-        service = AnsiText(std::move(*ansi));
-        wideService = resolved;
-      }
+      wideService = resolved;
+      std::optional<std::string> ansi = ExactAnsiOf(resolved);
+      ansiService = ansi ? std::optional<AnsiText>(AnsiText(std::move(*ansi))) : std::nullopt;
     }
-    lock = std::make_unique<FileLock>(resolved);
-    if (lock->Held() && lock->RecoveryPending() && RecoverAbandonedJournal(resolved)) lock->RecoveryDone();
+    longPath = LongPathOf(resolved);
+    lock = std::make_unique<FileLock>(longPath, mode);
+    if (lock->Held() && lock->TakenAnew()) RecoverWhatAWriterLeft();
+  }
+
+  // A writer that stopped in the middle of a change left its journal: it is put back
+  // under the write lock, which a reader takes for the while.
+  void RecoverWhatAWriterLeft() {
+    const LockMode mode = lock->Mode();
+    for (int round = 0; round < 3 && lock->Held(); ++round) {
+      if (!lock->JournalFile() || !JournalWaiting(lock->JournalFile())) return;
+      if (mode == LockMode::Read) lock->Retake(LockMode::Write);
+      if (lock->JournalFile()) RecoverAbandonedJournal(lock->JournalFile(), longPath);
+      if (mode == LockMode::Write) return;
+      lock->Retake(LockMode::Read);
+    }
+  }
+
+  bool HasRoomFor(ULONGLONG bytes) const {
+    const std::wstring folder = longPath.substr(0, longPath.find_last_of(L'\\') + 1);
+    const std::optional<ULONGLONG> free = FreeDiskBytes(folder);
+    return !free || *free >= bytes + kRoomMargin;
+  }
+
+  // The first change of the use saves the file in its journal, where it has one.
+  bool BeginJournal(ULONGLONG growth) {
+    std::optional<std::string> saved;
+    const HANDLE lockFile = lock->JournalFile();
+    const bool journaled = lockFile && !MappedToRegistry(longPath) && ReadWhole(longPath, saved);
+    const ULONGLONG journalBytes = journaled ? (saved ? saved->size() : 0) + 2 * longPath.size() + 64 : 0;
+    if (!HasRoomFor(journalBytes + growth)) return false;
+    if (journaled) {
+      if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(saved.value_or(""));
+      std::optional<Journal> begun = Journal::Begin(lockFile, longPath, std::move(saved));
+      const DWORD failure = begun ? 0 : GetLastError();
+      if (begun) journal.emplace(std::move(*begun));
+      if (failure == ERROR_DISK_FULL || failure == ERROR_HANDLE_DISK_FULL) return false;
+    }
+    journalTried = true;  // begun, or the change goes ahead without one
+    return true;
   }
 
   AnsiText given;
-  AnsiText service;
+  std::optional<AnsiText> ansiService;
   std::wstring wideService;
-  std::wstring resolved;
+  std::wstring longPath;
   DWORD refusal = 0;
   std::unique_ptr<FileLock> lock;  // none for a name the service refuses
-  std::optional<Encoding> encoding;
+  Encoding refusedNameEncoding = Encoding::Ansi;
   bool journalTried = false;
   std::optional<Journal> journal;
   int changesInProgress = 0;
@@ -150,14 +154,14 @@ void EndInnermostUse() {
 
 }  // namespace
 
-ProfileFile::ProfileFile(const AnsiText& name) {
+ProfileFile::ProfileFile(const AnsiText& name, LockMode mode) {
   for (Use* use = innermostUse; use; use = use->outer) {
     if (use->given.IsAbsent() == name.IsAbsent() && use->given.View() == name.View()) {
       use_ = use;
       return;
     }
   }
-  use_ = new Use(name);
+  use_ = new Use(name, mode);
   use_->outer = innermostUse;
   innermostUse = use_;
   took_ = true;
@@ -167,25 +171,31 @@ bool ProfileFile::Usable() const { return !use_->lock || use_->lock->Held(); }
 DWORD ProfileFile::LockFailure() const { return use_->lock ? use_->lock->Failure() : 0; }
 bool ProfileFile::HeldWithinThisProcess() const { return use_->lock && use_->lock->HeldWithinThisProcess(); }
 const AnsiText& ProfileFile::GivenName() const { return use_->given; }
-const AnsiText& ProfileFile::ServiceName() const { return use_->service; }
+const AnsiText* ProfileFile::AnsiServiceName() const { return use_->ansiService ? &*use_->ansiService : nullptr; }
 const std::wstring& ProfileFile::WideServiceName() const { return use_->wideService; }
-const std::wstring& ProfileFile::ResolvedPath() const { return use_->resolved; }
 DWORD ProfileFile::NameRefusal() const { return use_->refusal; }
 
-bool ProfileFile::EncodingKnown() const { return use_->encoding.has_value(); }
+bool ProfileFile::EncodingKnown() const { return !use_->lock || use_->lock->KnownEncoding().has_value(); }
 
 Encoding ProfileFile::TextEncoding() {
-  if (!use_->encoding) use_->encoding = use_->refusal ? Encoding::Ansi : Encodings().Of(use_->resolved);
-  return *use_->encoding;
+  if (!use_->lock) return use_->refusedNameEncoding;
+  std::optional<Encoding>& known = use_->lock->KnownEncoding();
+  if (!known) {
+    const UniqueHandle file = OpenToRead(use_->longPath);
+    known = file.Valid() ? EncodingOfFile(file.Get()) : Encoding::Ansi;
+  }
+  return *known;
 }
 
-void ProfileFile::BeforeChange() {
-  if (use_->journalTried || use_->refusal) return;
-  use_->journalTried = true;
-  Encoding encoding = Encoding::Ansi;
-  std::optional<Journal> begun = Journal::Begin(use_->resolved, encoding);
-  if (begun) use_->journal.emplace(std::move(*begun));
-  use_->encoding = encoding;
+bool ProfileFile::BeforeChange(ULONGLONG growth) {
+  if (use_->refusal) return true;  // the write is refused before it reaches the platform
+  const bool room = use_->journalTried ? use_->HasRoomFor(growth) : use_->BeginJournal(growth);
+  if (!room) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  if (use_->journal) use_->journal->BeforeWrite();
+  return true;
 }
 
 void ProfileFile::ChangeStarts() { ++use_->changesInProgress; }
@@ -202,7 +212,7 @@ void EndProfileFilesOfThisThread() {
 
 std::wstring FileLockName(const AnsiText& name) {
   const std::wstring path = ResolvedPath(WideOf(name.View()));
-  return path.empty() ? std::wstring() : LockNameOf(path);
+  return path.empty() ? std::wstring() : FoldedPath(LockFilePathOf(path));
 }
 
 }  // namespace profile_service

@@ -3,12 +3,16 @@
 //   lock and every service call of the member as the full path it had when the member
 //   began, so that another thread changing the folder meanwhile cannot make the member
 //   lock one file and write another;
-// - the file's cross-process lock (profile_service/file_lock.h);
+// - the file's lock (profile_service/file_lock.h), shared by members that only read, held
+//   alone by one that writes;
 // - the recovery of a change that a writer left unfinished, before the member reads or
 //   writes (profile_service/journal.h);
-// - the file's encoding, ANSI or Unicode;
+// - the file's encoding, read from the file itself under the lock, once: the member reads
+//   and writes through the same functions;
 // - the journal that makes the member's changes all or nothing: saved before its first
-//   change, removed once its last one is on disk.
+//   change, emptied once its last one is on disk;
+// - room on the disk for the journal and each change, which the platform's write does not
+//   check (it reports success with the file cut short).
 // The inner calls of a composite member, made on its thread through the object's own
 // interface with the same file name, join the member's use: one resolution, one lock, one
 // journal around them all.
@@ -17,17 +21,20 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "profile_service/ansi_text.h"
-#include "profile_service/journal.h"
+#include "profile_service/file_encoding.h"
+#include "profile_service/file_lock.h"
 
 namespace profile_service {
 
 class ProfileFile {
  public:
-  // `name` is the object's file name as the service takes it.
-  explicit ProfileFile(const AnsiText& name);
+  // `name` is the object's file name as the service takes it; `mode` says whether the
+  // member may change the file.
+  explicit ProfileFile(const AnsiText& name, LockMode mode = LockMode::Write);
   ~ProfileFile() { Close(); }
   ProfileFile(const ProfileFile&) = delete;
   ProfileFile& operator=(const ProfileFile&) = delete;
@@ -39,13 +46,13 @@ class ProfileFile {
   // After a timeout: whether the holder was a thread of this process.
   bool HeldWithinThisProcess() const;
 
-  // The name as given, and the name each service call of the member is given.
+  // The name as given, and the names each service call of the member is given: for the
+  // ANSI functions (nullptr when the full path does not cross to the code page: the calls
+  // then take the wide-character functions, with their texts as the code page has them)
+  // and for the wide-character functions.
   const AnsiText& GivenName() const;
-  const AnsiText& ServiceName() const;
+  const AnsiText* AnsiServiceName() const;
   const std::wstring& WideServiceName() const;
-  // The full path of the file, as the lock and the journal know it; empty when the name
-  // reaches no file.
-  const std::wstring& ResolvedPath() const;
   // 0, or why the service refuses the name without asking the platform: ERROR_INVALID_NAME
   // for an empty name or one holding a NUL (a name without a folder would otherwise reach
   // the Windows folder), ERROR_FILENAME_EXCED_RANGE for a full path that does not fit in
@@ -53,21 +60,23 @@ class ProfileFile {
   // some other file, or none while reporting success).
   DWORD NameRefusal() const;
 
-  // The file's encoding as it stands: Unicode when it begins with the UTF-16LE byte-order
-  // mark, otherwise (also when there is no file) ANSI.
+  // The file's encoding (profile_service/file_encoding.h), from the file itself, the same
+  // for the whole member (for a read: for the lock's read window).
   Encoding TextEncoding();
   bool EncodingKnown() const;
 
-  // The service's side of a change: before each write it calls BeforeChange (the first one
-  // of the use saves the file in its journal), and it brackets the platform's write with
-  // the other two, so that a use that ends in the middle of a write (a fault in the
-  // platform) puts the file back instead of keeping what was half written.
-  void BeforeChange();
+  // The service's side of a change: before each write it calls BeforeChange, with the
+  // bytes the write may add to the file (the first one of the use saves the file in its
+  // journal); false, with the last error set (ERROR_DISK_FULL), when the write must not be
+  // made. It brackets the platform's write with the other two, so that a use that ends in
+  // the middle of a write (a fault in the platform) puts the file back instead of keeping
+  // what was half written.
+  bool BeforeChange(ULONGLONG growth);
   void ChangeStarts();
   void ChangeEnded();
 
   // Ends the member's use: the use that took the lock commits its journal (the file is
-  // flushed, then the journal removed) and gives the lock back. Once; the destructor does
+  // flushed, then the journal emptied) and gives the lock back. Once; the destructor does
   // it when the member has not.
   void Close();
 
@@ -80,10 +89,10 @@ class ProfileFile {
 
 // Ends every use of a file on this thread, in the way Close does (a change in progress is
 // put back): for a fault that leaves a member without running its destructors (a
-// structured exception, on 32-bit Windows).
+// structured exception).
 void EndProfileFilesOfThisThread();
 
-// The name of the lock that a file name reaches (for the tests of its spellings); empty
+// The lock file that a file name reaches, folded (for the tests of its spellings); empty
 // when the name reaches no file.
 std::wstring FileLockName(const AnsiText& name);
 

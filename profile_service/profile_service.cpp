@@ -25,6 +25,7 @@ Functions BindFromKernel32() {
   Bind(kernel32, "GetPrivateProfileSectionNamesW", bound.getSectionNamesW);
   Bind(kernel32, "WritePrivateProfileStringW", bound.writeStringW);
   Bind(kernel32, "WritePrivateProfileSectionW", bound.writeSectionW);
+  Bind(kernel32, "GetDiskFreeSpaceExW", bound.getDiskFreeSpace);
   return bound;
 }
 
@@ -45,7 +46,7 @@ struct AnsiCalls {
   using Char = char;
   static const char* Argument(const ServiceText& text) { return text.Ansi().Argument(); }
   static std::string_view Form(const ServiceText& text) { return text.Ansi().View(); }
-  static const char* Name(const ProfileFile& file) { return file.ServiceName().Argument(); }
+  static const char* Name(const ProfileFile& file) { return file.AnsiServiceName()->Argument(); }
   static std::wstring Wide(std::string_view text) { return WideOf(text); }
   static DWORD GetString(const char* section, const char* key, char* buffer, DWORD size, const char* file) {
     return Service().getString(section, key, "", buffer, size, file);
@@ -86,6 +87,16 @@ struct WideCalls {
   static BOOL WriteSection(const wchar_t* section, const wchar_t* entries, const wchar_t* file) {
     return Service().writeSectionW(section, entries, file);
   }
+};
+
+// The calls in an ANSI file whose full path does not cross to the code page: the
+// wide-character functions, which reach the file by that path, given the texts as the
+// code page has them (as the ANSI functions would convert them).
+struct WidenedAnsiCalls : WideCalls {
+  static const wchar_t* Argument(const ServiceText& text) {
+    return text.IsAbsent() ? nullptr : text.AnsiWidened()->c_str();
+  }
+  static std::wstring_view Form(const ServiceText& text) { return text.AnsiWidened().value_or(L""); }
 };
 
 template <typename Calls>
@@ -153,21 +164,38 @@ DWORD GetSectionNamesInto(ProfileFile& file, Buffer<Calls>& buffer) {
   return Calls::GetSectionNames(buffer.data(), static_cast<DWORD>(buffer.size()), Calls::Name(file));
 }
 
-// Every platform write goes through here, marked as under way while it runs (see
-// ProfileFile::ChangeStarts); the writes below save the file's journal before it.
+// Every platform write goes through here: refused when the disk has no room for it (see
+// ProfileFile::BeforeChange: the first one saves the file's journal), and marked as under
+// way while it runs (see ProfileFile::ChangeStarts).
 template <typename Write>
-BOOL Change(ProfileFile& file, Write write) {
+BOOL Change(ProfileFile& file, ULONGLONG growth, Write write) {
+  if (!file.BeforeChange(growth)) return FALSE;
   file.ChangeStarts();
   const BOOL written = write();
   file.ChangeEnded();
   return written;
 }
 
+// Calls `work` with the calls of an ANSI file.
+template <typename Work>
+auto WithAnsiCallsOf(ProfileFile& file, Work work) {
+  if (!file.AnsiServiceName()) return work(WidenedAnsiCalls{});
+  return work(AnsiCalls{});
+}
+
 // Calls `work` with the calls of the file's encoding.
 template <typename Work>
 auto WithCallsOf(ProfileFile& file, Work work) {
   if (file.TextEncoding() == Encoding::Unicode) return work(WideCalls{});
-  return work(AnsiCalls{});
+  return WithAnsiCallsOf(file, work);
+}
+
+// What a write may add to the file, in bytes, at most: its texts and a line's syntax, at
+// up to three bytes a character (UTF-8).
+ULONGLONG GrowthOf(std::initializer_list<std::wstring_view> texts) {
+  ULONGLONG units = 0;
+  for (std::wstring_view text : texts) units += text.size() + 4;
+  return units * 3;
 }
 
 bool SingleByteCodePage() {
@@ -193,7 +221,7 @@ DWORD ReadIn(ProfileFile& file, std::initializer_list<const ServiceText*> asked,
   if (count == 0 || IsAscii(answer) || SingleByteCodePage() || file.TextEncoding() == Encoding::Unicode) {
     return count;
   }
-  return read(AnsiCalls{});
+  return WithAnsiCallsOf(file, read);
 }
 
 }  // namespace
@@ -220,6 +248,11 @@ com_types::UniqueBstr ServiceText::Bstr() const {
 }
 
 bool ServiceText::IsAscii() const { return profile_service::IsAscii(Wide()); }
+
+const std::optional<std::wstring>& ServiceText::AnsiWidened() const {
+  if (!ansiWidened_) ansiWidened_ = Ansi().Widened();
+  return *ansiWidened_;
+}
 
 std::optional<std::wstring> ServiceText::Seen(ProfileFile& file) const {
   if (!text_ || IsAscii() || file.TextEncoding() == Encoding::Unicode) return text_;
@@ -264,11 +297,10 @@ DWORD ReadSectionNames(ProfileFile& file, std::wstring& list) {
 }
 
 BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceText& key, const ServiceText& value) {
-  file.BeforeChange();
   return WithCallsOf(file, [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
     if (RefusedWrite<Calls>(file, section, {&section, &key, &value})) return FALSE;
-    return Change(file, [&] {
+    return Change(file, GrowthOf({section.Wide(), key.Wide(), value.Wide()}), [&] {
       return Calls::WriteString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
                                 Calls::Name(file));
     });
@@ -276,7 +308,6 @@ BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceTex
 }
 
 BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vector<EntryText>* entries) {
-  file.BeforeChange();
   return WithCallsOf(file, [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
     if (RefusedWrite<Calls>(file, section, {&section})) return FALSE;
@@ -290,7 +321,7 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
       }
       if (entries->empty()) list += typename Calls::Char{};  // one NUL, then the closing NUL
     }
-    return Change(file, [&] {
+    return Change(file, GrowthOf({section.Wide()}) + 3 * list.size(), [&] {
       return Calls::WriteSection(Calls::Argument(section), entries ? list.c_str() : nullptr, Calls::Name(file));
     });
   });
@@ -311,6 +342,14 @@ bool ReadAllSectionNames(ProfileFile& file, std::wstring& names) {
 }
 
 DWORD LastError() { return GetLastError(); }
+
+std::optional<ULONGLONG> FreeDiskBytes(const std::wstring& folder) {
+  ULARGE_INTEGER available{};
+  if (!Service().getDiskFreeSpace || !Service().getDiskFreeSpace(folder.c_str(), &available, nullptr, nullptr)) {
+    return std::nullopt;
+  }
+  return available.QuadPart;
+}
 
 std::string MessageFor(DWORD code) {
   std::string message(kMessageBufferSize, '\0');

@@ -54,11 +54,16 @@ class ServiceText {
   // file). What a by-reference argument is given back, and the form in which names are
   // compared with the file's.
   std::optional<std::wstring> Seen(ProfileFile& file) const;
+  // The ANSI form converted back to UTF-16 (the absent text stays absent), converted at
+  // first use: what the wide-character functions are given for an ANSI file whose path
+  // does not cross to the code page.
+  const std::optional<std::wstring>& AnsiWidened() const;
 
  private:
   std::optional<std::wstring> text_;
   TextRole role_;
   mutable std::optional<AnsiText> ansi_;
+  mutable std::optional<std::optional<std::wstring>> ansiWidened_;
 };
 
 // One entry of a whole-section write.
@@ -85,12 +90,16 @@ bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstrin
 bool ReadAllSectionNames(ProfileFile& file, std::wstring& names);
 
 DWORD LastError();
+// The bytes the caller may still write on the volume of `folder`; nullopt when the
+// system cannot tell.
+std::optional<ULONGLONG> FreeDiskBytes(const std::wstring& folder);
 // The system's message for `code` (FormatMessageA, system table, no inserts, into
 // a 255-character buffer), up to its first NUL; empty when there is none.
 std::string MessageFor(DWORD code);
 
-// The kernel32 functions behind the layer. Tests may put others in their place
-// to count calls or to make a chosen call fail.
+// The kernel32 functions behind the layer, and the free-space query that each change
+// asks first. Tests may put others in their place to count calls, to make a chosen call
+// fail or to fill the disk.
 struct Functions {
   DWORD(WINAPI* getString)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
   DWORD(WINAPI* getSection)(LPCSTR, LPSTR, DWORD, LPCSTR);
@@ -102,6 +111,7 @@ struct Functions {
   DWORD(WINAPI* getSectionNamesW)(LPWSTR, DWORD, LPCWSTR);
   BOOL(WINAPI* writeStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
   BOOL(WINAPI* writeSectionW)(LPCWSTR, LPCWSTR, LPCWSTR);
+  BOOL(WINAPI* getDiskFreeSpace)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 };
 const Functions& PlatformFunctions();
 // Routes the layer through `replacement` until called again with nullptr.

@@ -81,14 +81,14 @@ TEST_F(ValueOperations, DeleteKeyIsSilent) {
   EXPECT_EQ(LastError().value_or(L""), L"");
 }
 
-// Where no journal can be made (here its name is taken by a folder), a write goes ahead
-// unprotected, as it always did.
-TEST_F(ValueOperations, AWriteWithoutAJournalStillWrites) {
+// Where no lock file can be made (here its name is taken by a folder), a write goes ahead,
+// locked through the file itself and without a journal.
+TEST_F(ValueOperations, AWriteWithoutALockFileStillWrites) {
   GivenFile("[s]\r\nk=v\r\n");
-  ASSERT_TRUE(CreateDirectoryW((file_ + L"-journal").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((file_ + L"-lock").c_str(), nullptr));
   EXPECT_TRUE(WriteValue(L"s", L"k", L"new"));
   EXPECT_EQ(FileBytes(), "[s]\r\nk=new\r\n");
-  RemoveDirectoryW((file_ + L"-journal").c_str());
+  RemoveDirectoryW((file_ + L"-lock").c_str());
 }
 
 TEST_F(ValueOperations, ByReferenceTextComesBackAsTheServiceSawIt) {

@@ -233,10 +233,10 @@ TEST_F(LockHeldElsewhereTest, ARelativeNameIsResolvedOncePerCall) {
   EXPECT_EQ(test_support::ReadBytes(there + L"\\x.ini"), "[s]\r\nk=1\r\n");
 }
 
-#if defined(__i386__)
 // A host that calls a member under a handler of its own for structured exceptions, and
-// goes on after one: on 32-bit Windows the stack is unwound past the member without its
-// destructors. (The handler unwinds the frames in between, then jumps back.)
+// goes on after one: the stack is unwound past the member without its destructors. (The
+// handler unwinds the frames in between, then resumes in its own.)
+#if defined(__i386__)
 struct CatchingFrame {
   struct {
     void* previous;
@@ -259,6 +259,44 @@ bool CaughtStructuredException(const std::function<void()>& call) {
   __writefsdword(0, reinterpret_cast<DWORD>(frame.record.previous));
   return caught;
 }
+#else
+// CatchStructured(call, context) returns 0 after call(context), 1 when its handler caught
+// a structured exception, as a compiler's __try/__except does.
+extern "C" int CatchStructured(void (*call)(void*), void* context);
+extern "C" void CatchStructuredResume();
+extern "C" EXCEPTION_DISPOSITION CatchAndResume(EXCEPTION_RECORD* exception, void* frame, CONTEXT*,
+                                                DISPATCHER_CONTEXT* dispatch) {
+  if (exception->ExceptionFlags & EXCEPTION_UNWINDING) return ExceptionContinueSearch;
+  RtlUnwindEx(frame, reinterpret_cast<void*>(&CatchStructuredResume), exception, reinterpret_cast<void*>(1),
+              dispatch->ContextRecord, dispatch->HistoryTable);
+  return ExceptionContinueSearch;
+}
+asm(R"(
+    .text
+    .globl CatchStructured
+    .globl CatchStructuredResume
+    .def CatchStructured; .scl 2; .type 32; .endef
+    .seh_proc CatchStructured
+CatchStructured:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    .seh_handler CatchAndResume, @except
+    movq %rcx, %rax
+    movq %rdx, %rcx
+    call *%rax
+    xorl %eax, %eax
+CatchStructuredResume:
+    addq $40, %rsp
+    ret
+    .seh_endproc
+)");
+
+bool CaughtStructuredException(const std::function<void()>& call) {
+  return CatchStructured([](void* context) { (*static_cast<const std::function<void()>*>(context))(); },
+                         const_cast<std::function<void()>*>(&call)) != 0;
+}
+#endif
 
 // The platform's write faults half way, after emptying the file.
 BOOL WINAPI EmptyTheFileThenFault(LPCSTR, LPCSTR, LPCSTR, LPCSTR file) {
@@ -278,6 +316,5 @@ TEST_F(LockHeldElsewhereTest, AFaultInTheMiddleOfAWriteLeavesTheFileWholeAndFree
   service::SetFileLockWaitForTesting(2000);
   std::thread([&] { EXPECT_TRUE(service::ProfileFile(Name(file_)).Usable()); }).join();
 }
-#endif
 
 }  // namespace

@@ -138,12 +138,15 @@ int Run(int argc, wchar_t** argv) {
   if (role == L"abandoner") {  // dies in the middle of a change, as if killed there
     profile_service::ProfileFile file(profile_service::AnsiText::FromBstr(Bstr(std::wstring(argv[2])).Get(),
                                                                           profile_service::TextRole::FileName));
-    file.BeforeChange();
+    file.BeforeChange(0);
     if (std::wstring(argv[3]) == L"damage") {
       test_support::WriteBytes(argv[2], "damaged");  // the file half written
-    } else {
-      const std::wstring journal = std::wstring(argv[2]) + L"-journal";  // the journal half written
-      test_support::WriteBytes(journal, test_support::ReadBytes(journal).value_or("").substr(0, 100));
+    } else {  // the journal half written
+      HANDLE journal = CreateFileW((std::wstring(argv[2]) + L"-lock").c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+      SetFilePointer(journal, 100, nullptr, FILE_BEGIN);
+      SetEndOfFile(journal);
+      CloseHandle(journal);
     }
     TerminateProcess(GetCurrentProcess(), 99);
   }

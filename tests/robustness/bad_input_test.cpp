@@ -683,8 +683,8 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
       values.Reset(arguments.values);
       EXPECT_EQ(result.status, S_OK) << testing::PrintToString(result.description);
 
-      // Nothing in the folder changed but the named file, and that only where the
-      // platform may write it.
+      // Nothing in the folder changed but the named file and its lock file, and those only
+      // where the platform may write the file.
       Listing after = ListFiles(folder_.Path());
       Listing subAfter = ListFiles(folder_.PathOf(L"sub"));
       Listing beforeWithoutNamed = before, subBeforeWithoutNamed = subBefore;
@@ -693,7 +693,10 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
         GetFullPathNameW(Wide(Ansi(c.name, Role::FileName)).c_str(), MAX_PATH, full, nullptr);
         const std::wstring fullName = full;
         const std::wstring leaf = fullName.substr(fullName.rfind(L'\\') + 1);
-        for (Listing* listing : {&after, &subAfter, &beforeWithoutNamed, &subBeforeWithoutNamed}) listing->erase(leaf);
+        for (Listing* listing : {&after, &subAfter, &beforeWithoutNamed, &subBeforeWithoutNamed}) {
+          listing->erase(leaf);
+          listing->erase(leaf + L"-lock");
+        }
       }
       EXPECT_EQ(after, beforeWithoutNamed) << "a file other than the named one changed";
       EXPECT_EQ(subAfter, subBeforeWithoutNamed) << "a file other than the named one changed";

@@ -105,10 +105,17 @@ struct StandInFunctions {
     return (Platform().*Pick<Char>(&Functions::writeSection, &Functions::writeSectionW))(section, entries, file);
   }
 
+  static BOOL WINAPI DiskFreeSpace(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                                   PULARGE_INTEGER free) {
+    if (!active->behaviour_.freeDiskBytes) return Platform().getDiskFreeSpace(folder, available, total, free);
+    available->QuadPart = *active->behaviour_.freeDiskBytes;
+    return TRUE;
+  }
+
   static constexpr Functions kTable{&GetString<char>,    &GetSection<char>,    &GetSectionNames<char>,
                                     &WriteString<char>,  &WriteSection<char>,  &GetString<wchar_t>,
                                     &GetSection<wchar_t>, &GetSectionNames<wchar_t>, &WriteString<wchar_t>,
-                                    &WriteSection<wchar_t>};
+                                    &WriteSection<wchar_t>, &DiskFreeSpace};
 };
 
 const char* NameOf(ServiceFunction function) {

@@ -4,6 +4,9 @@
 // time, on the thread that made it.
 #pragma once
 
+#include <windows.h>
+
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +35,8 @@ struct Behaviour {
   int failAt = 0;
   // When set, kept by reference for the double's life.
   const MemoryAnswers* fromMemory = nullptr;
+  // When set, the room the disk is said to have left, in bytes.
+  std::optional<ULONGLONG> freeDiskBytes = std::nullopt;
 };
 
 class ServiceDouble {

@@ -1,0 +1,20 @@
+#include "profile_service/file_encoding.h"
+
+namespace profile_service {
+
+Encoding EncodingOfBytes(std::string_view firstBytes) {
+  for (std::string_view mark : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {
+    if (firstBytes.starts_with(mark)) return Encoding::Unicode;
+  }
+  return Encoding::Ansi;
+}
+
+Encoding EncodingOfFile(HANDLE file) {
+  char bytes[3] = {};
+  DWORD read = 0;
+  OVERLAPPED fromStart{};
+  if (!ReadFile(file, bytes, sizeof bytes, &read, &fromStart)) read = 0;
+  return EncodingOfBytes(std::string_view(bytes, read));
+}
+
+}  // namespace profile_service

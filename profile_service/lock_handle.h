@@ -1,0 +1,62 @@
+// One thread's handle on one file's lock (profile_service/file_lock.cpp states the lock):
+// the lock file as that thread opened it, or the INI file itself for the length of a
+// member where no lock file can be had, and what the thread holds through it. The
+// thread's members use it; the keeper (profile_service/lock_keeper.h) ends what they left
+// held: a read window that is over, or a write lock whose thread ended.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "profile_service/file_encoding.h"
+#include "profile_service/unique_handle.h"
+
+namespace profile_service {
+
+struct LockHandle {
+  // What the handle holds (file_lock.cpp's chart names the byte ranges).
+  enum class Held {
+    Nothing,
+    Entering,        // pending and shared, shared: a reader that just came in
+    Reading,         // shared: a reader, in a member or in its read window
+    Writing,         // pending and shared, exclusive, taken at once
+    WritingInSteps,  // pending, then shared, exclusive, taken one after the other
+  };
+
+  LockHandle(std::wstring key, std::wstring lockPath, std::wstring filePath)
+      : key(std::move(key)), lockPath(std::move(lockPath)), filePath(std::move(filePath)) {}
+  LockHandle(const LockHandle&) = delete;
+  LockHandle& operator=(const LockHandle&) = delete;
+
+  const std::wstring key;       // the lock file's path, folded: one key for one lock
+  const std::wstring lockPath;  // the lock file beside the INI file
+  const std::wstring filePath;  // the INI file, under its long name
+  UniqueHandle owner;  // the thread whose handle this is, to see whether it ended
+  DWORD ownerId = 0;
+  SRWLOCK guard = SRWLOCK_INIT;  // what follows, between that thread and the keeper
+  UniqueHandle file;
+  bool throughFile = false;  // `file` is the INI file itself, open for one member
+  bool writable = false;     // `file` is open for writing too
+  Held held = Held::Nothing;
+  bool inUse = false;  // a member of the owner holds the lock right now
+  ULONGLONG windowEnd = 0;
+  ULONGLONG nextLook = 0;  // when the keeper next looks whether the owner still runs
+  std::optional<Encoding> knownEncoding;  // learned while the lock is held
+  LockHandle* nextOfThread = nullptr;
+};
+
+// What the keeper's visit to a handle found.
+struct Visit {
+  ULONGLONG next;  // when to look again
+  bool holds;      // the handle holds some of the lock
+  bool done;       // its thread ended and it holds nothing: it can be closed
+};
+
+// The keeper's visit to `handle` at `now` (GetTickCount64): moves a reader that came in
+// to its window, ends a window that is over, puts back and lets go of what a thread that
+// ended held. (file_lock.cpp)
+Visit Tend(LockHandle& handle, ULONGLONG now);
+
+}  // namespace profile_service

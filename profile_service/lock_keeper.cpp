@@ -1,0 +1,158 @@
+#include "profile_service/lock_keeper.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "profile_service/file_identity.h"
+
+namespace profile_service {
+namespace {
+
+// How long the keeper stays once nothing is held, so that a call that comes a second
+// later does not start it again.
+constexpr ULONGLONG kKeeperIdleMilliseconds = 10000;
+// The handles one thread keeps open; past that, its oldest idle one is closed.
+constexpr size_t kHandlesPerThread = 32;
+
+// Every handle of the process, and the keeper's state. Never destroyed: at process exit
+// the keeper may have been stopped anywhere.
+struct Registry {
+  SRWLOCK guard = SRWLOCK_INIT;  // the list, the keeper's state; taken before a handle's guard
+  CONDITION_VARIABLE wake = CONDITION_VARIABLE_INIT;
+  std::vector<LockHandle*> handles;
+  bool keeperRunning = false;
+  bool woken = false;
+};
+
+Registry& Handles() {
+  static Registry* registry = new Registry;  // thread-safe first use
+  return *registry;
+}
+
+// Holds the registry's guard for its life.
+class Registered {
+ public:
+  Registered() { AcquireSRWLockExclusive(&Handles().guard); }
+  ~Registered() { ReleaseSRWLockExclusive(&Handles().guard); }
+  Registered(const Registered&) = delete;
+  Registered& operator=(const Registered&) = delete;
+};
+
+// This thread's handles, newest first.
+thread_local LockHandle* threadHandles = nullptr;
+
+// Closes the oldest of this thread's handles that holds nothing, when it keeps too many.
+void CloseOldestIdle(Registry& registry) {
+  LockHandle** oldestLink = nullptr;
+  size_t count = 0;
+  for (LockHandle** link = &threadHandles; *link; link = &(*link)->nextOfThread, ++count) {
+    AcquireSRWLockExclusive(&(*link)->guard);
+    const bool idle = (*link)->held == LockHandle::Held::Nothing && !(*link)->inUse;
+    ReleaseSRWLockExclusive(&(*link)->guard);
+    if (idle) oldestLink = link;
+  }
+  if (count < kHandlesPerThread || !oldestLink) return;
+  LockHandle* oldest = *oldestLink;
+  *oldestLink = oldest->nextOfThread;
+  registry.handles.erase(std::find(registry.handles.begin(), registry.handles.end(), oldest));
+  delete oldest;
+}
+
+DWORD WINAPI Keep(void* module) {
+  Registry& registry = Handles();
+  AcquireSRWLockExclusive(&registry.guard);
+  ULONGLONG lastHeld = GetTickCount64();
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    ULONGLONG next = now + kKeeperIdleMilliseconds;
+    bool holding = false;
+    for (size_t i = 0; i < registry.handles.size();) {
+      const Visit visit = Tend(*registry.handles[i], now);
+      if (visit.done) {
+        delete registry.handles[i];
+        registry.handles.erase(registry.handles.begin() + static_cast<ptrdiff_t>(i));
+        continue;
+      }
+      holding = holding || visit.holds;
+      next = std::min(next, visit.next);
+      ++i;
+    }
+    if (holding) lastHeld = now;
+    if (!holding && !registry.woken && now - lastHeld >= kKeeperIdleMilliseconds) break;
+    if (!registry.woken) {
+      const ULONGLONG wait = std::max<ULONGLONG>(next, now + 1) - now;
+      SleepConditionVariableSRW(&registry.wake, &registry.guard, static_cast<DWORD>(std::min<ULONGLONG>(wait, kKeeperIdleMilliseconds)), 0);
+    }
+    registry.woken = false;
+  }
+  registry.keeperRunning = false;
+  ReleaseSRWLockExclusive(&registry.guard);
+  FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+}
+
+// Starts the keeper, holding a reference to the module that holds its code for as long as
+// it runs (registry guard held).
+void StartKeeper(Registry& registry) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), &module)) return;
+  const HANDLE thread = CreateThread(nullptr, 0, &Keep, module, 0, nullptr);
+  if (!thread) {
+    FreeLibrary(module);
+    return;
+  }
+  CloseHandle(thread);
+  registry.keeperRunning = true;
+}
+
+}  // namespace
+
+LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath) {
+  const std::wstring key = FoldedPath(lockPath);
+  for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
+    if (handle->key == key) return *handle;
+  }
+  auto* handle = new LockHandle(key, lockPath, filePath);
+  HANDLE owner = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &owner, SYNCHRONIZE, FALSE, 0);
+  handle->owner = UniqueHandle(owner);
+  handle->ownerId = GetCurrentThreadId();
+  Registry& registry = Handles();
+  Registered registered;
+  CloseOldestIdle(registry);
+  handle->nextOfThread = threadHandles;
+  threadHandles = handle;
+  registry.handles.push_back(handle);
+  return *handle;
+}
+
+void WakeKeeper() {
+  Registry& registry = Handles();
+  Registered registered;
+  registry.woken = true;
+  if (registry.keeperRunning) {
+    WakeConditionVariable(&registry.wake);
+  } else {
+    StartKeeper(registry);
+  }
+}
+
+bool HeldByAnotherThread(const std::wstring& key) {
+  Registered registered;
+  for (LockHandle* handle : Handles().handles) {
+    if (handle->key != key || handle->ownerId == GetCurrentThreadId()) continue;
+    AcquireSRWLockExclusive(&handle->guard);
+    const bool holds = handle->held != LockHandle::Held::Nothing;
+    ReleaseSRWLockExclusive(&handle->guard);
+    if (holds) return true;
+  }
+  return false;
+}
+
+void CloseLockHandles() {
+  Registered registered;
+  for (LockHandle* handle : Handles().handles) delete handle;
+  Handles().handles.clear();
+  threadHandles = nullptr;
+}
+
+}  // namespace profile_service
