@@ -44,6 +44,7 @@ bool Refuse(DWORD code) {
 // The calls in an ANSI file: texts converted to the code page, results converted back.
 struct AnsiCalls {
   using Char = char;
+  static constexpr ULONGLONG kFileBytesPerCharacter = 1;
   static const char* Argument(const ServiceText& text) { return text.Ansi().Argument(); }
   static std::string_view Form(const ServiceText& text) { return text.Ansi().View(); }
   static const char* Name(const ProfileFile& file) { return file.AnsiServiceName()->Argument(); }
@@ -68,6 +69,7 @@ struct AnsiCalls {
 // The calls in a Unicode file: texts as they are.
 struct WideCalls {
   using Char = wchar_t;
+  static constexpr ULONGLONG kFileBytesPerCharacter = 3;  // at most, in UTF-8
   static const wchar_t* Argument(const ServiceText& text) { return text.IsAbsent() ? nullptr : text.Wide().data(); }
   static std::wstring_view Form(const ServiceText& text) { return text.Wide(); }
   static const wchar_t* Name(const ProfileFile& file) { return file.WideServiceName().c_str(); }
@@ -190,12 +192,13 @@ auto WithCallsOf(ProfileFile& file, Work work) {
   return WithAnsiCallsOf(file, work);
 }
 
-// What a write may add to the file, in bytes, at most: its texts and a line's syntax, at
-// up to three bytes a character (UTF-8).
-ULONGLONG GrowthOf(std::initializer_list<std::wstring_view> texts) {
-  ULONGLONG units = 0;
-  for (std::wstring_view text : texts) units += text.size() + 4;
-  return units * 3;
+// What a write may add to the file, in bytes, at most: its texts (as the calls pass them)
+// and a line's syntax, in the file's encoding.
+template <typename Calls>
+ULONGLONG GrowthOf(std::initializer_list<size_t> lengths) {
+  ULONGLONG characters = 0;
+  for (size_t length : lengths) characters += length + 4;
+  return characters * Calls::kFileBytesPerCharacter;
 }
 
 bool SingleByteCodePage() {
@@ -300,7 +303,9 @@ BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceTex
   return WithCallsOf(file, [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
     if (RefusedWrite<Calls>(file, section, {&section, &key, &value})) return FALSE;
-    return Change(file, GrowthOf({section.Wide(), key.Wide(), value.Wide()}), [&] {
+    const ULONGLONG growth =
+        GrowthOf<Calls>({Calls::Form(section).size(), Calls::Form(key).size(), Calls::Form(value).size()});
+    return Change(file, growth, [&] {
       return Calls::WriteString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
                                 Calls::Name(file));
     });
@@ -321,7 +326,7 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
       }
       if (entries->empty()) list += typename Calls::Char{};  // one NUL, then the closing NUL
     }
-    return Change(file, GrowthOf({section.Wide()}) + 3 * list.size(), [&] {
+    return Change(file, GrowthOf<Calls>({Calls::Form(section).size(), list.size()}), [&] {
       return Calls::WriteSection(Calls::Argument(section), entries ? list.c_str() : nullptr, Calls::Name(file));
     });
   });

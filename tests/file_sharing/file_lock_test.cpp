@@ -26,12 +26,6 @@ std::wstring Upper(std::wstring text) {
   return text;
 }
 
-std::wstring ShortPathOf(const std::wstring& path) {
-  wchar_t shortPath[MAX_PATH] = {};
-  const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? std::wstring(shortPath, length) : path;
-}
-
 TEST(FileLock, EverySpellingOfOneFileNamesOneLock) {
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"Shared Settings.ini");
@@ -50,8 +44,8 @@ TEST(FileLock, EverySpellingOfOneFileNamesOneLock) {
       {file, folder.Path() + L"\\missing\\..\\.\\Shared Settings.ini"},
       {file, L".\\shared settings.INI"},
       {file, L"..\\" + folderName + L"\\Shared Settings.ini"},
-      {file, ShortPathOf(file)},
-      {folder.PathOf(L"Not Yet Written.ini"), ShortPathOf(folder.Path()) + L"\\Not Yet Written.ini"},
+      {file, test_support::ShortPathOf(file)},
+      {folder.PathOf(L"Not Yet Written.ini"), test_support::ShortPathOf(folder.Path()) + L"\\Not Yet Written.ini"},
       {std::wstring(windows) + L"\\tolvane-lock-test.ini", L"tolvane-lock-test.ini"},
       {file, L"\\\\?\\" + file},
       {file, L"\\\\.\\" + Upper(file)},
@@ -206,31 +200,38 @@ TEST_F(LockHeldElsewhereTest, AThreadIdThatComesBackIsNotTakenForTheHolder) {
 }
 
 // A name that depends on the current folder reaches every call of a member as one path:
-// here the folder changes between a rename's read and its write.
+// here the folder changes between a rename's read and its write. Also where the path does
+// not cross to the code page (the calls then take the wide-character functions).
 const wchar_t* folderAfterFirstWrite = nullptr;
-BOOL WINAPI ChangeFolderThenWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+template <typename Char, auto write>
+BOOL WINAPI ChangeFolderThenWrite(const Char* section, const Char* key, const Char* value, const Char* file) {
   if (folderAfterFirstWrite) SetCurrentDirectoryW(std::exchange(folderAfterFirstWrite, nullptr));
-  return service::PlatformFunctions().writeString(section, key, value, file);
+  return (service::PlatformFunctions().*write)(section, key, value, file);
 }
 
 TEST_F(LockHeldElsewhereTest, ARelativeNameIsResolvedOncePerCall) {
-  const std::wstring here = folder_.PathOf(L"here"), there = folder_.PathOf(L"there");
-  for (const std::wstring& folder : {here, there}) {
-    CreateDirectoryW(folder.c_str(), nullptr);
-    test_support::WriteBytes(folder + L"\\x.ini", "[s]\r\nk=1\r\n");
+  const std::pair<const wchar_t*, const wchar_t*> folderNames[] = {{L"here", L"there"},
+                                                                   {L"\u0437\u0434\u0435\u0441\u044c", L"\u0442\u0430\u043c"}};
+  for (const auto& [hereName, thereName] : folderNames) {
+    const std::wstring here = folder_.PathOf(hereName), there = folder_.PathOf(thereName);
+    for (const std::wstring& folder : {here, there}) {
+      CreateDirectoryW(folder.c_str(), nullptr);
+      test_support::WriteBytes(folder + L"\\x.ini", "[s]\r\nk=1\r\n");
+    }
+    const std::wstring previous = test_support::CurrentFolder();
+    SetCurrentDirectoryW(here.c_str());
+    UseFile(L".\\x.ini");
+    service::Functions changing = service::PlatformFunctions();
+    changing.writeString = &ChangeFolderThenWrite<char, &service::Functions::writeString>;
+    changing.writeStringW = &ChangeFolderThenWrite<wchar_t, &service::Functions::writeStringW>;
+    folderAfterFirstWrite = there.c_str();
+    service::ReplaceFunctionsForTesting(&changing);
+    RenameKey(L"s", L"k", L"n");
+    service::ReplaceFunctionsForTesting(nullptr);
+    SetCurrentDirectoryW(previous.c_str());
+    EXPECT_EQ(test_support::ReadBytes(here + L"\\x.ini"), "[s]\r\nn=1\r\n") << hereName;
+    EXPECT_EQ(test_support::ReadBytes(there + L"\\x.ini"), "[s]\r\nk=1\r\n") << thereName;
   }
-  const std::wstring previous = test_support::CurrentFolder();
-  SetCurrentDirectoryW(here.c_str());
-  UseFile(L".\\x.ini");
-  service::Functions changing = service::PlatformFunctions();
-  changing.writeString = &ChangeFolderThenWrite;
-  folderAfterFirstWrite = there.c_str();
-  service::ReplaceFunctionsForTesting(&changing);
-  RenameKey(L"s", L"k", L"n");
-  service::ReplaceFunctionsForTesting(nullptr);
-  SetCurrentDirectoryW(previous.c_str());
-  EXPECT_EQ(test_support::ReadBytes(here + L"\\x.ini"), "[s]\r\nn=1\r\n");
-  EXPECT_EQ(test_support::ReadBytes(there + L"\\x.ini"), "[s]\r\nk=1\r\n");
 }
 
 // A host that calls a member under a handler of its own for structured exceptions, and

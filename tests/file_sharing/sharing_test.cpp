@@ -12,7 +12,6 @@
 #include "automation/tolvane_object.h"
 #include "profile_service/file_lock.h"
 #include "tests/file_sharing/workload.h"
-#include "tests/support/ini_reader.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/test_support.h"
 
@@ -77,34 +76,6 @@ class NamedEvent {
   HANDLE handle_;
 };
 
-// Whatever in the file departs from `expected`: lines the file syntax would misread, a
-// section header seen twice, missing and unexpected lines.
-std::vector<std::string> Departures(const std::string& bytes, const Sections& expected) {
-  const ini_reader::IniFile read = ini_reader::ReadIni(bytes);
-  std::vector<std::string> departures = read.misread;
-  Sections found;
-  for (const ini_reader::IniSection& section : read.sections) {
-    if (found.count(section.name)) departures.push_back("section header twice: [" + section.name + "]");
-    std::vector<std::string>& lines = found[section.name];
-    lines.insert(lines.end(), section.lines.begin(), section.lines.end());
-  }
-  for (auto& [name, sectionLines] : found) std::sort(sectionLines.begin(), sectionLines.end());
-  Sections all = expected;
-  all.insert(found.begin(), found.end());
-  const std::vector<std::string> none;
-  for (const auto& [name, unused] : all) {
-    const std::vector<std::string>& want = expected.count(name) ? expected.at(name) : none;
-    const std::vector<std::string>& have = found.count(name) ? found.at(name) : none;
-    std::vector<std::string> missing, extra;  // sorted differences count repeated lines too
-    std::set_difference(want.begin(), want.end(), have.begin(), have.end(), std::back_inserter(missing));
-    std::set_difference(have.begin(), have.end(), want.begin(), want.end(), std::back_inserter(extra));
-    if (!expected.count(name)) departures.push_back("unexpected section [" + name + "]");
-    for (const std::string& line : missing) departures.push_back("missing from [" + name + "]: " + line);
-    for (const std::string& line : extra) departures.push_back("unexpected in [" + name + "]: " + line);
-  }
-  return departures;
-}
-
 void ExpectFileHolds(const std::wstring& file, const Sections& expected) {
   const std::vector<std::string> departures = Departures(test_support::ReadBytes(file).value_or(""), expected);
   for (size_t i = 0; i < std::min<size_t>(departures.size(), 10); ++i) ADD_FAILURE() << departures[i];
@@ -112,6 +83,19 @@ void ExpectFileHolds(const std::wstring& file, const Sections& expected) {
 }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// Gives `file` the write time of `reference` plus `seconds`.
+void SetWrittenAfter(const std::wstring& file, const std::wstring& reference, int seconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  GetFileAttributesExW(reference.c_str(), GetFileExInfoStandard, &data);
+  ULARGE_INTEGER time{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}};
+  time.QuadPart += seconds * 10000000ull;
+  const FILETIME written{time.LowPart, time.HighPart};
+  HANDLE handle = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  SetFileTime(handle, nullptr, nullptr, &written);
+  CloseHandle(handle);
+}
 
 // The tests that call the object themselves do so in this process's apartment.
 class FileSharing : public test_support::ComApartment {
@@ -217,24 +201,68 @@ TEST_F(FileSharing, ProcessesKilledInTheMiddleOfAChangeLeaveTheFileWhole) {
 }
 
 // What the next call makes of a journal that a dead writer left: the file as it was before
-// the change (or no file, where there was none), and no journal; a journal cut short
-// while it was written is never put back.
+// the change (or no file, where there was none), and the journal emptied, whatever name of
+// the file the writer used. A journal cut short while it was written is never put back,
+// nor one of a file that another program changed after the writer stopped, nor one
+// copied beside another file.
 TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
   test_support::IniFolder folder;
-  const std::wstring file = folder.PathOf(L"abandoned.ini");
-  const std::string before = "[s]\r\nk=v\r\n";
-  const std::pair<const wchar_t*, bool> cases[] = {{L"damage", true}, {L"damage", false}, {L"tear", true}};
-  for (const auto& [how, existed] : cases) {
-    SCOPED_TRACE(testing::Message() << how << (existed ? " an existing file" : " a new file"));
+  const std::wstring file = folder.PathOf(L"Abandoned Settings.ini"), other = folder.PathOf(L"other.ini");
+  const std::string before = "[s]\r\nk=v\r\n", later = "[s]\r\nk=later\r\n";
+  struct Case {
+    const wchar_t* how;
+    bool existed;
+    bool shortName;          // the writer named the file by its 8.3 name
+    bool writtenLater;       // another program wrote the file after the writer stopped
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {L"damage", true, false, false, before},   {L"damage", false, false, false, std::nullopt},
+      {L"tear", true, false, false, before},     {L"damage", true, true, false, before},
+      {L"damage", true, false, true, later},     {L"damage", false, false, true, later},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.how << (c.existed ? " an existing file" : " a new file")
+                                    << (c.shortName ? ", by its short name" : "")
+                                    << (c.writtenLater ? ", written later" : ""));
     DeleteFileW(file.c_str());
-    if (existed) test_support::WriteBytes(file, before);
-    EXPECT_EQ(WorkerProcess(L"abandoner " + Quoted(file) + L" " + how).ExitCode(), 99);
-    ASSERT_NE(test_support::ReadBytes(file + L"-lock").value_or(""), "");
+    if (c.existed) test_support::WriteBytes(file, before);
+    const std::wstring name = c.shortName ? test_support::ShortPathOf(file) : file;
+    EXPECT_EQ(WorkerProcess(L"abandoner " + Quoted(name) + L" " + c.how).ExitCode(), 99);
+    const std::string journal = test_support::ReadBytes(file + L"-lock").value_or("");
+    ASSERT_NE(journal, "");
+    if (c.writtenLater) {
+      test_support::WriteBytes(file, later);
+      SetWrittenAfter(file, file + L"-lock", 11);
+    }
+    // A whole journal copied beside another file is not that file's (a torn one is emptied).
+    test_support::WriteBytes(other, "[o]\r\nx=1\r\n");
+    test_support::WriteBytes(other + L"-lock", journal);
     LONG sections = 0;
+    EXPECT_EQ(ObjectOn(other)->get_SectionsCount(&sections), S_OK);
+    EXPECT_EQ(test_support::ReadBytes(other), "[o]\r\nx=1\r\n");
+    EXPECT_EQ(test_support::ReadBytes(other + L"-lock"), c.how == std::wstring(L"tear") ? "" : journal);
     EXPECT_EQ(ObjectOn(file)->get_SectionsCount(&sections), S_OK);
-    EXPECT_EQ(test_support::ReadBytes(file), existed ? std::optional<std::string>(before) : std::nullopt);
+    EXPECT_EQ(test_support::ReadBytes(file), c.expected);
     EXPECT_EQ(test_support::ReadBytes(file + L"-lock"), "");
   }
+}
+
+// A writer thread terminated in the middle of a change, in a process that lives on: its
+// process puts the file back and lets it go, and the others go on.
+TEST_F(FileSharing, AWriterThreadEndedHalfWayIsPutBackWhileItsProcessLivesOn) {
+  test_support::IniFolder folder;
+  const std::wstring file = folder.PathOf(L"ended.ini");
+  test_support::WriteBytes(file, InitialFile());
+  NamedEvent holding(L"holding");
+  WorkerProcess ended(L"ended " + Quoted(file) + L" " + holding.Name());
+  ASSERT_EQ(WaitForSingleObject(holding.Handle(), kProcessBound), WAIT_OBJECT_0);
+  test_support::UniqueBstr section = test_support::Bstr(WideOfAscii(kReaderSection)),
+                           key = test_support::Bstr(WideOfAscii(kReaderKey)), read;
+  EXPECT_EQ(ObjectOn(file)->ReadValue(section.InOut(), key.InOut(), read.InOut()), S_OK);
+  EXPECT_EQ(test_support::TextOf(read.Get()), WideOfAscii(kReaderValue));
+  EXPECT_EQ(test_support::ReadBytes(file), InitialFile());
+  EXPECT_TRUE(ended.Running());
 }
 
 // Processes killed while they wait in line leave no place in it behind: the next call

@@ -1,13 +1,17 @@
 // One process of the file-sharing test, in one role, on the shared file:
 //   file_sharing_worker writer  <file> <go event> <writer number> <keys>
-//   file_sharing_worker renamer <file> <go event>
+//   file_sharing_worker renamer <file> <go event> [<first renamed section> <sections>]
 //   file_sharing_worker reader  <file> <go event> <stop event>
 //   file_sharing_worker holder  <file> <holding event>
+//   file_sharing_worker ended   <file> <holding event>      its writing thread terminated half way; the process lives on
 //   file_sharing_worker churner <file> write|rename
 //   file_sharing_worker abandoner <file> damage|tear
-// The workers start together when the test sets the go event. The exit code counts the
-// calls that failed or read wrongly (at most 100); the holder and the churner never end
-// by themselves.
+//   file_sharing_worker init    <file>                      writes the file the workers start from
+//   file_sharing_worker verify  <file> <writers> <keys>     checks it after them (every section renamed)
+// The workers start together when the test sets the go event ("-": at once, for workers
+// in other Wine prefixes, which share no events). The exit code counts the calls that
+// failed or read wrongly, or the lines of the file that departed from what was expected
+// (at most 100); the holder and the churner never end by themselves.
 #include <windows.h>
 
 #include <algorithm>
@@ -115,17 +119,55 @@ BOOL WINAPI HoldForever(LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
   return FALSE;
 }
 
+// The same, after emptying the file as the platform's write does first.
+BOOL WINAPI EmptyThenHoldForever(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  CloseHandle(CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+  return HoldForever(section, key, value, file);
+}
+
+DWORD WINAPI WriteOnce(void* worker) {
+  static_cast<Worker*>(worker)->Write({Member::WriteValue, "holder", {{"key", "never written"}}});
+  return 0;
+}
+
+// Writes on a thread of its own that is terminated in the middle of the platform's write,
+// and lives on.
+[[noreturn]] void EndAWriterHalfWay(Worker& worker) {
+  profile_service::Functions functions = profile_service::PlatformFunctions();
+  functions.writeString = EmptyThenHoldForever;
+  profile_service::ReplaceFunctionsForTesting(&functions);
+  const HANDLE writer = CreateThread(nullptr, 0, &WriteOnce, &worker, 0, nullptr);
+  WaitForSingleObject(holding, INFINITE);
+  TerminateThread(writer, 99);
+  for (;;) Sleep(INFINITE);
+}
+
 bool AwaitEvent(const wchar_t* name) {
+  if (std::wstring(name) == L"-") return true;
   HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name);
   const bool set = event && WaitForSingleObject(event, 60000) == WAIT_OBJECT_0;
   if (event) CloseHandle(event);
   return set;
 }
 
+// Checks the file after `writers` writers of `keys` keys and the renamers of every section.
+int Verify(const wchar_t* file, int writers, int keys) {
+  const std::vector<std::string> departures =
+      Departures(test_support::ReadBytes(file).value_or(""), ExpectedFile(writers, keys, true));
+  for (size_t i = 0; i < std::min<size_t>(departures.size(), 10); ++i) std::fprintf(stderr, "%s\n", departures[i].c_str());
+  return static_cast<int>(std::min<size_t>(departures.size(), 100));
+}
+
 int Run(int argc, wchar_t** argv) {
+  const std::wstring role = argc > 1 ? argv[1] : L"";
+  if (role == L"init" && argc == 3) return test_support::WriteBytes(argv[2], InitialFile()), 0;
+  if (role == L"verify" && argc == 5) return Verify(argv[2], _wtoi(argv[3]), _wtoi(argv[4]));
   if (argc < 4) return 100;
-  const std::wstring role = argv[1];
   Worker worker(argv[2]);
+  if (role == L"ended") {
+    holding = OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, argv[3]);
+    EndAWriterHalfWay(worker);
+  }
   if (role == L"holder") {
     holding = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]);
     profile_service::Functions functions = profile_service::PlatformFunctions();
@@ -144,7 +186,7 @@ int Run(int argc, wchar_t** argv) {
     } else {  // the journal half written
       HANDLE journal = CreateFileW((std::wstring(argv[2]) + L"-lock").c_str(), GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-      SetFilePointer(journal, 100, nullptr, FILE_BEGIN);
+      SetFilePointer(journal, 40, nullptr, FILE_BEGIN);
       SetEndOfFile(journal);
       CloseHandle(journal);
     }
@@ -154,7 +196,8 @@ int Run(int argc, wchar_t** argv) {
   if (role == L"writer" && argc == 6) {
     for (const Write& write : WritesOf(_wtoi(argv[4]), _wtoi(argv[5]))) worker.Write(write);
   } else if (role == L"renamer") {
-    for (int j = 0; j < kRenamedSections; ++j) worker.Rename(j);
+    const int first = argc == 6 ? _wtoi(argv[4]) : 0, count = argc == 6 ? _wtoi(argv[5]) : kRenamedSections;
+    for (int j = first; j < first + count; ++j) worker.Rename(j);
   } else if (role == L"reader" && argc == 5) {
     HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, argv[4]);
     if (!stop) return 100;

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/support/ini_reader.h"
 
 namespace file_sharing {
 
@@ -88,6 +91,34 @@ inline Sections ExpectedFile(int writers, int keys, bool renamed) {
   }
   for (auto& [section, lines] : expected) std::sort(lines.begin(), lines.end());
   return expected;
+}
+
+// Whatever in the file departs from `expected`: lines the file syntax would misread, a
+// section header seen twice, missing and unexpected lines.
+inline std::vector<std::string> Departures(const std::string& bytes, const Sections& expected) {
+  const ini_reader::IniFile read = ini_reader::ReadIni(bytes);
+  std::vector<std::string> departures = read.misread;
+  Sections found;
+  for (const ini_reader::IniSection& section : read.sections) {
+    if (found.count(section.name)) departures.push_back("section header twice: [" + section.name + "]");
+    std::vector<std::string>& lines = found[section.name];
+    lines.insert(lines.end(), section.lines.begin(), section.lines.end());
+  }
+  for (auto& [name, sectionLines] : found) std::sort(sectionLines.begin(), sectionLines.end());
+  Sections all = expected;
+  all.insert(found.begin(), found.end());
+  const std::vector<std::string> none;
+  for (const auto& [name, unused] : all) {
+    const std::vector<std::string>& want = expected.count(name) ? expected.at(name) : none;
+    const std::vector<std::string>& have = found.count(name) ? found.at(name) : none;
+    std::vector<std::string> missing, extra;  // sorted differences count repeated lines too
+    std::set_difference(want.begin(), want.end(), have.begin(), have.end(), std::back_inserter(missing));
+    std::set_difference(have.begin(), have.end(), want.begin(), want.end(), std::back_inserter(extra));
+    if (!expected.count(name)) departures.push_back("unexpected section [" + name + "]");
+    for (const std::string& line : missing) departures.push_back("missing from [" + name + "]: " + line);
+    for (const std::string& line : extra) departures.push_back("unexpected in [" + name + "]: " + line);
+  }
+  return departures;
 }
 
 }  // namespace file_sharing

@@ -102,6 +102,12 @@ std::wstring WindowsFolder() {
   return folder;
 }
 
+std::wstring ShortPathOf(const std::wstring& path) {
+  wchar_t shortPath[MAX_PATH] = {};
+  const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(shortPath, length) : path;
+}
+
 std::wstring CurrentFolder() {
   wchar_t folder[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, folder);

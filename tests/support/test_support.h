@@ -70,6 +70,8 @@ struct FileFacts {
 using Listing = std::map<std::wstring, FileFacts>;
 Listing ListFiles(const std::wstring& folder, const std::wstring& pattern = L"*");
 std::wstring WindowsFolder();
+// The path by its short 8.3 names (as it is, where the system has none).
+std::wstring ShortPathOf(const std::wstring& path);
 std::wstring CurrentFolder();
 
 // Writes the file's exact bytes, over a read-only file too.
