@@ -7,12 +7,13 @@
 namespace profile_service {
 namespace {
 
-// Calls `fill(buffer, size)` with a buffer that grows until the answer fits: the size the
-// first call asks for may be too small by the time of the second (another thread makes
-// the current folder's path longer meanwhile). Empty when the call fails.
+// Calls `fill(buffer, size)` with a buffer that grows until the answer fits: a path of
+// MAX_PATH at first, then the size the call asks for, which may be too small by the time
+// of the next call (another thread makes the current folder's path longer meanwhile).
+// Empty when the call fails.
 template <typename Fill>
 std::optional<std::wstring> GrowingAnswer(Fill fill) {
-  DWORD size = fill(nullptr, 0);
+  DWORD size = MAX_PATH;
   for (int attempt = 0; size != 0 && attempt < 8; ++attempt) {
     std::wstring answer(size, L'\0');
     const DWORD length = fill(answer.data(), size);

@@ -16,7 +16,8 @@
 // One handle's states, and the steps between them:
 //
 //   NOTHING  --reader: PENDING+SHARED, shared---------------------->  ENTERING
-//   ENTERING --keeper: SHARED, shared; then PENDING+SHARED let go--->  READING
+//   ENTERING --keeper, after the member: SHARED, shared; then
+//              PENDING+SHARED let go--------------------------------->  READING
 //   READING  --its window over: at the member's end, or by the keeper->  NOTHING
 //   NOTHING  --writer: PENDING+SHARED, alone------------------------->  WRITING
 //   NOTHING  --writer that had to wait: PENDING, then SHARED, alone-->  WRITING_IN_STEPS
@@ -87,7 +88,9 @@ void Unlock(HANDLE file, Range range) {
   UnlockFileEx(file, 0, range.length, 0, &at);
 }
 
-// Lets go of what the handle holds (its guard held, or its thread's alone).
+// Lets go of what the handle holds, and closes its file: a lock file is open only while
+// its thread holds some of the lock, so that nothing keeps it, or its folder, from being
+// removed once the lock is let go (its guard held, or its thread's alone).
 void LetGoHeld(LockHandle& handle) {
   const HANDLE file = handle.file.Get();
   switch (handle.held) {
@@ -107,6 +110,8 @@ void LetGoHeld(LockHandle& handle) {
   }
   handle.held = Held::Nothing;
   handle.knownEncoding.reset();
+  handle.file.Reset();
+  handle.throughFile = false;
 }
 
 // Holds the handle's guard for its life.
@@ -304,13 +309,6 @@ Opened OpenLockFile(LockHandle& handle, LockMode mode) {
   return Opened::ThroughFile;
 }
 
-// A lock file removed while open (another machine or Wine server can remove it) is no
-// lock any more: it is opened again.
-bool StillLinked(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION information{};
-  return !GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 0;
-}
-
 bool Reading(const LockHandle& handle) { return handle.held == Held::Entering || handle.held == Held::Reading; }
 
 DWORD LastErrorOrFailure() {
@@ -342,8 +340,13 @@ bool Settle(LockHandle& handle, Held held) {
 
 // ---- A member's lock -------------------------------------------------------------------
 
-FileLock::FileLock(const std::wstring& filePath, LockMode mode) : mode_(mode) {
-  handle_ = &HandleOfThisThread(filePath + kLockFileSuffix, filePath);
+FileLock::FileLock(const std::wstring& resolvedPath, LockMode mode) : mode_(mode) {
+  handle_ = HandleFoundAs(resolvedPath);
+  if (!handle_) {
+    const std::wstring file = LongPathOf(resolvedPath);
+    handle_ = &HandleOfThisThread(file + kLockFileSuffix, file, resolvedPath);
+  }
+  filePath_ = handle_->filePath;
   Take();
 }
 
@@ -362,17 +365,11 @@ void FileLock::Take() {
   takenAnew_ = true;
   for (int attempt = 0; attempt < 3; ++attempt) {
     failure_ = 0;
-    if (handle.file.Valid() && (handle.throughFile || !StillLinked(handle.file.Get()))) {
-      handle.file.Reset();
-    }
-    if (!handle.file.Valid()) {
-      handle.throughFile = false;
-      const Opened opened = OpenLockFile(handle, mode_);
-      if (opened == Opened::NoFile) return;  // nothing to keep others from
-      if (opened == Opened::Refused) {
-        failure_ = LastErrorOrFailure();
-        break;
-      }
+    const Opened opened = OpenLockFile(handle, mode_);
+    if (opened == Opened::NoFile) return;  // nothing to keep others from
+    if (opened == Opened::Refused) {
+      failure_ = LastErrorOrFailure();
+      break;
     }
     const Entry entry = ComeIn(handle.file.Get(), mode_);
     if (entry.failure == ERROR_NOT_SUPPORTED || entry.failure == ERROR_INVALID_FUNCTION) {
@@ -381,13 +378,15 @@ void FileLock::Take() {
     failure_ = entry.failure;
     if (failure_ != 0) break;
     if (Settle(handle, entry.held)) {
-      WakeKeeper();  // outside the handle's guard: the keeper takes the registry's first
+      // The keeper watches a writer's thread; a reader's window it is told of at the
+      // member's end. (Outside the handle's guard: the keeper takes the registry's first.)
+      if (mode_ == LockMode::Write) WakeKeeper();
       return;
     }
     failure_ = ERROR_LOCK_VIOLATION;  // should a lock file come and go three times over
   }
   if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.key);
-  if (handle.throughFile) handle.file.Reset();
+  LetGoHeld(handle);
   handle_ = nullptr;
 }
 
@@ -416,11 +415,18 @@ void FileLock::Retake(LockMode mode) {
 void FileLock::Release() {
   if (!handle_) return;
   LockHandle& handle = *std::exchange(handle_, nullptr);
-  Guarded guarded(handle);
-  handle.inUse = false;
-  const bool windowOpen = Reading(handle) && !handle.throughFile && GetTickCount64() < handle.windowEnd;
-  if (!windowOpen) LetGoHeld(handle);
-  if (handle.throughFile) handle.file.Reset();  // no handle to the INI file stays open
+  bool enteredNow = false;
+  {
+    Guarded guarded(handle);
+    handle.inUse = false;
+    // Through the INI file itself there is no window: no handle to it stays open.
+    const bool windowOpen = Reading(handle) && !handle.throughFile && GetTickCount64() < handle.windowEnd;
+    if (!windowOpen) LetGoHeld(handle);
+    enteredNow = handle.held == Held::Entering;
+  }
+  // A reader that came in now: the keeper narrows its hold, then ends its window. (Not
+  // during the member, whose calls it would hold up.)
+  if (enteredNow) WakeKeeper();
 }
 
 // ---- The keeper's visits ---------------------------------------------------------------
@@ -428,7 +434,7 @@ void FileLock::Release() {
 Visit Tend(LockHandle& handle, ULONGLONG now) {
   constexpr ULONGLONG kOwnerLookInterval = 100;
   Guarded guarded(handle);
-  if (handle.held == Held::Entering && TryLock(handle.file.Get(), kShared, false) == Try::Taken) {
+  if (handle.held == Held::Entering && !handle.inUse && TryLock(handle.file.Get(), kShared, false) == Try::Taken) {
     Unlock(handle.file.Get(), kPendingAndShared);
     handle.held = Held::Reading;
   }

@@ -38,9 +38,9 @@ struct LockHandle;
 
 class FileLock {
  public:
-  // Waits for the lock of the file at `filePath`, its long path (LongPathOf in
-  // profile_service/file_identity.h), up to the wait above.
-  FileLock(const std::wstring& filePath, LockMode mode);
+  // Waits for the lock of the file at `resolvedPath` (profile_service/file_identity.h),
+  // up to the wait above.
+  FileLock(const std::wstring& resolvedPath, LockMode mode);
   ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
@@ -52,6 +52,9 @@ class FileLock {
   // After a timeout: whether a thread of this process held the file.
   bool HeldWithinThisProcess() const { return heldWithinThisProcess_; }
   LockMode Mode() const { return mode_; }
+  // The file's long path (LongPathOf in profile_service/file_identity.h): the name its lock
+  // file and journal go by.
+  const std::wstring& FilePath() const { return filePath_; }
 
   // Whether the lock was taken anew for this member, rather than found in its thread's
   // read window: only then can a writer that died have left the file unfinished since.
@@ -75,6 +78,7 @@ class FileLock {
   void Take();
 
   LockHandle* handle_ = nullptr;  // none when not held
+  std::wstring filePath_;
   std::optional<Encoding> encodingWithoutLock_;  // where there is nothing to lock
   LockMode mode_;
   DWORD failure_ = 0;

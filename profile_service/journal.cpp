@@ -72,21 +72,25 @@ bool WriteAt(HANDLE file, ULONGLONG offset, const void* data, DWORD size) {
   return size == 0 || (WriteFile(file, data, size, &written, &at) && written == size);
 }
 
+bool CutAt(HANDLE file, ULONGLONG size) {
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
 // Writes `bytes` over the file from its start and cuts it there, then flushes it.
 bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
-  LARGE_INTEGER end{};
-  end.QuadPart = static_cast<LONGLONG>(bytes.size());
-  return WriteAt(file, 0, bytes.data(), static_cast<DWORD>(bytes.size())) && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
-         SetEndOfFile(file) && FlushFileBuffers(file);
+  return WriteAt(file, 0, bytes.data(), static_cast<DWORD>(bytes.size())) && CutAt(file, bytes.size()) &&
+         FlushFileBuffers(file);
 }
 
 // Empties the lock file; where that fails, wipes the journal's mark, so that it is never
-// put back (invariant 5).
+// put back (invariant 5). Not flushed: a power cut right after may bring the journal back,
+// and the next holder of the lock then puts back the file as it was before the change.
 void EmptyJournal(HANDLE lockFile) {
-  if (WriteAllFlushed(lockFile, {})) return;
+  if (CutAt(lockFile, 0)) return;
   const char wiped[sizeof kMark] = {};
   WriteAt(lockFile, 0, wiped, sizeof wiped);
-  FlushFileBuffers(lockFile);
 }
 
 bool Missing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
@@ -208,7 +212,8 @@ std::optional<Journal> Journal::Begin(HANDLE lockFile, const std::wstring& path,
   std::string journal(reinterpret_cast<const char*>(&header), sizeof header);
   journal.append(reinterpret_cast<const char*>(name.data()), name.size() * sizeof(wchar_t));
   journal += bytes;
-  if (!WriteAllFlushed(lockFile, journal)) {
+  // The lock file is empty: written from its start, it needs no cutting.
+  if (!WriteAt(lockFile, 0, journal.data(), static_cast<DWORD>(journal.size())) || !FlushFileBuffers(lockFile)) {
     const DWORD failure = GetLastError();
     EmptyJournal(lockFile);
     SetLastError(failure);
@@ -240,10 +245,10 @@ void Journal::RollBack() {
 }
 
 bool JournalWaiting(HANDLE lockFile) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(lockFile, &size) || size.QuadPart == 0) return false;  // the cheap look first
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(lockFile, &information)) return false;
-  return (information.nFileSizeHigh != 0 || information.nFileSizeLow != 0) &&
-         !Judged().Holds(JudgedJournals::Of(information));
+  return GetFileInformationByHandle(lockFile, &information) && !Judged().Holds(JudgedJournals::Of(information));
 }
 
 void RecoverAbandonedJournal(HANDLE lockFile, const std::wstring& path) {

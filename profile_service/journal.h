@@ -7,7 +7,9 @@
 // then writes it out. What keeps that safe:
 //   1. The journal is written whole and flushed to disk before the file is first changed.
 //   2. The file is flushed to disk before the journal is emptied, and the journal is
-//      emptied (flushed too) before the member returns.
+//      emptied before the member returns. (The emptying is not flushed: a power cut right
+//      after a change may bring its journal back, which then puts the file back as it was
+//      before that change: undone, never half done.)
 //   3. A journal is put back only by a holder of the file's write lock: then no live
 //      writer can be in the middle of a change, in any process, session or machine.
 //   4. A journal is put back only over the file it names (by its long name), and only when

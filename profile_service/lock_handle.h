@@ -1,6 +1,7 @@
 // One thread's handle on one file's lock (profile_service/file_lock.cpp states the lock):
-// the lock file as that thread opened it, or the INI file itself for the length of a
-// member where no lock file can be had, and what the thread holds through it. The
+// while the thread holds some of the lock, the lock file as it opened it (or the INI file
+// itself, for the length of a member, where no lock file can be had), and what it holds
+// through it. The
 // thread's members use it; the keeper (profile_service/lock_keeper.h) ends what they left
 // held: a read window that is over, or a write lock whose thread ended.
 #pragma once
@@ -33,10 +34,11 @@ struct LockHandle {
   const std::wstring key;       // the lock file's path, folded: one key for one lock
   const std::wstring lockPath;  // the lock file beside the INI file
   const std::wstring filePath;  // the INI file, under its long name
+  std::wstring foundAs;         // the resolved path by which a member last found it
   UniqueHandle owner;  // the thread whose handle this is, to see whether it ended
   DWORD ownerId = 0;
   SRWLOCK guard = SRWLOCK_INIT;  // what follows, between that thread and the keeper
-  UniqueHandle file;
+  UniqueHandle file;          // open only while something is held
   bool throughFile = false;  // `file` is the INI file itself, open for one member
   bool writable = false;     // `file` is open for writing too
   Held held = Held::Nothing;

@@ -11,7 +11,7 @@ namespace {
 // How long the keeper stays once nothing is held, so that a call that comes a second
 // later does not start it again.
 constexpr ULONGLONG kKeeperIdleMilliseconds = 10000;
-// The handles one thread keeps open; past that, its oldest idle one is closed.
+// The handles one thread keeps; past that, its oldest idle one goes.
 constexpr size_t kHandlesPerThread = 32;
 
 // Every handle of the process, and the keeper's state. Never destroyed: at process exit
@@ -41,7 +41,7 @@ class Registered {
 // This thread's handles, newest first.
 thread_local LockHandle* threadHandles = nullptr;
 
-// Closes the oldest of this thread's handles that holds nothing, when it keeps too many.
+// Forgets the oldest of this thread's handles that holds nothing, when it keeps too many.
 void CloseOldestIdle(Registry& registry) {
   LockHandle** oldestLink = nullptr;
   size_t count = 0;
@@ -106,12 +106,24 @@ void StartKeeper(Registry& registry) {
 
 }  // namespace
 
-LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath) {
+LockHandle* HandleFoundAs(const std::wstring& foundAs) {
+  if (MayHoldShortNames(foundAs)) return nullptr;  // what such a path names changes as files come and go
+  for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
+    if (handle->foundAs == foundAs) return handle;
+  }
+  return nullptr;
+}
+
+LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath, const std::wstring& foundAs) {
   const std::wstring key = FoldedPath(lockPath);
   for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
-    if (handle->key == key) return *handle;
+    if (handle->key == key) {
+      handle->foundAs = foundAs;
+      return *handle;
+    }
   }
   auto* handle = new LockHandle(key, lockPath, filePath);
+  handle->foundAs = foundAs;
   HANDLE owner = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &owner, SYNCHRONIZE, FALSE, 0);
   handle->owner = UniqueHandle(owner);

@@ -11,9 +11,12 @@
 
 namespace profile_service {
 
+// This thread's handle that a member last found by the file's resolved path `foundAs`;
+// nullptr when there is none (nor is one kept for a path that may hold short names).
+LockHandle* HandleFoundAs(const std::wstring& foundAs);
 // This thread's handle on the lock whose lock file is `lockPath` (folded, the key), made
-// and registered at its first use.
-LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath);
+// and registered at its first use; remembered as found by `foundAs`.
+LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath, const std::wstring& foundAs);
 
 // Tells the keeper that a handle took something to tend; starts it when it is not running.
 void WakeKeeper();

@@ -76,8 +76,8 @@ struct ProfileFile::Use {
       std::optional<std::string> ansi = ExactAnsiOf(resolved);
       ansiService = ansi ? std::optional<AnsiText>(AnsiText(std::move(*ansi))) : std::nullopt;
     }
-    longPath = LongPathOf(resolved);
-    lock = std::make_unique<FileLock>(longPath, mode);
+    lock = std::make_unique<FileLock>(resolved, mode);
+    longPath = lock->FilePath();
     if (lock->Held() && lock->TakenAnew()) RecoverWhatAWriterLeft();
   }
 
