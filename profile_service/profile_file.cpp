@@ -72,7 +72,7 @@ class EncodingCache {
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
-    char bytes[2] = {};
+    char bytes[3] = {};  // the longest mark, UTF-8's
     DWORD read = 0;
     if (!file.Valid() || !ReadFile(file.Get(), bytes, sizeof bytes, &read, nullptr)) return {};
     return std::string(bytes, read);
