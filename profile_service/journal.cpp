@@ -141,9 +141,14 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
 
 }  // namespace
 
+// The platform's wide-character functions read every character of a file that begins with
+// any of these marks, and its writes keep the mark and the encoding; the ANSI functions
+// pass the same text through the code page.
 Encoding EncodingOfBytes(const std::string& firstBytes) {
-  return firstBytes.size() >= 2 && firstBytes[0] == '\xFF' && firstBytes[1] == '\xFE' ? Encoding::Unicode
-                                                                                         : Encoding::Ansi;
+  for (const std::string_view mark : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {
+    if (firstBytes.starts_with(mark)) return Encoding::Unicode;
+  }
+  return Encoding::Ansi;
 }
 
 Journal::Journal(std::wstring path, std::string saved, bool existed)
