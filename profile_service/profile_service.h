@@ -70,7 +70,8 @@ struct EntryText {
 // Reads return UTF-16 text; a list ("name\0...name\0", without the closing NUL) holds the
 // count's characters, each item followed by its NUL, so that a double-byte name of an
 // ANSI file is one item. The value of a fixed-size read is cut by the platform as ever:
-// 254 characters (bytes of an ANSI file), 32766 for a list.
+// 254 characters (bytes of an ANSI file), 32766 for a list; a value that the cut would
+// end in half a surrogate pair ends before the pair.
 DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value);
 DWORD ReadSection(ProfileFile& file, const ServiceText& section, std::wstring& list);
 DWORD ReadSectionNames(ProfileFile& file, std::wstring& list);
