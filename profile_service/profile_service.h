@@ -4,7 +4,8 @@
 // A file in the ANSI code page is read and written through the ANSI functions, its texts
 // converted to that code page (profile_service/ansi_text.h) and back; a Unicode file
 // (one that begins with a byte-order mark: UTF-16LE, UTF-16BE or UTF-8) through the
-// wide-character functions, its texts passed as they are. Texts cross here in UTF-16 either way.
+// wide-character functions, its texts passed as they are. Texts cross here in UTF-16
+// either way.
 //
 // Every call returns what the platform returns: a count or a BOOL, 0 meaning failure
 // (or, for reads, nothing found). After a 0, LastError() tells why.
