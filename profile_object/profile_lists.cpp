@@ -7,13 +7,13 @@ namespace {
 
 bool IsBlank(wchar_t c) { return profile_service::IsProfileBlank(c); }
 
-std::wstring_view TrimBlanks(std::wstring_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
+
+std::wstring_view WithoutBlanksAround(std::wstring_view name) {
+  while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
+  while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
+  return name;
+}
 
 Entry SplitEntry(std::wstring_view line) {
   const size_t equals = line.find(L'=');
@@ -22,7 +22,7 @@ Entry SplitEntry(std::wstring_view line) {
 }
 
 std::wstring ProfileNameKey(std::wstring_view name) {
-  std::wstring key(TrimBlanks(name));
+  std::wstring key(WithoutBlanksAround(name));
   if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
   return key;
 }

@@ -59,11 +59,13 @@ struct Tolvane::MovableEntries {
 // entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
 // current key only once the new one is written. A missing key, or a new name that the
 // service takes for the same key, changes nothing. LastErrorA ends as the read, write
-// and delete this rename stands for would leave it.
+// and delete this rename stands for would leave it. The names go to every part without
+// the blanks around them (see NameText).
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (!CheckFileName()) return;
-  const ServiceText sectionText = SectionText(section), current = KeyText(currentKeyName),
-                    renamed = KeyText(newKeyName);
+  const ServiceText sectionText = NameText(section, service::TextRole::Section),
+                    current = NameText(currentKeyName, service::TextRole::Key),
+                    renamed = NameText(newKeyName, service::TextRole::Key);
   if (Refused(RefusalForKeyRename(current, renamed))) return;
   ProfileFile file(FileName());
   if (!Usable(file)) return;
@@ -97,9 +99,10 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
 // new name that the service takes for the same section, changes nothing; an empty
 // section is renamed as an empty section. Nothing is written when something could not
 // be moved: a line without "=" (no key can carry it), or a stored key that the write
-// rules refuse.
+// rules refuse. The names go to every part without the blanks around them (see NameText).
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
-  const ServiceText current = SectionText(currentSectionName), target = SectionText(newSectionName);
+  const ServiceText current = NameText(currentSectionName, service::TextRole::Section),
+                    target = NameText(newSectionName, service::TextRole::Section);
   if (Refused(RefusalForSectionRename(target))) return;
   ProfileFile file(FileName());
   if (!Usable(file)) return;

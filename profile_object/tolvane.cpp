@@ -232,11 +232,13 @@ bool Tolvane::CreateEmptySection(const ServiceText& section, ProfileFile& file) 
   return false;
 }
 
-// An existing section, keys and all, is left as it is.
+// An existing section, keys and all, is left as it is. The name goes to every call
+// without the blanks around it, so that the placeholder's deletion reaches the section
+// that its write started.
 bool Tolvane::SectionAdd(BSTR section) {
   if (!CheckFileName()) return false;
-  const ServiceText sectionText = SectionText(section);
-  if (Refused(RefusalForSection(sectionText))) return false;
+  const ServiceText sectionText = NameText(section, service::TextRole::Section);
+  if (Refused(RefusalForSectionAdd(sectionText))) return false;
   ProfileFile file(FileName());
   if (!Usable(file) || RefusedNewSection(sectionText, file)) return false;
   // A section with lines counts as existing even when the name list cannot be read: the

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "com_types/owners.h"
+#include "profile_object/profile_lists.h"
 #include "profile_service/profile_service.h"
 
 namespace profile_object {
@@ -17,6 +18,16 @@ inline profile_service::ServiceText KeyText(BSTR key) {
 }
 inline profile_service::ServiceText ValueText(BSTR value) {
   return profile_service::ServiceText(value, profile_service::TextRole::Value);
+}
+
+// A section or key name as the members made of several service calls hand it on: without
+// the blanks around it. The service's key lookup and its writes into an existing section
+// skip them, but its section reads and deletions compare names as given, and the name of
+// a new section or key keeps trailing ones; passed on as given, one name would reach
+// different sections or keys from one call to the next.
+inline profile_service::ServiceText NameText(BSTR name, profile_service::TextRole role) {
+  if (!name) return profile_service::ServiceText(nullptr, role);
+  return profile_service::ServiceText(WithoutBlanksAround(std::wstring_view(name, SysStringLen(name))), role);
 }
 
 inline com_types::UniqueBstr BstrOf(std::wstring_view text) {

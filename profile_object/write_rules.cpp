@@ -60,6 +60,11 @@ const wchar_t* RefusalForWrite(const ServiceText& section, const ServiceText& ke
   return RefusalForEntry(key, value);
 }
 
+const wchar_t* RefusalForSectionAdd(const ServiceText& section) {
+  if (!section.IsAbsent() && NamesNothing(section)) return L"Refused to write: the section name is empty";
+  return RefusalForSection(section);
+}
+
 const wchar_t* RefusalForKeyRename(const ServiceText& currentKeyName, const ServiceText& newKeyName) {
   if (NamesNothing(currentKeyName)) return L"Refused to write: the current key name is empty";
   if (NamesNothing(newKeyName)) return L"Refused to write: the new key name is empty";

@@ -277,6 +277,9 @@ DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceTex
     const DWORD count = Calls::GetString(Calls::Argument(section), Calls::Argument(key), buffer.data(),
                                          kValueBufferSize, Calls::Name(file));
     if (count != 0) value = Calls::Wide(std::basic_string_view<typename Calls::Char>(buffer.c_str()));
+    // The platform cuts a longer value by UTF-16 units, which may part a surrogate pair:
+    // the value then ends before the pair.
+    if (count == kValueBufferSize - 1 && IS_HIGH_SURROGATE(value.back())) value.pop_back();
     return count;
   });
 }

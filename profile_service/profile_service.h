@@ -3,8 +3,9 @@
 //
 // A file in the ANSI code page is read and written through the ANSI functions, its texts
 // converted to that code page (profile_service/ansi_text.h) and back; a Unicode file
-// (one that begins with the UTF-16LE byte-order mark) through the wide-character
-// functions, its texts passed as they are. Texts cross here in UTF-16 either way.
+// (one that begins with a byte-order mark: UTF-16LE, UTF-16BE or UTF-8) through the
+// wide-character functions, its texts passed as they are. Texts cross here in UTF-16
+// either way.
 //
 // Every call returns what the platform returns: a count or a BOOL, 0 meaning failure
 // (or, for reads, nothing found). After a 0, LastError() tells why.
@@ -75,7 +76,8 @@ struct EntryText {
 // Reads return UTF-16 text; a list ("name\0...name\0", without the closing NUL) holds the
 // count's characters, each item followed by its NUL, so that a double-byte name of an
 // ANSI file is one item. The value of a fixed-size read is cut by the platform as ever:
-// 254 characters (bytes of an ANSI file), 32766 for a list.
+// 254 characters (bytes of an ANSI file), 32766 for a list; a value that the cut would
+// end in half a surrogate pair ends before the pair.
 DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value);
 DWORD ReadSection(ProfileFile& file, const ServiceText& section, std::wstring& list);
 DWORD ReadSectionNames(ProfileFile& file, std::wstring& list);

@@ -13,10 +13,24 @@ const std::string kLong(300, 'v');  // longer than a single read can return
 
 // ---- RenameKey ------------------------------------------------------------------------
 
+// Blanks at the ends of a name do not count, as in the service's key lookup. The empty
+// section name, and so one of blanks only, names the keys above every header.
 TEST_F(Rename, RenameKeyMovesTheValueToTheNewName) {
-  GivenFile("[s]\r\na=1\r\nb=2\r\n[t]\r\na=3\r\n");
-  RenameKey(L"s", L"a", L"c");
-  EXPECT_EQ(FileBytes(), "[s]\r\nb=2\r\nc=1\r\n[t]\r\na=3\r\n");
+  struct Case {
+    const wchar_t *section, *current, *renamed;
+    std::string header = "[s]\r\n";
+  };
+  const Case cases[] = {
+      {L"s", L"a", L"c"},  {L" s", L"a", L"c"},    {L"s\f", L"a", L"c"},  {L"s", L" a", L"c"},
+      {L"s", L"\ta", L"c"}, {L"s", L"a\v", L"c"},  {L"s", L"\x1a" L"a", L"c"}, {L"s", L"a", L" c"},
+      {L"s", L"a", L"c "}, {L"s", L"a", L"c\t"},  {L"", L"a", L"c", ""},  {L" \v", L"a", L"c", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.section) + L", " + c.current + L" -> " + c.renamed));
+    GivenFile(c.header + "a=1\r\nb=2\r\n[t]\r\na=3\r\n");
+    RenameKey(c.section, c.current, c.renamed);
+    EXPECT_EQ(FileBytes(), c.header + "b=2\r\nc=1\r\n[t]\r\na=3\r\n");
+  }
 }
 
 TEST_F(Rename, RenameKeyOntoAnExistingKeyReplacesItsValue) {
@@ -127,16 +141,28 @@ TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
 
 // ---- RenameSection --------------------------------------------------------------------
 
+// Blanks at the ends of either name do not count, into a new section or an existing one.
+const std::vector<std::pair<const wchar_t*, const wchar_t*>> kSectionRenames = {
+    {L"old", L"new"},  {L" old", L"new"}, {L"old\x1a", L"new"}, {L"old", L" new"},
+    {L"old", L"new "}, {L"old", L"new\t"}, {L"\vold", L"\fnew"},
+};
+
 TEST_F(Rename, RenameSectionMovesEveryKeyToANewSection) {
-  GivenFile("[old]\r\nx=1\r\ny=2\r\n[t]\r\nk=1\r\n");
-  RenameSection(L"old", L"new");
-  EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\n[new]\r\nx=1\r\ny=2\r\n");
+  for (const auto& [current, renamed] : kSectionRenames) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(current) + L" -> " + renamed));
+    GivenFile("[old]\r\nx=1\r\ny=2\r\n[t]\r\nk=1\r\n");
+    RenameSection(current, renamed);
+    EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\n[new]\r\nx=1\r\ny=2\r\n");
+  }
 }
 
 TEST_F(Rename, RenameSectionIntoAnExistingSectionReplacesSameNamedKeysAndKeepsTheOthers) {
-  GivenFile("[old]\r\nx=1\r\ny=2\r\n[new]\r\nY=9\r\nz=3\r\n");
-  RenameSection(L"old", L"new");
-  EXPECT_EQ(FileBytes(), "[new]\r\nY=2\r\nz=3\r\nx=1\r\n");
+  for (const auto& [current, renamed] : kSectionRenames) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(current) + L" -> " + renamed));
+    GivenFile("[old]\r\nx=1\r\ny=2\r\n[new]\r\nY=9\r\nz=3\r\n");
+    RenameSection(current, renamed);
+    EXPECT_EQ(FileBytes(), "[new]\r\nY=2\r\nz=3\r\nx=1\r\n");
+  }
   // A section whose name holds "]" gets no new header.
   GivenFile("[old]\r\nx=1\r\n[n]ew]\r\nz=3\r\n");
   RenameSection(L"old", L"n]ew");
@@ -176,9 +202,13 @@ TEST_F(Rename, RenameSectionMovesLongSectionsWhole) {
 }
 
 TEST_F(Rename, RenameSectionOfAnEmptySectionLeavesAnEmptySectionUnderTheNewName) {
-  GivenFile("[e]\r\n[t]\r\nk=1\r\n");
-  RenameSection(L"e", L"new");
-  EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\n[new]\r\n");
+  for (const auto& [current, renamed] :
+       {std::pair(L"e", L"new"), std::pair(L"e ", L"\tnew"), std::pair(L" e", L"new\x1a")}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(current) + L" -> " + renamed));
+    GivenFile("[e]\r\n[t]\r\nk=1\r\n");
+    RenameSection(current, renamed);
+    EXPECT_EQ(FileBytes(), "[t]\r\nk=1\r\n[new]\r\n");
+  }
 }
 
 // When a section cannot be moved whole it stays where it is and nothing is written.

@@ -98,6 +98,12 @@ TEST_F(WriteRules, WhatTheFileSyntaxNormalisesIsWritten) {
   EXPECT_EQ(ReadValue(L"s", L"inside"), L"a;b=c[d]");
   EXPECT_TRUE(CreateKeyAndValue(L"s[1", L"a;b[c]", L"v"));
   EXPECT_EQ(ReadValue(L"s[1", L"a;b[c]"), L"v");
+  for (const wchar_t* section : {L" n", L"n ", L"n\t", L"\x1an"}) {  // the section alone, no placeholder
+    SCOPED_TRACE(testing::PrintToString(std::wstring(section)));
+    GivenFile(kFile);
+    EXPECT_TRUE(SectionAdd(section));
+    EXPECT_EQ(FileBytes(), kFile + "[n]\r\n"s);
+  }
 }
 
 TEST_F(WriteRules, AbsentKeyAndValueKeepTheirDeleteMeaning) {
@@ -156,7 +162,8 @@ TEST_F(WriteRules, ASectionNameWithABracketIsRefusedOnlyForANewSection) {
 }
 
 TEST_F(WriteRules, SectionAddRefusesTheSameSectionNames) {
-  for (const std::wstring& section : {L"t]"s, L"t\r\n[u"s, L"t\0u"s}) {
+  // A name that names nothing would add no section, only keys above every header.
+  for (const std::wstring& section : {L"t]"s, L"t\r\n[u"s, L"t\0u"s, L""s, L" "s, L"\t"s, L"\v"s}) {
     SCOPED_TRACE(testing::PrintToString(section));
     GivenFile(kFile);
     EXPECT_FALSE(SectionAdd(section));
