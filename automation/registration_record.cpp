@@ -58,4 +58,8 @@ const ClassEntry* RecordClass(const RegistrationRecord& record, uint32_t offset)
   return offset ? reinterpret_cast<const ClassEntry*>(Base(record) + offset) : nullptr;
 }
 
+const GUID* RecordGuid(const RegistrationRecord& record, uint32_t offset) {
+  return offset ? reinterpret_cast<const GUID*>(Base(record) + offset) : nullptr;
+}
+
 }  // namespace automation

@@ -8,6 +8,9 @@
 #   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js test with cscript, given
 #                                                   the scratch folder and the test's own
 #   registration.sh <build dir> <bits> unregister   regsvr32 /u /s, the client's checks
+#   registration.sh <build dir> <bits> per_user     new prefix; the machine's entries,
+#                                                   then regsvr32 /n /i:user and /u /n
+#                                                   /i:user, each with the client's checks
 #
 # <bits> is the DLL's, 32 or 64: the prefix, regsvr32 and cscript are of the same kind,
 # as an in-process server can only be loaded by a host of its own kind.
@@ -25,12 +28,16 @@ scratch="$build_dir/registration-scratch"
 dll="$build_dir/VoskTolvane.dll"
 client="$build_dir/registration_client.exe"
 
+# Whatever an earlier run left (its server, its registry, its files) goes first.
+start_afresh() {
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  wine_fresh_prefix
+}
+
 case "$command" in
   register)
-    # Whatever an earlier run left (its server, its registry, its files) goes first.
-    rm -rf "$scratch"
-    mkdir -p "$scratch"
-    wine_fresh_prefix
+    start_afresh
     echo "registering $(windows_path "$dll")"
     wine regsvr32 /s "$(windows_path "$dll")"
     echo "regsvr32 succeeded"
@@ -54,8 +61,26 @@ case "$command" in
     echo "regsvr32 /u succeeded"
     wine "$client" unregistered "$(windows_path "$scratch")" "$@"
     ;;
+  per_user)
+    wine_stop_at_exit wine_stop
+    start_afresh
+    path="$(windows_path "$dll")"
+    wine regsvr32 /s "$path"
+    wine "$client" machine-entries "$(windows_path "$scratch")" "$@"
+    wine regsvr32 /u /s "$path"
+    wine regsvr32 /s /n /i:user "$path"
+    echo "regsvr32 /n /i:user succeeded"
+    wine "$client" user-registered "$(windows_path "$scratch")" "$@"
+    wine regsvr32 /u /s /n /i:user "$path"
+    echo "regsvr32 /u /n /i:user succeeded"
+    if wine regsvr32 /s /n /i:everyone "$path"; then
+      echo "FAIL  regsvr32 /n /i:everyone succeeded: \"user\" is the only command"
+      exit 1
+    fi
+    wine "$client" user-unregistered "$(windows_path "$scratch")" "$@"
+    ;;
   *)
-    echo "usage: $0 <build dir> 32|64 register|client|script <file>|unregister" >&2
+    echo "usage: $0 <build dir> 32|64 register|client|script <file>|unregister|per_user" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,15 @@
 // A client of the registered server, run by registration.sh in a Wine prefix of its own:
-//   registration_client registered <scratch folder>    after DllRegisterServer
-//   registration_client unregistered <scratch folder>  after DllUnregisterServer
+//   registration_client registered <scratch folder>         after DllRegisterServer
+//   registration_client machine-entries <scratch folder>    the same, only recording the
+//                                                           entries it wrote
+//   registration_client unregistered <scratch folder>       after DllUnregisterServer
+//   registration_client user-registered <scratch folder>    after regsvr32 /n /i:user, which
+//                                                           followed a machine registration
+//                                                           undone; compares the two
+//   registration_client user-unregistered <scratch folder>  after regsvr32 /u /n /i:user
+//   registration_client manifest <scratch folder>           nothing registered, the class
+//                                                           found through this program's
+//                                                           application manifest
 // It reaches the DLL only the way real clients do: through the registry and COM.
 #include <windows.h>
 #include <oleauto.h>
@@ -9,11 +18,14 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "com_types/identity.h"
 #include "com_types/owners.h"
+#include "com_types/registry_key.h"
 #include "com_types/tolvane_interface.h"
 #include "tests/support/com_apartment.h"
 #include "tests/support/program_folder.h"
@@ -22,6 +34,7 @@ namespace {
 
 using com_types::ComPtr;
 using com_types::UniqueBstr;
+using com_types::UniqueRegistryKey;
 using com_types::kClassId;
 using com_types::kInterfaceId;
 using com_types::kLibraryId;
@@ -82,6 +95,42 @@ const std::wstring kPlatformKey = L"win32";
 #endif
 // oleaut32's marshaller that works from type libraries.
 const std::wstring kTypeLibraryMarshaller = L"{00020424-0000-0000-C000-000000000046}";
+
+// Every key and value of the component under a hive's Software\Classes, in this program's
+// registry view: "key" for a key, "key|name=data" for a text value.
+void AddEntries(HKEY key, const std::wstring& path, std::set<std::wstring>& entries) {
+  entries.insert(path);
+  wchar_t name[256];
+  wchar_t data[1024];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = 256, size = sizeof(data) - sizeof(wchar_t);
+    if (RegEnumValueW(key, i, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size)) break;
+    data[size / sizeof(wchar_t)] = L'\0';
+    entries.insert(path + L"|" + name + L"=" + data);
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = 256;
+    UniqueRegistryKey subkey;
+    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr)) break;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ, subkey.Put()) == ERROR_SUCCESS) {
+      AddEntries(subkey.Get(), path + L"\\" + name, entries);
+    }
+  }
+}
+
+std::set<std::wstring> ComponentEntries(HKEY hive) {
+  std::set<std::wstring> entries;
+  for (const std::wstring& key : {kClassKey, std::wstring(com_types::kProgId), kLibraryKey, kInterfaceKey}) {
+    UniqueRegistryKey opened;
+    if (RegOpenKeyExW(hive, (L"Software\\Classes\\" + key).c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS) {
+      AddEntries(opened.Get(), key, entries);
+    }
+  }
+  return entries;
+}
+
+// The machine's entries, kept in the scratch folder for the per-user checks that follow.
+std::wstring MachineEntriesFile() { return g_scratch + L"\\machine-entries.txt"; }
 
 // What a thread of the multithreaded apartment did with a _Tolvane handed to it in a stream.
 struct OtherApartment {
@@ -240,6 +289,15 @@ TEST_F(Registered, CallsFromAnotherApartmentAreMarshalledThroughTheTypeLibrary) 
   EXPECT_EQ(ReadFile(file), "[s]\r\nold=1\r\nnew=2\r\n");
 }
 
+TEST_F(Registered, EveryEntryIsTheMachinesAndIsKeptForThePerUserChecks) {
+  const std::set<std::wstring> machine = ComponentEntries(HKEY_LOCAL_MACHINE);
+  EXPECT_TRUE(machine.count(kClassKey + L"\\InprocServer32|ThreadingModel=Apartment"));
+  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
+  std::wstring lines;
+  for (const std::wstring& entry : machine) lines += entry + L"\n";
+  WriteFile(MachineEntriesFile(), std::string(reinterpret_cast<const char*>(lines.data()), lines.size() * sizeof(wchar_t)));
+}
+
 // ---- After DllUnregisterServer ----------------------------------------------------------
 
 class Unregistered : public test_support::ComApartment {};
@@ -265,16 +323,52 @@ TEST_F(Unregistered, TypeLibraryAndInterfaceAreNoLongerRegistered) {
   EXPECT_FALSE(KeyExists(kInterfaceKey));
 }
 
+// ---- Registered for the user alone, and that undone -------------------------------------
+
+TEST(ForTheUser, EveryEntryOfTheMachineIsUnderTheUsersClassesAndNoneUnderTheMachines) {
+  const std::string bytes = ReadFile(MachineEntriesFile());
+  const std::wstring lines(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  std::set<std::wstring> machine;
+  for (size_t at = 0, end; (end = lines.find(L'\n', at)) != std::wstring::npos; at = end + 1) {
+    machine.insert(lines.substr(at, end - at));
+  }
+  ASSERT_FALSE(machine.empty()) << "no entries of a machine registration to compare with";
+  EXPECT_EQ(ComponentEntries(HKEY_CURRENT_USER), machine);
+  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+}
+
+TEST(ForTheUserUndone, NeitherTheUsersNorTheMachinesClassesHoldAnEntry) {
+  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
+  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+}
+
+// ---- Nothing registered: the class found through the application manifest ---------------
+
+TEST(ThroughTheManifest, NothingIsRegistered) {
+  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
+  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   testing::InitGoogleTest(&argc, argv);
-  const std::wstring phase = argc == 3 ? argv[1] : L"";
-  if (phase != L"registered" && phase != L"unregistered") {
-    fprintf(stderr, "usage: registration_client registered|unregistered <scratch folder> [gtest flags]\n");
+  // Through the manifest, the object is used as the registered one is.
+  const std::map<std::wstring, const char*> phases = {
+      {L"registered", "Registered.*"},
+      {L"machine-entries", "Registered.EveryEntryIsTheMachines*"},
+      {L"unregistered", "Unregistered.*"},
+      {L"user-registered", "ForTheUser.*"},
+      {L"user-unregistered", "ForTheUserUndone.*"},
+      {L"manifest", "ThroughTheManifest.*:Registered.ObjectCreatedByProgId*:Registered.CallsFromAnotherApartment*"},
+  };
+  const auto phase = phases.find(argc == 3 ? argv[1] : L"");
+  if (phase == phases.end()) {
+    fprintf(stderr, "usage: registration_client %s <scratch folder> [gtest flags]\n",
+            "registered|machine-entries|unregistered|user-registered|user-unregistered|manifest");
     return 2;
   }
   g_scratch = argv[2];
-  GTEST_FLAG_SET(filter, phase == L"registered" ? "Registered.*" : "Unregistered.*");
+  GTEST_FLAG_SET(filter, phase->second);
   return RUN_ALL_TESTS();
 }
