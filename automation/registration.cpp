@@ -66,8 +66,9 @@ std::vector<ClassKeys> ClassesOf(const RegistrationRecord& record) {
     const std::wstring classId = GuidText(entry->classId);
     const GUID* interfaceId =
         entry->hasDefaultInterface ? RecordGuid(record, entry->defaultInterfaceIdOffset) : nullptr;
-    classes.push_back({classId, L"CLSID\\" + classId, library + L"." + Widen(RecordText(record, entry->classNameOffset)),
-                       interfaceId ? L"Interface\\" + GuidText(*interfaceId) : std::wstring()});
+    const std::wstring progId = library + L"." + Widen(RecordText(record, entry->classNameOffset));
+    classes.push_back(
+        {classId, L"CLSID\\" + classId, progId, interfaceId ? L"Interface\\" + GuidText(*interfaceId) : std::wstring()});
   }
   return classes;
 }

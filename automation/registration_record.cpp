@@ -6,6 +6,7 @@ namespace automation {
 
 using com_types::kClassId;
 using com_types::kClassName;
+using com_types::kHelpDirectory;
 using com_types::kInterfaceId;
 using com_types::kLibraryId;
 using com_types::kLibraryMajorVersion;
@@ -31,7 +32,7 @@ constinit const RegistrationRecord kRegistrationRecord = {
     kLibraryMinorVersion,
     {},
     NarrowName<16>(kLibraryName),
-    {},
+    NarrowName<8>(kHelpDirectory),
     {
         0,
         offsetof(RegistrationRecord, tolvaneName),

@@ -50,6 +50,8 @@ inline constexpr WORD kLibraryMajorVersion = 6;
 inline constexpr WORD kLibraryMinorVersion = 0;
 // The library is none of restricted, a control library or hidden (LIBFLAGS).
 inline constexpr WORD kLibraryFlags = 0;
+// The library names no help files.
+inline constexpr wchar_t kHelpDirectory[] = L"";
 // Objects of the class live in the single-threaded apartment that created them.
 inline constexpr wchar_t kThreadingModel[] = L"Apartment";
 // _Tolvane is dual and oleautomation: oleaut32's marshaller works from the type library,

@@ -295,7 +295,8 @@ TEST_F(Registered, EveryEntryIsTheMachinesAndIsKeptForThePerUserChecks) {
   EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
   std::wstring lines;
   for (const std::wstring& entry : machine) lines += entry + L"\n";
-  WriteFile(MachineEntriesFile(), std::string(reinterpret_cast<const char*>(lines.data()), lines.size() * sizeof(wchar_t)));
+  WriteFile(MachineEntriesFile(),
+            std::string(reinterpret_cast<const char*>(lines.data()), lines.size() * sizeof(wchar_t)));
 }
 
 // ---- After DllUnregisterServer ----------------------------------------------------------
@@ -344,9 +345,15 @@ TEST(ForTheUserUndone, NeitherTheUsersNorTheMachinesClassesHoldAnEntry) {
 
 // ---- Nothing registered: the class found through the application manifest ---------------
 
-TEST(ThroughTheManifest, NothingIsRegistered) {
-  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
-  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+TEST(ThroughTheManifest, NeitherTheClassNorItsProgIdIsRegistered) {
+  // Wine's marshaller registers the type library that it loads for a call between
+  // apartments, so those keys may be there.
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    for (const std::wstring& entry : ComponentEntries(hive)) {
+      EXPECT_TRUE(entry.starts_with(L"TypeLib\\") || entry.starts_with(L"Interface\\"))
+          << testing::PrintToString(entry);
+    }
+  }
 }
 
 }  // namespace
