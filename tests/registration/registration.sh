@@ -8,9 +8,9 @@
 #   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js test with cscript, given
 #                                                   the scratch folder and the test's own
 #   registration.sh <build dir> <bits> unregister   regsvr32 /u /s, the client's checks
-#   registration.sh <build dir> <bits> per_user     new prefix; the machine's entries,
-#                                                   then regsvr32 /n /i:user and /u /n
-#                                                   /i:user, each with the client's checks
+#   registration.sh <build dir> <bits> per_user     new prefix; regsvr32 /n /i:user, then
+#                                                   without /n /i:user, then each with /u,
+#                                                   each followed by the client's checks
 #
 # <bits> is the DLL's, 32 or 64: the prefix, regsvr32 and cscript are of the same kind,
 # as an in-process server can only be loaded by a host of its own kind.
@@ -65,19 +65,14 @@ case "$command" in
     wine_stop_at_exit wine_stop
     start_afresh
     path="$(windows_path "$dll")"
-    wine regsvr32 /s "$path"
-    wine "$client" machine-entries "$(windows_path "$scratch")" "$@"
-    wine regsvr32 /u /s "$path"
     wine regsvr32 /s /n /i:user "$path"
-    echo "regsvr32 /n /i:user succeeded"
     wine "$client" user-registered "$(windows_path "$scratch")" "$@"
-    wine regsvr32 /u /s /n /i:user "$path"
-    echo "regsvr32 /u /n /i:user succeeded"
-    if wine regsvr32 /s /n /i:everyone "$path"; then
-      echo "FAIL  regsvr32 /n /i:everyone succeeded: \"user\" is the only command"
-      exit 1
-    fi
+    wine regsvr32 /s "$path"
+    wine "$client" both-registered "$(windows_path "$scratch")" "$@"
+    wine regsvr32 /s /u /n /i:user "$path"
     wine "$client" user-unregistered "$(windows_path "$scratch")" "$@"
+    wine regsvr32 /s /u "$path"
+    wine "$client" unregistered "$(windows_path "$scratch")" "$@"
     ;;
   *)
     echo "usage: $0 <build dir> 32|64 register|client|script <file>|unregister|per_user" >&2

@@ -1,15 +1,11 @@
 // A client of the registered server, run by registration.sh in a Wine prefix of its own:
-//   registration_client registered <scratch folder>         after DllRegisterServer
-//   registration_client machine-entries <scratch folder>    the same, only recording the
-//                                                           entries it wrote
-//   registration_client unregistered <scratch folder>       after DllUnregisterServer
-//   registration_client user-registered <scratch folder>    after regsvr32 /n /i:user, which
-//                                                           followed a machine registration
-//                                                           undone; compares the two
-//   registration_client user-unregistered <scratch folder>  after regsvr32 /u /n /i:user
-//   registration_client manifest <scratch folder>           nothing registered, the class
-//                                                           found through this program's
-//                                                           application manifest
+//   registration_client registered <scratch folder>    after DllRegisterServer
+//   registration_client unregistered <scratch folder>  after DllUnregisterServer
+//   registration_client user-registered|both-registered|user-unregistered <scratch folder>
+//     after regsvr32 /n /i:user, then after DllRegisterServer besides, then after
+//     regsvr32 /u /n /i:user
+//   registration_client manifest <scratch folder>      nothing registered; the class is
+//     found through this program's application manifest
 // It reaches the DLL only the way real clients do: through the registry and COM.
 #include <windows.h>
 #include <oleauto.h>
@@ -129,8 +125,8 @@ std::set<std::wstring> ComponentEntries(HKEY hive) {
   return entries;
 }
 
-// The machine's entries, kept in the scratch folder for the per-user checks that follow.
-std::wstring MachineEntriesFile() { return g_scratch + L"\\machine-entries.txt"; }
+// One of the entries that registration writes.
+const std::wstring kThreadingModelEntry = kClassKey + L"\\InprocServer32|ThreadingModel=Apartment";
 
 // What a thread of the multithreaded apartment did with a _Tolvane handed to it in a stream.
 struct OtherApartment {
@@ -289,16 +285,6 @@ TEST_F(Registered, CallsFromAnotherApartmentAreMarshalledThroughTheTypeLibrary) 
   EXPECT_EQ(ReadFile(file), "[s]\r\nold=1\r\nnew=2\r\n");
 }
 
-TEST_F(Registered, EveryEntryIsTheMachinesAndIsKeptForThePerUserChecks) {
-  const std::set<std::wstring> machine = ComponentEntries(HKEY_LOCAL_MACHINE);
-  EXPECT_TRUE(machine.count(kClassKey + L"\\InprocServer32|ThreadingModel=Apartment"));
-  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
-  std::wstring lines;
-  for (const std::wstring& entry : machine) lines += entry + L"\n";
-  WriteFile(MachineEntriesFile(),
-            std::string(reinterpret_cast<const char*>(lines.data()), lines.size() * sizeof(wchar_t)));
-}
-
 // ---- After DllUnregisterServer ----------------------------------------------------------
 
 class Unregistered : public test_support::ComApartment {};
@@ -324,30 +310,28 @@ TEST_F(Unregistered, TypeLibraryAndInterfaceAreNoLongerRegistered) {
   EXPECT_FALSE(KeyExists(kInterfaceKey));
 }
 
-// ---- Registered for the user alone, and that undone -------------------------------------
+// ---- Registered for the user alone, beside the machine, and undone ------------------------
 
-TEST(ForTheUser, EveryEntryOfTheMachineIsUnderTheUsersClassesAndNoneUnderTheMachines) {
-  const std::string bytes = ReadFile(MachineEntriesFile());
-  const std::wstring lines(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-  std::set<std::wstring> machine;
-  for (size_t at = 0, end; (end = lines.find(L'\n', at)) != std::wstring::npos; at = end + 1) {
-    machine.insert(lines.substr(at, end - at));
-  }
-  ASSERT_FALSE(machine.empty()) << "no entries of a machine registration to compare with";
-  EXPECT_EQ(ComponentEntries(HKEY_CURRENT_USER), machine);
+TEST(ForTheUser, EntriesAreTheUsersAlone) {
+  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).count(kThreadingModelEntry));
   EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
 }
 
-TEST(ForTheUserUndone, NeitherTheUsersNorTheMachinesClassesHoldAnEntry) {
+TEST(ForTheUser, EntriesAreTheMachines) {
+  EXPECT_FALSE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+  EXPECT_EQ(ComponentEntries(HKEY_CURRENT_USER), ComponentEntries(HKEY_LOCAL_MACHINE));
+}
+
+TEST(ForTheUser, UndoneLeavesNoEntryOfTheUsersAndTheMachinesInPlace) {
   EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
-  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).count(kThreadingModelEntry));
 }
 
 // ---- Nothing registered: the class found through the application manifest ---------------
 
+// Wine's marshaller registers the type library that it loads for a call between
+// apartments: only the class and its ProgID tell that nothing was registered.
 TEST(ThroughTheManifest, NeitherTheClassNorItsProgIdIsRegistered) {
-  // Wine's marshaller registers the type library that it loads for a call between
-  // apartments, so those keys may be there.
   for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     for (const std::wstring& entry : ComponentEntries(hive)) {
       EXPECT_TRUE(entry.starts_with(L"TypeLib\\") || entry.starts_with(L"Interface\\"))
@@ -363,16 +347,15 @@ int wmain(int argc, wchar_t** argv) {
   // Through the manifest, the object is used as the registered one is.
   const std::map<std::wstring, const char*> phases = {
       {L"registered", "Registered.*"},
-      {L"machine-entries", "Registered.EveryEntryIsTheMachines*"},
       {L"unregistered", "Unregistered.*"},
-      {L"user-registered", "ForTheUser.*"},
-      {L"user-unregistered", "ForTheUserUndone.*"},
+      {L"user-registered", "ForTheUser.EntriesAreTheUsersAlone"},
+      {L"both-registered", "ForTheUser.EntriesAreTheMachines"},
+      {L"user-unregistered", "ForTheUser.Undone*"},
       {L"manifest", "ThroughTheManifest.*:Registered.ObjectCreatedByProgId*:Registered.CallsFromAnotherApartment*"},
   };
   const auto phase = phases.find(argc == 3 ? argv[1] : L"");
   if (phase == phases.end()) {
-    fprintf(stderr, "usage: registration_client %s <scratch folder> [gtest flags]\n",
-            "registered|machine-entries|unregistered|user-registered|user-unregistered|manifest");
+    fprintf(stderr, "usage: registration_client <phase, see the top of the source> <scratch folder> [gtest flags]\n");
     return 2;
   }
   g_scratch = argv[2];

@@ -8,13 +8,12 @@ LoadedServer::LoadedServer() : module_(LoadLibraryW(ServerDllPath().c_str())) {
       reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
   canUnloadNow_ =
       reinterpret_cast<NoArgumentFunction>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
-  install_ = reinterpret_cast<InstallFunction>(reinterpret_cast<void*>(GetProcAddress(module_, "DllInstall")));
 }
 
 LoadedServer::~LoadedServer() {
   if (module_) FreeLibrary(module_);
 }
 
-bool LoadedServer::Ready() const { return module_ && getClassObject_ && canUnloadNow_ && install_; }
+bool LoadedServer::Ready() const { return module_ && getClassObject_ && canUnloadNow_; }
 
 }  // namespace server_tests

@@ -1,5 +1,5 @@
 // The built server DLL as the server tests reach it: its path (it is built into the
-// same folder as the test programs) and, loaded, its entry points.
+// same folder as the test programs) and, loaded, its four entry points.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +18,6 @@ class LoadedServer {
  public:
   using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   using NoArgumentFunction = HRESULT(STDAPICALLTYPE*)();
-  using InstallFunction = HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR);
 
   LoadedServer();
   ~LoadedServer();
@@ -32,13 +31,11 @@ class LoadedServer {
     return getClassObject_(classId, iid, object);
   }
   HRESULT CanUnloadNow() const { return canUnloadNow_(); }
-  HRESULT Install(BOOL install, PCWSTR command) const { return install_(install, command); }
 
  private:
   HMODULE module_ = nullptr;
   GetClassObjectFunction getClassObject_ = nullptr;
   NoArgumentFunction canUnloadNow_ = nullptr;
-  InstallFunction install_ = nullptr;
 };
 
 }  // namespace server_tests
