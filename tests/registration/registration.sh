@@ -69,7 +69,7 @@ case "$command" in
     wine "$client" user-registered "$(windows_path "$scratch")" "$@"
     wine regsvr32 /s "$path"
     wine "$client" both-registered "$(windows_path "$scratch")" "$@"
-    wine regsvr32 /s /u /n /i:user "$path"
+    wine regsvr32 /s /u /n /i:USER "$path"  # the command in any case
     wine "$client" user-unregistered "$(windows_path "$scratch")" "$@"
     wine regsvr32 /s /u "$path"
     wine "$client" unregistered "$(windows_path "$scratch")" "$@"

@@ -344,7 +344,7 @@ TEST(ThroughTheManifest, NeitherTheClassNorItsProgIdIsRegistered) {
 
 int wmain(int argc, wchar_t** argv) {
   testing::InitGoogleTest(&argc, argv);
-  // Through the manifest, the object is used as the registered one is.
+  // Found through the manifest, the object is used as the registered one is.
   const std::map<std::wstring, const char*> phases = {
       {L"registered", "Registered.*"},
       {L"unregistered", "Unregistered.*"},

@@ -198,6 +198,7 @@ TEST_F(ClassFactory, AnUnlockWithoutALockChangesNothing) {
 // "user" (in any case) is DllInstall's one command; registration.sh runs it.
 TEST(ServerInstall, AnyOtherCommandIsAnInvalidArgument) {
   const server_tests::LoadedServer server;
+  ASSERT_TRUE(server.Ready());
   const auto install = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR)>(
       reinterpret_cast<void*>(GetProcAddress(server.Module(), "DllInstall")));
   ASSERT_NE(install, nullptr);
