@@ -6,6 +6,7 @@ namespace automation {
 
 using com_types::kClassId;
 using com_types::kClassName;
+using com_types::kHelpDirectory;
 using com_types::kInterfaceId;
 using com_types::kLibraryId;
 using com_types::kLibraryMajorVersion;
@@ -31,7 +32,7 @@ constinit const RegistrationRecord kRegistrationRecord = {
     kLibraryMinorVersion,
     {},
     NarrowName<16>(kLibraryName),
-    {},
+    NarrowName<8>(kHelpDirectory),
     {
         0,
         offsetof(RegistrationRecord, tolvaneName),
@@ -56,6 +57,10 @@ const char* RecordText(const RegistrationRecord& record, uint32_t offset) {
 
 const ClassEntry* RecordClass(const RegistrationRecord& record, uint32_t offset) {
   return offset ? reinterpret_cast<const ClassEntry*>(Base(record) + offset) : nullptr;
+}
+
+const GUID* RecordGuid(const RegistrationRecord& record, uint32_t offset) {
+  return offset ? reinterpret_cast<const GUID*>(Base(record) + offset) : nullptr;
 }
 
 }  // namespace automation

@@ -62,5 +62,7 @@ extern const RegistrationRecord kRegistrationRecord;
 const char* RecordText(const RegistrationRecord& record, uint32_t offset);
 // The class entry at `offset`, or nullptr for offset 0.
 const ClassEntry* RecordClass(const RegistrationRecord& record, uint32_t offset);
+// A GUID of the record (such as a class's default interface), or nullptr for offset 0.
+const GUID* RecordGuid(const RegistrationRecord& record, uint32_t offset);
 
 }  // namespace automation

@@ -48,6 +48,16 @@ constexpr std::array<char, Size> NarrowName(const wchar_t (&name)[Length]) {
 
 inline constexpr WORD kLibraryMajorVersion = 6;
 inline constexpr WORD kLibraryMinorVersion = 0;
+// The library is none of restricted, a control library or hidden (LIBFLAGS).
+inline constexpr WORD kLibraryFlags = 0;
+// The library names no help files.
+inline constexpr wchar_t kHelpDirectory[] = L"";
+// Objects of the class live in the single-threaded apartment that created them.
+inline constexpr wchar_t kThreadingModel[] = L"Apartment";
+// _Tolvane is dual and oleautomation: oleaut32's marshaller works from the type library,
+// and the component has no proxy DLL of its own.
+inline constexpr GUID kTypeLibraryMarshallerId = {
+    0x00020424, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // The interface and the class are both version 1.0.
 inline constexpr WORD kTypeMajorVersion = 1;
 inline constexpr WORD kTypeMinorVersion = 0;

@@ -3,22 +3,45 @@ rem Registers VoskTolvane.dll for the hosts of this machine: x86\VoskTolvane.dll
 rem 32-bit regsvr32 and, on 64-bit Windows, x64\VoskTolvane.dll with the 64-bit one. The
 rem DLLs are taken from this script's folder, wherever it is called from, and stay
 rem registered there: after moving the folder, register again.
-rem   register.cmd       registers
-rem   register.cmd /u    unregisters (what unregister.cmd does)
-rem Needs administrator rights. Exits with 1 when any step failed.
+rem   register.cmd             registers for every user (needs administrator rights)
+rem   register.cmd /u          unregisters that (what unregister.cmd does)
+rem   register.cmd /user       registers for the calling user alone, with no administrator
+rem                            rights (what register-user.cmd does); /user /u unregisters it
+rem Exits with 1 when any step failed.
 setlocal EnableExtensions DisableDelayedExpansion
 
 set "folder=%~dp0"
 set "action=Registering"
 set "option="
-if /i "%~1"=="/u" set "action=Unregistering"
-if /i "%~1"=="/u" set "option=/u"
+set "scope="
+set "for_whom=for every user"
+:options
+if "%~1"=="" goto options_read
+if /i "%~1"=="/u" goto option_u
+if /i "%~1"=="/user" goto option_user
+echo Unknown option %1: register.cmd takes /u and /user.
+exit /b 1
+:option_u
+set "action=Unregistering"
+set "option=/u"
+shift
+goto options
+:option_user
+rem regsvr32 then calls the DLL's DllInstall with "user" in place of its (un)registration.
+set "scope=/n /i:user"
+set "for_whom=for this user"
+shift
+goto options
+:options_read
 
+rem For the user alone, only the user's own classes are written: no rights to check.
+if defined scope goto rights_checked
 rem Only an administrator may create a folder in the system folder.
 set "probe=%SystemRoot%\System32\VoskTolvane-administrator-check-%RANDOM%"
 mkdir "%probe%" 2>nul
 if errorlevel 1 goto not_administrator
 rmdir "%probe%"
+:rights_checked
 
 rem A 32-bit cmd on 64-bit Windows sees the machine's kind in PROCESSOR_ARCHITEW6432, and
 rem SysWOW64 in place of System32: the 64-bit tools are then in Sysnative.
@@ -47,24 +70,25 @@ if defined failed (
   echo %action% failed.
   exit /b 1
 )
-echo %action% succeeded.
+echo %action% %for_whom% succeeded.
 exit /b 0
 
 :not_administrator
-echo %action% VoskTolvane.dll needs administrator rights: open a command prompt with
-echo "Run as administrator" and run this script again.
+echo %action% VoskTolvane.dll for every user needs administrator rights: open a command
+echo prompt with "Run as administrator" and run this script again. To register it for
+echo yourself alone, without administrator rights, run register-user.cmd instead.
 exit /b 1
 
 rem :regsvr32 KIND REGSVR32 - (un)registers KIND\VoskTolvane.dll with that regsvr32.
 :regsvr32
 set "dll=%folder%%~1\VoskTolvane.dll"
-echo %action% "%dll%" with "%~2"
+echo %action% "%dll%" %for_whom% with "%~2"
 if exist "%dll%" goto regsvr32_run
 echo   failed: the file is missing
 set "failed=1"
 goto :eof
 :regsvr32_run
-"%~2" /s %option% "%dll%"
+"%~2" /s %option% %scope% "%dll%"
 if errorlevel 1 goto regsvr32_failed
 echo   done
 goto :eof

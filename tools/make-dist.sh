@@ -9,7 +9,7 @@ root="$PWD"
 
 for preset in win32 win64; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target VoskTolvane client_files
+  cmake --build --preset "$preset" --target VoskTolvane client_files manifests
 done
 
 # The FileVersion string of a DLL's version block (UTF-16 in the resource).
@@ -21,11 +21,11 @@ if [ -z "$version" ] || [ "$version" != "$(file_version build/win64/VoskTolvane.
   echo "make-dist: the two DLLs do not carry one FileVersion ('$version')" >&2
   exit 1
 fi
-# The client files do not depend on the kind of build; two that differ would mean one
-# of them took something from its build.
-for file in VoskTolvane.h VoskTolvane.idl; do
-  if ! cmp -s "build/win32/include/$file" "build/win64/include/$file"; then
-    echo "make-dist: build/win32/include/$file and build/win64/include/$file differ" >&2
+# The client files and the client's manifest do not depend on the kind of build; two that
+# differ would mean one of them took something from its build.
+for file in include/VoskTolvane.h include/VoskTolvane.idl manifests/manifest_client.exe.manifest; do
+  if ! cmp -s "build/win32/$file" "build/win64/$file"; then
+    echo "make-dist: build/win32/$file and build/win64/$file differ" >&2
     exit 1
   fi
 done
@@ -35,12 +35,13 @@ dist="$root/build/dist"
 stage="$dist/VoskTolvane-$version"
 rm -rf "$dist"
 mkdir -p "$stage/x86" "$stage/x64" "$stage/include" "$stage/examples"
-cp build/win32/VoskTolvane.dll build/win32/Voskini15T.tlb "$stage/x86/"
-cp build/win64/VoskTolvane.dll build/win64/Voskini15T.tlb "$stage/x64/"
+cp build/win32/VoskTolvane.dll build/win32/Voskini15T.tlb build/win32/manifests/VoskTolvane.sxs.manifest "$stage/x86/"
+cp build/win64/VoskTolvane.dll build/win64/Voskini15T.tlb build/win64/manifests/VoskTolvane.sxs.manifest "$stage/x64/"
 cp build/win32/include/VoskTolvane.h build/win32/include/VoskTolvane.idl "$stage/include/"
-cp packaging/register.cmd packaging/unregister.cmd "$stage/"
+cp packaging/register.cmd packaging/register-user.cmd packaging/unregister.cmd "$stage/"
 sed "s/@VERSION@/$version/g" packaging/README.txt >"$stage/README.txt"
-cp packaging/examples/* examples/demo.vbs examples/demo.js examples/sample.ini "$stage/examples/"
+cp packaging/examples/* build/win32/manifests/manifest_client.exe.manifest examples/demo.vbs examples/demo.js \
+  examples/sample.ini "$stage/examples/"
 # Text as Windows tools expect it: lines end in CR LF (cmd and the VBA editor need it).
 find "$stage" -type f ! -name '*.dll' ! -name '*.tlb' -exec sed -i 's/\r*$/\r/' {} +
 

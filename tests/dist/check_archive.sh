@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # The release archive as a Windows user meets it, from the zip alone, in a fresh 64-bit
-# Wine prefix: unzipped into a folder whose path holds a space; register.cmd; the example
+# Wine prefix: unzipped into a folder whose path holds a space; with nothing registered,
+# clients of each kind that find the DLL through its manifest (the example built and run
+# in x86\ and x64\ with its application manifest, and elsewhere activating the DLL's
+# manifest itself; the registration client's use of the object, also from a second
+# apartment); register-user.cmd and its /u; register.cmd; the example
 # scripts under the 32-bit and the 64-bit cscript; the C and C++ examples built against
 # include/ alone with both MinGW-w64 compilers, and run; the IDL compiled by widl and a
 # client built on widl's header (tests/dist/archive_probe.c), which also compares widl's
@@ -62,6 +66,43 @@ cp "$project_root/examples/sample.ini" "$scratch/"  # the INI files the examples
 
 cmd32='C:\windows\syswow64\cmd.exe'
 cscript32='C:\windows\syswow64\cscript.exe'
+
+echo "== Nothing registered: clients of each kind through the manifests"
+for kind in x86 x64; do
+  triplet=x86_64-w64-mingw32 registration_client="$build/registration_client.exe"
+  [ "$kind" = x86 ] && triplet=i686-w64-mingw32 registration_client="$(dirname "$dll32")/registration_client.exe"
+  client="$folder/$kind/manifest_client.exe"
+  check "manifest_client.cpp built by $triplet" "$triplet-g++-posix" -std=c++17 -Wall -Wextra -Werror -municode \
+    -static -I"$folder/include" "$folder/examples/manifest_client.cpp" -o "$client" -lole32 -loleaut32 -luuid
+  cp "$client" "$scratch/manifest_client-$kind.exe"
+  for program in manifest_client registration_client; do
+    cp "$folder/examples/manifest_client.exe.manifest" "$folder/$kind/$program.exe.manifest"
+  done
+  cp "$registration_client" "$folder/$kind/"
+  check "manifest_client.exe in $kind, by its application manifest" \
+    wine "$(windows_path "$client")" "$(windows_path "$scratch/$kind-application.ini")"
+  check "manifest_client.exe elsewhere, activating $kind/VoskTolvane.sxs.manifest" \
+    wine "$(windows_path "$scratch/manifest_client-$kind.exe")" "$(windows_path "$scratch/$kind-host.ini")" \
+    "$(windows_path "$folder/$kind/VoskTolvane.sxs.manifest")"
+  check "the registration client in $kind uses the object, also from a second apartment" \
+    wine "$(windows_path "$folder/$kind/registration_client.exe")" manifest "$(windows_path "$scratch")"
+done
+
+echo "== register-user.cmd, then register-user.cmd /u, in a 32-bit cmd"
+classes() { { wine reg query "$1\\Software\\Classes" /s </dev/null 2>&1 || true; } | tr -d '\r'; }
+# The keys of the user's classes, but the folders that stay when they are emptied.
+user_keys() {
+  classes HKCU | grep '^HKEY' | grep -vxE 'HKEY_CURRENT_USER\\Software\\Classes(\\(CLSID|Interface|TypeLib))?' || true
+}
+classes HKLM >"$scratch/machine-classes.txt"
+check "register-user.cmd succeeds" in_folder "$work" wine "$cmd32" /c "$(windows_path "$folder/register-user.cmd")"
+for kind in 32 64; do
+  check "the user's classes hold the $kind-bit type library" grep -qF "\\6.0\\0\\win$kind" <(user_keys)
+done
+check "the machine's classes are as they were" cmp "$scratch/machine-classes.txt" <(classes HKLM)
+check "register-user.cmd /u succeeds" \
+  in_folder "$work" wine "$cmd32" /c "$(windows_path "$folder/register-user.cmd")" /u
+check "the user's classes hold no key after" test -z "$(user_keys)"
 
 echo "== register.cmd, from another folder, in a 64-bit cmd"
 check "register.cmd succeeds" in_folder "$work" wine cmd /c "$(windows_path "$folder/register.cmd")"

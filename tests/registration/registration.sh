@@ -8,6 +8,9 @@
 #   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js test with cscript, given
 #                                                   the scratch folder and the test's own
 #   registration.sh <build dir> <bits> unregister   regsvr32 /u /s, the client's checks
+#   registration.sh <build dir> <bits> per_user     new prefix; regsvr32 /n /i:user, then
+#                                                   without /n /i:user, then each with /u,
+#                                                   each followed by the client's checks
 #
 # <bits> is the DLL's, 32 or 64: the prefix, regsvr32 and cscript are of the same kind,
 # as an in-process server can only be loaded by a host of its own kind.
@@ -25,12 +28,16 @@ scratch="$build_dir/registration-scratch"
 dll="$build_dir/VoskTolvane.dll"
 client="$build_dir/registration_client.exe"
 
+# Whatever an earlier run left (its server, its registry, its files) goes first.
+start_afresh() {
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  wine_fresh_prefix
+}
+
 case "$command" in
   register)
-    # Whatever an earlier run left (its server, its registry, its files) goes first.
-    rm -rf "$scratch"
-    mkdir -p "$scratch"
-    wine_fresh_prefix
+    start_afresh
     echo "registering $(windows_path "$dll")"
     wine regsvr32 /s "$(windows_path "$dll")"
     echo "regsvr32 succeeded"
@@ -54,8 +61,21 @@ case "$command" in
     echo "regsvr32 /u succeeded"
     wine "$client" unregistered "$(windows_path "$scratch")" "$@"
     ;;
+  per_user)
+    wine_stop_at_exit wine_stop
+    start_afresh
+    path="$(windows_path "$dll")"
+    wine regsvr32 /s /n /i:user "$path"
+    wine "$client" user-registered "$(windows_path "$scratch")" "$@"
+    wine regsvr32 /s "$path"
+    wine "$client" both-registered "$(windows_path "$scratch")" "$@"
+    wine regsvr32 /s /u /n /i:USER "$path"  # the command in any case
+    wine "$client" user-unregistered "$(windows_path "$scratch")" "$@"
+    wine regsvr32 /s /u "$path"
+    wine "$client" unregistered "$(windows_path "$scratch")" "$@"
+    ;;
   *)
-    echo "usage: $0 <build dir> 32|64 register|client|script <file>|unregister" >&2
+    echo "usage: $0 <build dir> 32|64 register|client|script <file>|unregister|per_user" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,11 @@
 // A client of the registered server, run by registration.sh in a Wine prefix of its own:
 //   registration_client registered <scratch folder>    after DllRegisterServer
 //   registration_client unregistered <scratch folder>  after DllUnregisterServer
+//   registration_client user-registered|both-registered|user-unregistered <scratch folder>
+//     after regsvr32 /n /i:user, then after DllRegisterServer besides, then after
+//     regsvr32 /u /n /i:user
+//   registration_client manifest <scratch folder>      nothing registered; the class is
+//     found through this program's application manifest
 // It reaches the DLL only the way real clients do: through the registry and COM.
 #include <windows.h>
 #include <oleauto.h>
@@ -9,11 +14,14 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "com_types/identity.h"
 #include "com_types/owners.h"
+#include "com_types/registry_key.h"
 #include "com_types/tolvane_interface.h"
 #include "tests/support/com_apartment.h"
 #include "tests/support/program_folder.h"
@@ -22,6 +30,7 @@ namespace {
 
 using com_types::ComPtr;
 using com_types::UniqueBstr;
+using com_types::UniqueRegistryKey;
 using com_types::kClassId;
 using com_types::kInterfaceId;
 using com_types::kLibraryId;
@@ -82,6 +91,42 @@ const std::wstring kPlatformKey = L"win32";
 #endif
 // oleaut32's marshaller that works from type libraries.
 const std::wstring kTypeLibraryMarshaller = L"{00020424-0000-0000-C000-000000000046}";
+
+// Every key and value of the component under a hive's Software\Classes, in this program's
+// registry view: "key" for a key, "key|name=data" for a text value.
+void AddEntries(HKEY key, const std::wstring& path, std::set<std::wstring>& entries) {
+  entries.insert(path);
+  wchar_t name[256];
+  wchar_t data[1024];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = 256, size = sizeof(data) - sizeof(wchar_t);
+    if (RegEnumValueW(key, i, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size)) break;
+    data[size / sizeof(wchar_t)] = L'\0';
+    entries.insert(path + L"|" + name + L"=" + data);
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = 256;
+    UniqueRegistryKey subkey;
+    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr)) break;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ, subkey.Put()) == ERROR_SUCCESS) {
+      AddEntries(subkey.Get(), path + L"\\" + name, entries);
+    }
+  }
+}
+
+std::set<std::wstring> ComponentEntries(HKEY hive) {
+  std::set<std::wstring> entries;
+  for (const std::wstring& key : {kClassKey, std::wstring(com_types::kProgId), kLibraryKey, kInterfaceKey}) {
+    UniqueRegistryKey opened;
+    if (RegOpenKeyExW(hive, (L"Software\\Classes\\" + key).c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS) {
+      AddEntries(opened.Get(), key, entries);
+    }
+  }
+  return entries;
+}
+
+// One of the entries that registration writes.
+const std::wstring kThreadingModelEntry = kClassKey + L"\\InprocServer32|ThreadingModel=Apartment";
 
 // What a thread of the multithreaded apartment did with a _Tolvane handed to it in a stream.
 struct OtherApartment {
@@ -265,16 +310,55 @@ TEST_F(Unregistered, TypeLibraryAndInterfaceAreNoLongerRegistered) {
   EXPECT_FALSE(KeyExists(kInterfaceKey));
 }
 
+// ---- Registered for the user alone, beside the machine, and undone ------------------------
+
+TEST(ForTheUser, EntriesAreTheUsersAlone) {
+  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).count(kThreadingModelEntry));
+  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+}
+
+TEST(ForTheUser, EntriesAreTheMachines) {
+  EXPECT_FALSE(ComponentEntries(HKEY_LOCAL_MACHINE).empty());
+  EXPECT_EQ(ComponentEntries(HKEY_CURRENT_USER), ComponentEntries(HKEY_LOCAL_MACHINE));
+}
+
+TEST(ForTheUser, UndoneLeavesNoEntryOfTheUsersAndTheMachinesInPlace) {
+  EXPECT_TRUE(ComponentEntries(HKEY_CURRENT_USER).empty());
+  EXPECT_TRUE(ComponentEntries(HKEY_LOCAL_MACHINE).count(kThreadingModelEntry));
+}
+
+// ---- Nothing registered: the class found through the application manifest ---------------
+
+// Wine's marshaller registers the type library that it loads for a call between
+// apartments: only the class and its ProgID tell that nothing was registered.
+TEST(ThroughTheManifest, NeitherTheClassNorItsProgIdIsRegistered) {
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    for (const std::wstring& entry : ComponentEntries(hive)) {
+      EXPECT_TRUE(entry.starts_with(L"TypeLib\\") || entry.starts_with(L"Interface\\"))
+          << testing::PrintToString(entry);
+    }
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   testing::InitGoogleTest(&argc, argv);
-  const std::wstring phase = argc == 3 ? argv[1] : L"";
-  if (phase != L"registered" && phase != L"unregistered") {
-    fprintf(stderr, "usage: registration_client registered|unregistered <scratch folder> [gtest flags]\n");
+  // Found through the manifest, the object is used as the registered one is.
+  const std::map<std::wstring, const char*> phases = {
+      {L"registered", "Registered.*"},
+      {L"unregistered", "Unregistered.*"},
+      {L"user-registered", "ForTheUser.EntriesAreTheUsersAlone"},
+      {L"both-registered", "ForTheUser.EntriesAreTheMachines"},
+      {L"user-unregistered", "ForTheUser.Undone*"},
+      {L"manifest", "ThroughTheManifest.*:Registered.ObjectCreatedByProgId*:Registered.CallsFromAnotherApartment*"},
+  };
+  const auto phase = phases.find(argc == 3 ? argv[1] : L"");
+  if (phase == phases.end()) {
+    fprintf(stderr, "usage: registration_client <phase, see the top of the source> <scratch folder> [gtest flags]\n");
     return 2;
   }
   g_scratch = argv[2];
-  GTEST_FLAG_SET(filter, phase == L"registered" ? "Registered.*" : "Unregistered.*");
+  GTEST_FLAG_SET(filter, phase->second);
   return RUN_ALL_TESTS();
 }

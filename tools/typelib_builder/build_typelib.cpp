@@ -125,6 +125,7 @@ int wmain(int argc, wchar_t** argv) {
     Check(library->SetGuid(com_types::kLibraryId), "SetGuid");
     Check(library->SetVersion(com_types::kLibraryMajorVersion, com_types::kLibraryMinorVersion), "SetVersion");
     Check(library->SetLcid(0), "SetLcid");
+    Check(library->SetLibFlags(com_types::kLibraryFlags), "SetLibFlags");
 
     ComPtr<ITypeLib> standardOle;
     Check(LoadTypeLib(L"stdole2.tlb", standardOle.Put()), "LoadTypeLib(stdole2)");

@@ -1,0 +1,96 @@
+// Writes the manifests through which clients use the DLL without registering it, from the
+// identity that registration writes too, and the DLL's own version block. Run at build
+// time (under Wine), in the folder that receives them, built for the DLL's processor:
+//   write_manifests <path of VoskTolvane.dll>
+// It writes
+//   VoskTolvane.sxs.manifest       the DLL's assembly manifest, to lie beside the DLL
+//                                  (side-by-side loading finds an assembly by its name);
+//   manifest_client.exe.manifest   the application manifest of the example client, which
+//                                  depends on that assembly in the client's own folder.
+// The text depends on nothing but the identity and the version: no time, no path.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "com_types/identity.h"
+#include "tools/client_files/declaration_parts.h"
+#include "tools/client_files/output_file.h"
+
+namespace {
+
+using client_files::Narrow;
+
+constexpr char kAssemblyName[] = "VoskTolvane.sxs";
+
+std::string Braced(const GUID& guid) {
+  std::string braced = "{";
+  braced += client_files::GuidText(guid);
+  return braced + "}";
+}
+
+// The DLL's fixed file version, four numbers: the version of the assembly.
+std::string FileVersionOf(const wchar_t* dll) {
+  std::vector<BYTE> block(GetFileVersionInfoSizeW(dll, nullptr));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  if (block.empty() || !GetFileVersionInfoW(dll, 0, static_cast<DWORD>(block.size()), block.data()) ||
+      !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) || size < sizeof *fixed) {
+    return {};
+  }
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
+std::string AssemblyIdentity(const std::string& version, const char* processor) {
+  return "<assemblyIdentity type=\"win32\" name=\"" + std::string(kAssemblyName) + "\" version=\"" + version +
+         "\" processorArchitecture=\"" + processor + "\"/>";
+}
+
+std::string AssemblyManifest(const std::string& dllName, const std::string& version) {
+  using namespace com_types;
+  const std::string library = Braced(kLibraryId);
+  const std::string libraryVersion = std::to_string(kLibraryMajorVersion) + "." + std::to_string(kLibraryMinorVersion);
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
+         "  " + AssemblyIdentity(version, kTargetSystem == SYS_WIN64 ? "amd64" : "x86") + "\n"
+         "  <file name=\"" + dllName + "\">\n"
+         "    <comClass clsid=\"" + Braced(kClassId) + "\" progid=\"" + Narrow(kProgId) +
+         "\" threadingModel=\"" + Narrow(kThreadingModel) + "\" tlbid=\"" + library + "\"/>\n"
+         "    <typelib tlbid=\"" + library + "\" version=\"" + libraryVersion + "\" helpdir=\"" +
+         Narrow(kHelpDirectory) + "\"/>\n"
+         "  </file>\n"
+         "  <comInterfaceExternalProxyStub name=\"" + Narrow(kInterfaceName) + "\" iid=\"" + Braced(kInterfaceId) +
+         "\" proxyStubClsid32=\"" + Braced(kTypeLibraryMarshallerId) + "\" tlbid=\"" + library + "\"/>\n"
+         "</assembly>\n";
+}
+
+// "*": the assembly of the client's own processor, so one manifest serves both builds.
+std::string ClientManifest(const std::string& version) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
+         "  <dependency>\n"
+         "    <dependentAssembly>\n"
+         "      " + AssemblyIdentity(version, "*") + "\n"
+         "    </dependentAssembly>\n"
+         "  </dependency>\n"
+         "</assembly>\n";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::string version = argc == 2 ? FileVersionOf(argv[1]) : std::string();
+  if (version.empty()) {
+    std::fprintf(stderr, "usage: write_manifests <path of a DLL with a version block>\n");
+    return 2;
+  }
+  const std::wstring path = argv[1];
+  const std::string dllName = Narrow(path.substr(path.find_last_of(L"\\/") + 1).c_str());
+  using client_files::WriteOutputFile;
+  return WriteOutputFile(std::string(kAssemblyName) + ".manifest", AssemblyManifest(dllName, version)) &&
+                 WriteOutputFile("manifest_client.exe.manifest", ClientManifest(version))
+             ? 0
+             : 1;
+}
