@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "com_types/registry_key.h"
 #include "profile_service/file_identity.h"
 #include "profile_service/unique_handle.h"
 
@@ -296,12 +297,9 @@ bool MappedToRegistry(const std::wstring& path) {
   }
   const std::wstring key =
       L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\" + path.substr(leaf + 1);
-  HKEY mapping = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &mapping) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(mapping);
-  return true;
+  com_types::UniqueRegistryKey mapping;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, mapping.Put()) ==
+         ERROR_SUCCESS;
 }
 
 }  // namespace profile_service
