@@ -23,9 +23,9 @@
 //   NOTHING  --writer that had to wait: PENDING, then SHARED, alone-->  WRITING_IN_STEPS
 //   WRITING, WRITING_IN_STEPS --the member's end-------------------->  NOTHING
 //
-// - A thread that cannot come in at once marks WAITING while it tries again, at growing
-//   intervals. A writer that finds WAITING marked waits too instead of coming in: a
-//   thread that calls again at once cannot starve the others.
+// - A thread that cannot come in at once marks WAITING while it tries again, every 2 ms.
+//   A writer that finds WAITING marked gives way to those waiting for two of their tries
+//   before it tries itself: a thread that calls again at once cannot starve the others.
 // - A writer that holds PENDING keeps new readers out, and waits for those in their
 //   windows to leave (at most kReadWindowMilliseconds).
 // - The system frees a handle's ranges when the handle is closed or its process dies: a
@@ -128,32 +128,40 @@ class Guarded {
 
 // ---- Waiting -----------------------------------------------------------------------
 
-// The tries of one wait: until the deadline, at growing intervals, marked as waiting
-// from the first try that failed.
+// The tries of one wait: until the deadline, every kPollMilliseconds, marked as waiting
+// from the first try that failed. A writer that comes while others wait gives way first,
+// for two intervals, so that each of them tries before it does: the lock goes to those
+// that waited when it was given back, not to one that calls again at once.
 class Wait {
  public:
-  Wait(HANDLE file) : file_(file), deadline_(GetTickCount64() + lockWait.load()) {}
+  explicit Wait(HANDLE file) : file_(file), deadline_(GetTickCount64() + lockWait.load()) {}
   ~Wait() {
     if (marked_) Unlock(file_, kWaiting);
   }
   Wait(const Wait&) = delete;
   Wait& operator=(const Wait&) = delete;
 
+  // Before the first try of a writer that found others waiting.
+  void GiveWay() {
+    Mark();
+    Sleep(2 * kPollMilliseconds);
+  }
   // After a try that failed: marks the wait, sleeps, and says whether to try again.
   bool Again() {
-    if (!marked_) marked_ = TryLock(file_, kWaiting, false) == Try::Taken;
+    Mark();
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline_) return false;
-    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(deadline_ - now, interval_)));
-    interval_ = std::min<DWORD>(interval_ * 2, kLongestInterval);
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(deadline_ - now, kPollMilliseconds)));
     return true;
   }
 
  private:
-  static constexpr DWORD kLongestInterval = 8;
+  static constexpr DWORD kPollMilliseconds = 2;
+  void Mark() {
+    if (!marked_) marked_ = TryLock(file_, kWaiting, false) == Try::Taken;
+  }
   HANDLE file_;
   ULONGLONG deadline_;
-  DWORD interval_ = 1;
   bool marked_ = false;
 };
 
@@ -190,8 +198,10 @@ bool SomeoneWaits(HANDLE file) {
 // Comes in as a writer: at once when nobody waits and nobody holds the file, otherwise
 // in line: PENDING first, which keeps new readers out, then SHARED once they left.
 Entry ComeInToWrite(HANDLE file) {
-  if (!SomeoneWaits(file) && TryLock(file, kPendingAndShared, true) == Try::Taken) return {0, Held::Writing};
+  const bool othersWait = SomeoneWaits(file);
+  if (!othersWait && TryLock(file, kPendingAndShared, true) == Try::Taken) return {0, Held::Writing};
   Wait wait(file);
+  if (othersWait) wait.GiveWay();
   bool pending = false;
   Try outcome;
   do {

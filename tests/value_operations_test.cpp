@@ -81,14 +81,32 @@ TEST_F(ValueOperations, DeleteKeyIsSilent) {
   EXPECT_EQ(LastError().value_or(L""), L"");
 }
 
-// Where no lock file can be made (here its name is taken by a folder), a write goes ahead,
-// locked through the file itself and without a journal.
-TEST_F(ValueOperations, AWriteWithoutALockFileStillWrites) {
-  GivenFile("[s]\r\nk=v\r\n");
-  ASSERT_TRUE(CreateDirectoryW((file_ + L"-lock").c_str(), nullptr));
-  EXPECT_TRUE(WriteValue(L"s", L"k", L"new"));
-  EXPECT_EQ(FileBytes(), "[s]\r\nk=new\r\n");
-  RemoveDirectoryW((file_ + L"-lock").c_str());
+// Where no lock file can be made (its name is taken by a folder), or it holds bytes that
+// are not a journal of this file (a user's own file of that name, or the journal of
+// another), a write goes ahead without a journal, and never touches those bytes; nor a file
+// at the name of earlier releases' journals.
+TEST_F(ValueOperations, AWriteWithoutAJournalStillWritesAndTouchesNoOtherFile) {
+  const std::string foreign = "my own notes, 35 bytes long, ok?\r\n";
+  for (const bool folder : {true, false}) {
+    SCOPED_TRACE(folder ? "a folder at the lock file's name" : "a text at the lock file's name");
+    GivenFile("[s]\r\nk=v\r\n");
+    const std::wstring lockFile = file_ + L"-lock", oldJournal = file_ + L"-journal";
+    test_support::WriteBytes(oldJournal, foreign);
+    if (folder) {
+      ASSERT_TRUE(CreateDirectoryW(lockFile.c_str(), nullptr));
+    } else {
+      test_support::WriteBytes(lockFile, foreign);
+    }
+    EXPECT_TRUE(WriteValue(L"s", L"k", L"new"));
+    EXPECT_EQ(ReadValue(L"s", L"k"), Text(L"new"));
+    EXPECT_EQ(FileBytes(), "[s]\r\nk=new\r\n");
+    EXPECT_EQ(test_support::ReadBytes(oldJournal), foreign);
+    if (!folder) {
+      EXPECT_EQ(test_support::ReadBytes(lockFile), foreign);
+    }
+    RemoveDirectoryW(lockFile.c_str());
+    DeleteFileW(lockFile.c_str());
+  }
 }
 
 TEST_F(ValueOperations, ByReferenceTextComesBackAsTheServiceSawIt) {

@@ -683,20 +683,18 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
       values.Reset(arguments.values);
       EXPECT_EQ(result.status, S_OK) << testing::PrintToString(result.description);
 
-      // Nothing in the folder changed but the named file and its lock file, and those only
-      // where the platform may write the file.
+      // Nothing in the folder changed but the named file, and that only where the
+      // platform may write it, and the named file's lock file.
       Listing after = ListFiles(folder_.Path());
       Listing subAfter = ListFiles(folder_.PathOf(L"sub"));
       Listing beforeWithoutNamed = before, subBeforeWithoutNamed = subBefore;
-      if (c.mayWrite) {
-        wchar_t full[MAX_PATH] = {};
-        GetFullPathNameW(Wide(Ansi(c.name, Role::FileName)).c_str(), MAX_PATH, full, nullptr);
-        const std::wstring fullName = full;
-        const std::wstring leaf = fullName.substr(fullName.rfind(L'\\') + 1);
-        for (Listing* listing : {&after, &subAfter, &beforeWithoutNamed, &subBeforeWithoutNamed}) {
-          listing->erase(leaf);
-          listing->erase(leaf + L"-lock");
-        }
+      wchar_t full[MAX_PATH] = {};
+      GetFullPathNameW(Wide(Ansi(c.name, Role::FileName)).c_str(), MAX_PATH, full, nullptr);
+      const std::wstring fullName = full;
+      const std::wstring leaf = fullName.substr(fullName.rfind(L'\\') + 1);
+      for (Listing* listing : {&after, &subAfter, &beforeWithoutNamed, &subBeforeWithoutNamed}) {
+        if (c.mayWrite) listing->erase(leaf);
+        listing->erase(leaf + L"-lock");
       }
       EXPECT_EQ(after, beforeWithoutNamed) << "a file other than the named one changed";
       EXPECT_EQ(subAfter, subBeforeWithoutNamed) << "a file other than the named one changed";
