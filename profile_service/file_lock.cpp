@@ -6,7 +6,7 @@
 // locked range cannot be read or written by other handles. Where no lock file exists and
 // none can be made (a folder the caller may not create files in), the same ranges are
 // locked in the INI file itself, opened for the one member; whoever makes the lock file
-// later first waits for those members (see OpenLockFile).
+// later first waits for those members (profile_service/lock_file.h opens and makes it).
 //
 //   WAITING  kBase+0  shared by every thread that waits for the lock
 //   PENDING  kBase+1  a writer's, alone, from when it waits for readers to leave until it
@@ -36,13 +36,12 @@
 //   writer can be in the middle of a change, in any process, session or machine.
 #include "profile_service/file_lock.h"
 
-#include <aclapi.h>
-
 #include <algorithm>
 #include <atomic>
 
 #include "profile_service/file_identity.h"
 #include "profile_service/journal.h"
+#include "profile_service/lock_file.h"
 #include "profile_service/lock_keeper.h"
 
 namespace profile_service {
@@ -165,11 +164,12 @@ class Wait {
   bool marked_ = false;
 };
 
-DWORD Failure(Try outcome) {
-  if (outcome == Try::Busy) return ERROR_TIMEOUT;
+DWORD LastErrorOrFailure() {
   const DWORD code = GetLastError();
   return code != 0 ? code : ERROR_GEN_FAILURE;
 }
+
+DWORD Failure(Try outcome) { return outcome == Try::Busy ? ERROR_TIMEOUT : LastErrorOrFailure(); }
 
 // What a thread that came in holds, or why it did not come in.
 struct Entry {
@@ -218,56 +218,7 @@ Entry ComeIn(HANDLE file, LockMode mode) {
   return mode == LockMode::Read ? ComeInToRead(file) : ComeInToWrite(file);
 }
 
-// ---- The file the ranges are locked in -----------------------------------------------
-
-constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-DWORD AttributesOf(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
-bool IsFolder(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY); }
-// A file at `path`, not a folder (a folder of a lock file's name is none, and never can be one).
-bool FileThere(const std::wstring& path) {
-  const DWORD attributes = AttributesOf(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !IsFolder(attributes);
-}
-
-// Opens `path` for reading and writing, or else for reading; false when neither is allowed.
-bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition) {
-  for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
-    handle.file = UniqueHandle(CreateFileW(path.c_str(), access, kShareReadWrite, nullptr, disposition, 0, nullptr));
-    handle.writable = access & GENERIC_WRITE;
-    if (handle.file.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
-  }
-  return handle.file.Valid();
-}
-
-// The INI file's access list, applied to its lock file, so that everyone who may read or
-// write the INI file may read or write the lock file, whoever made it (a service, an
-// elevated process, another user). Without an INI file, the lock file takes the folder's,
-// as the INI file will.
-class AccessOfFile {
- public:
-  explicit AccessOfFile(const std::wstring& path) {
-    PACL list = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
-                              nullptr, &owned_) != ERROR_SUCCESS) {
-      owned_ = nullptr;
-      return;
-    }
-    InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor_, TRUE, list, FALSE);
-    SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
-  }
-  ~AccessOfFile() { LocalFree(owned_); }
-  AccessOfFile(const AccessOfFile&) = delete;
-  AccessOfFile& operator=(const AccessOfFile&) = delete;
-  SECURITY_ATTRIBUTES* Attributes() { return owned_ ? &attributes_ : nullptr; }
-
- private:
-  PSECURITY_DESCRIPTOR owned_ = nullptr;
-  SECURITY_DESCRIPTOR descriptor_{};
-  SECURITY_ATTRIBUTES attributes_{};
-};
+// ---- The lock file made -----------------------------------------------------------
 
 // Members that locked through the INI file itself, before its lock file was made, hold
 // the ranges there: the maker of the lock file takes them once, in its member's mode, so
@@ -281,49 +232,13 @@ DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode) {
   return entry.failure;
 }
 
-// What OpenLockFile found.
-enum class Opened { LockFile, ThroughFile, NoFile, Refused };
-
-// Opens the handle's lock file, making it where the INI file exists or a writer comes.
-// Where it can be neither opened nor made (nor can anyone's: a folder has its name), the
-// INI file itself; NoFile when there is none either: then there is nothing to read, nor a
-// file to keep whole. Refused, with the last error set, when the lock file exists but this
-// caller may not open it: those who may use it, and one lock must serve all.
-Opened OpenLockFile(LockHandle& handle, LockMode mode) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) return Opened::LockFile;
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) break;
-    // Nothing to read, or a folder, which the platform neither reads nor writes.
-    const DWORD fileAttributes = AttributesOf(handle.filePath);
-    if (IsFolder(fileAttributes) || (mode == LockMode::Read && fileAttributes == INVALID_FILE_ATTRIBUTES)) {
-      return Opened::NoFile;
-    }
-    AccessOfFile access(handle.filePath);
-    handle.file = UniqueHandle(CreateFileW(handle.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
-                                           access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    handle.writable = true;
-    if (handle.file.Valid()) {
-      const DWORD failure = WaitForThoseLockingThroughTheFile(handle, mode);
-      SetLastError(failure);
-      return failure == 0 ? Opened::LockFile : Opened::Refused;
-    }
-    if (GetLastError() != ERROR_FILE_EXISTS) break;  // made meanwhile by another: open it
-  }
-  const DWORD lockFileFailure = GetLastError();
-  if (FileThere(handle.lockPath)) {  // there, but this caller may not open it
-    SetLastError(lockFileFailure);
-    return Opened::Refused;
-  }
-  if (!OpenForLocking(handle, handle.filePath, OPEN_EXISTING)) return Opened::NoFile;
-  handle.throughFile = true;
-  return Opened::ThroughFile;
-}
-
 bool Reading(const LockHandle& handle) { return handle.held == Held::Entering || handle.held == Held::Reading; }
 
-DWORD LastErrorOrFailure() {
-  const DWORD code = GetLastError();
-  return code != 0 ? code : ERROR_GEN_FAILURE;
+// ENTERING to READING: keeps SHARED, lets PENDING go (its guard held).
+void NarrowToReading(LockHandle& handle) {
+  if (TryLock(handle.file.Get(), kShared, false) != Try::Taken) return;
+  Unlock(handle.file.Get(), kPendingAndShared);
+  handle.held = Held::Reading;
 }
 
 // Records what the thread came in with. False when it came in through the INI file itself
@@ -336,11 +251,7 @@ bool Settle(LockHandle& handle, Held held) {
     LetGoHeld(handle);
     return false;
   }
-  if (handle.throughFile && handle.held == Held::Entering) {  // narrowed at once: it closes at the member's end
-    TryLock(handle.file.Get(), kShared, false);
-    Unlock(handle.file.Get(), kPendingAndShared);
-    handle.held = Held::Reading;
-  }
+  if (handle.throughFile && handle.held == Held::Entering) NarrowToReading(handle);  // at once: no keeper tends it
   handle.inUse = true;
   handle.windowEnd = GetTickCount64() + kReadWindowMilliseconds;
   return true;
@@ -380,6 +291,10 @@ void FileLock::Take() {
     if (opened == Opened::Refused) {
       failure_ = LastErrorOrFailure();
       break;
+    }
+    if (opened == Opened::MadeLockFile) {
+      failure_ = WaitForThoseLockingThroughTheFile(handle, mode_);
+      if (failure_ != 0) break;
     }
     const Entry entry = ComeIn(handle.file.Get(), mode_);
     if (entry.failure == ERROR_NOT_SUPPORTED || entry.failure == ERROR_INVALID_FUNCTION) {
@@ -444,10 +359,7 @@ void FileLock::Release() {
 Visit Tend(LockHandle& handle, ULONGLONG now) {
   constexpr ULONGLONG kOwnerLookInterval = 100;
   Guarded guarded(handle);
-  if (handle.held == Held::Entering && !handle.inUse && TryLock(handle.file.Get(), kShared, false) == Try::Taken) {
-    Unlock(handle.file.Get(), kPendingAndShared);
-    handle.held = Held::Reading;
-  }
+  if (handle.held == Held::Entering && !handle.inUse) NarrowToReading(handle);
   if (Reading(handle) && !handle.inUse && now >= handle.windowEnd) LetGoHeld(handle);
   if (now >= handle.nextLook) {
     handle.nextLook = now + (handle.held == Held::Nothing ? 10 * kOwnerLookInterval : kOwnerLookInterval);
@@ -468,9 +380,8 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
 void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds); }
 
 bool FileLockHasWaitersForTesting(const std::wstring& resolvedPath) {
-  const UniqueHandle file(CreateFileW(LockFilePathOf(resolvedPath).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
-  return file.Valid() && SomeoneWaits(file.Get());
+  LockHandle looking(L"", LockFilePathOf(resolvedPath), L"");
+  return OpenForLocking(looking, looking.lockPath, OPEN_EXISTING) && SomeoneWaits(looking.file.Get());
 }
 
 std::wstring LockFilePathOf(const std::wstring& resolvedPath) { return LongPathOf(resolvedPath) + kLockFileSuffix; }

@@ -1,0 +1,83 @@
+#include "profile_service/lock_file.h"
+
+#include <aclapi.h>
+
+namespace profile_service {
+namespace {
+
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+bool IsFolder(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY); }
+
+// The INI file's access list, applied to its lock file, so that everyone who may read or
+// write the INI file may read or write the lock file, whoever made it (a service, an
+// elevated process, another user). Without an INI file, the lock file takes the folder's,
+// as the INI file will.
+class AccessOfFile {
+ public:
+  explicit AccessOfFile(const std::wstring& path) {
+    PACL list = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                              nullptr, &owned_) != ERROR_SUCCESS) {
+      owned_ = nullptr;
+      return;
+    }
+    InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor_, TRUE, list, FALSE);
+    SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+  }
+  ~AccessOfFile() { LocalFree(owned_); }
+  AccessOfFile(const AccessOfFile&) = delete;
+  AccessOfFile& operator=(const AccessOfFile&) = delete;
+  SECURITY_ATTRIBUTES* Attributes() { return owned_ ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR owned_ = nullptr;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+}  // namespace
+
+bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition) {
+  for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
+    handle.file = UniqueHandle(CreateFileW(path.c_str(), access, kShareReadWrite, nullptr, disposition, 0, nullptr));
+    handle.writable = access & GENERIC_WRITE;
+    if (handle.file.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
+  }
+  return handle.file.Valid();
+}
+
+bool FileThere(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !IsFolder(attributes);
+}
+
+Opened OpenLockFile(LockHandle& handle, LockMode mode) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) return Opened::LockFile;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) break;
+    // Nothing to read, or a folder, which the platform neither reads nor writes.
+    const DWORD fileAttributes = GetFileAttributesW(handle.filePath.c_str());
+    if (IsFolder(fileAttributes) || (mode == LockMode::Read && fileAttributes == INVALID_FILE_ATTRIBUTES)) {
+      return Opened::NoFile;
+    }
+    AccessOfFile access(handle.filePath);
+    handle.file = UniqueHandle(CreateFileW(handle.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
+                                           access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    handle.writable = true;
+    if (handle.file.Valid()) return Opened::MadeLockFile;
+    if (GetLastError() != ERROR_FILE_EXISTS) break;  // made meanwhile by another: open it
+  }
+  const DWORD lockFileFailure = GetLastError();
+  if (FileThere(handle.lockPath)) {
+    SetLastError(lockFileFailure);
+    return Opened::Refused;
+  }
+  if (!OpenForLocking(handle, handle.filePath, OPEN_EXISTING)) return Opened::NoFile;
+  handle.throughFile = true;
+  return Opened::ThroughFile;
+}
+
+}  // namespace profile_service

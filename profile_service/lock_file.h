@@ -1,0 +1,35 @@
+// Where a file's lock lives (profile_service/file_lock.cpp states the lock): its lock
+// file, opened, or made where the INI file exists or a writer comes, with the INI file's
+// access list; or, where no lock file can be made, the INI file itself.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "profile_service/file_lock.h"
+#include "profile_service/lock_handle.h"
+
+namespace profile_service {
+
+enum class Opened {
+  LockFile,      // the lock file, open in handle.file
+  MadeLockFile,  // a lock file this thread just made: those that locked through the INI
+                 // file itself until then must be waited for
+  ThroughFile,   // the INI file itself (handle.throughFile), where no lock file can be made
+  NoFile,        // neither: there is nothing to read, nor a file to keep whole
+  Refused,       // the lock file is there but this caller may not open it (last error set):
+                 // one lock must serve all who use the file
+};
+
+// Opens the handle's lock file, or what stands in for it, into handle.file.
+Opened OpenLockFile(LockHandle& handle, LockMode mode);
+
+// Opens `path` into handle.file for reading and writing, or else for reading; false when
+// neither is allowed.
+bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition);
+
+// A file at `path`, not a folder (a folder of a lock file's name is none, and never can be one).
+bool FileThere(const std::wstring& path);
+
+}  // namespace profile_service
