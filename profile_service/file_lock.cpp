@@ -364,9 +364,8 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
   if (now >= handle.nextLook) {
     handle.nextLook = now + (handle.held == Held::Nothing ? 10 * kOwnerLookInterval : kOwnerLookInterval);
     if (WaitForSingleObject(handle.owner.Get(), 0) == WAIT_OBJECT_0) {  // the thread ended
-      if (handle.held == Held::Writing || handle.held == Held::WritingInSteps) {
-        RecoverAbandonedJournal(handle.file.Get(), handle.filePath);
-      }
+      const bool writing = handle.held == Held::Writing || handle.held == Held::WritingInSteps;
+      if (writing && !handle.throughFile && handle.writable) RecoverAbandonedJournal(handle.file.Get(), handle.filePath);
       LetGoHeld(handle);
       handle.inUse = false;
       return {now, false, true};
