@@ -124,7 +124,6 @@ struct ProfileFile::Use {
   std::wstring longPath;
   DWORD refusal = 0;
   std::unique_ptr<FileLock> lock;  // none for a name the service refuses
-  Encoding refusedNameEncoding = Encoding::Ansi;
   bool journalTried = false;
   std::optional<Journal> journal;
   int changesInProgress = 0;
@@ -178,7 +177,7 @@ DWORD ProfileFile::NameRefusal() const { return use_->refusal; }
 bool ProfileFile::EncodingKnown() const { return !use_->lock || use_->lock->KnownEncoding().has_value(); }
 
 Encoding ProfileFile::TextEncoding() {
-  if (!use_->lock) return use_->refusedNameEncoding;
+  if (!use_->lock) return Encoding::Ansi;  // a refused name: nothing is read or written
   std::optional<Encoding>& known = use_->lock->KnownEncoding();
   if (!known) {
     const UniqueHandle file = OpenToRead(use_->longPath);
