@@ -100,16 +100,23 @@ struct ProfileFile::Use {
     return !free || *free >= bytes + kRoomMargin;
   }
 
+  bool Journaled() const { return lock->JournalFile() && !MappedToRegistry(longPath); }
+
+  // The whole file, read once in the use, for its journal: a writer that will keep one
+  // tells the file's encoding from these bytes too. False when it cannot be read.
+  bool ReadAsFound() {
+    if (!std::exchange(asFoundRead, true)) asFoundWhole = ReadWhole(longPath, asFound);
+    return asFoundWhole;
+  }
+
   // The first change of the use saves the file in its journal, where it has one.
   bool BeginJournal(ULONGLONG growth) {
-    std::optional<std::string> saved;
-    const HANDLE lockFile = lock->JournalFile();
-    const bool journaled = lockFile && !MappedToRegistry(longPath) && ReadWhole(longPath, saved);
-    const ULONGLONG journalBytes = journaled ? (saved ? saved->size() : 0) + 2 * longPath.size() + 64 : 0;
+    const bool journaled = Journaled() && ReadAsFound();
+    const ULONGLONG journalBytes = journaled ? (asFound ? asFound->size() : 0) + 2 * longPath.size() + 64 : 0;
     if (!HasRoomFor(journalBytes + growth)) return false;
     if (journaled) {
-      if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(saved.value_or(""));
-      std::optional<Journal> begun = Journal::Begin(lockFile, longPath, std::move(saved));
+      if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(asFound.value_or(""));
+      std::optional<Journal> begun = Journal::Begin(lock->JournalFile(), longPath, std::move(asFound));
       const DWORD failure = begun ? 0 : GetLastError();
       if (begun) journal.emplace(std::move(*begun));
       if (failure == ERROR_DISK_FULL || failure == ERROR_HANDLE_DISK_FULL) return false;
@@ -124,6 +131,9 @@ struct ProfileFile::Use {
   std::wstring longPath;
   DWORD refusal = 0;
   std::unique_ptr<FileLock> lock;  // none for a name the service refuses
+  bool asFoundRead = false;
+  bool asFoundWhole = false;
+  std::optional<std::string> asFound;  // the file as the write lock found it; nothing when there is none
   bool journalTried = false;
   std::optional<Journal> journal;
   int changesInProgress = 0;
@@ -179,7 +189,10 @@ bool ProfileFile::EncodingKnown() const { return !use_->lock || use_->lock->Know
 Encoding ProfileFile::TextEncoding() {
   if (!use_->lock) return Encoding::Ansi;  // a refused name: nothing is read or written
   std::optional<Encoding>& known = use_->lock->KnownEncoding();
-  if (!known) {
+  if (known) return *known;
+  if (use_->lock->Mode() == LockMode::Write && use_->Journaled() && use_->ReadAsFound()) {
+    known = EncodingOfBytes(use_->asFound.value_or(""));
+  } else {
     const UniqueHandle file = OpenToRead(use_->longPath);
     known = file.Valid() ? EncodingOfFile(file.Get()) : Encoding::Ansi;
   }
