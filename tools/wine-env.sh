@@ -21,19 +21,28 @@ export WINE_BITS="${WINE_BITS:-32}"
 if [ "$WINE_BITS" = 64 ]; then
   export WINEPREFIX="${WINEPREFIX:-$project_root/build/wineprefix64}"
   export WINEARCH=win64
-  wine_loader=/usr/lib/wine/wine64
+  wine_loader=(/usr/lib/wine/wine64)
 else
   export WINEPREFIX="${WINEPREFIX:-$project_root/build/wineprefix32}"
   export WINEARCH=win32
-  wine_loader=/usr/lib/wine/wine
+  wine_loader=(/usr/lib/wine/wine)
 fi
+# The loader runs without address-space randomisation, and so does every program it
+# starts. Debian's Wine has no preloader, which would reserve the low address space
+# before anything else lands there, and the kernel puts the 64-bit loader's heap at
+# random in the gigabyte above the loader (0x7d000000): now and then over 0x7ffe0000,
+# where Wine maps the shared user data. The program then exits with status 1 before it
+# runs ("failed to map the shared user data: c0000018", not shown under WINEDEBUG=-all),
+# about once in several thousand starts. Without randomisation the heap starts right
+# after the loader.
+wine_loader=(setarch -R "${wine_loader[@]}")
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
 # Wine's programs and its server never inherit the lock file of with_prefix_lock (fd 9):
 # a server that held it would keep the prefix locked for as long as it runs.
-wine() { "$wine_loader" "$@" 9>&-; }
+wine() { "${wine_loader[@]}" "$@" 9>&-; }
 wine_server() { wineserver "$@" 9>&- >/dev/null 2>&1 </dev/null; }
 
 # A Unix path as Wine's Z: drive shows it, without starting a Wine process. The path's
@@ -121,7 +130,7 @@ start_session_locked() {
   stop_prefix_locked  # a server left by a build step ends by itself, but not in time
   wine_server -p
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
-  "$wine_loader" notepad.exe 9>&- >/dev/null 2>&1 </dev/null &
+  "${wine_loader[@]}" notepad.exe 9>&- >/dev/null 2>&1 </dev/null &
   local round pid
   for round in $(seq 1 100); do
     for pid in $(wine_processes_of "$WINEPREFIX"); do
