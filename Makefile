@@ -12,13 +12,16 @@ all: build
 deps:
 	@tools/install-deps.sh
 
+# Each preset sets its build's job count; MAKEFLAGS= keeps a parallel make of both builds
+# (make test) from handing its job server down, which that count would override with a
+# warning.
 build32: deps
 	@cmake --preset win32 >/dev/null
-	@cmake --build --preset win32
+	@MAKEFLAGS= cmake --build --preset win32
 
 build64: deps
 	@cmake --preset win64 >/dev/null
-	@cmake --build --preset win64
+	@MAKEFLAGS= cmake --build --preset win64
 
 build: build32 build64
 

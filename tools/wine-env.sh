@@ -7,33 +7,43 @@
 # for that choice.
 #
 # How a prefix is used:
-# - wine_prefix_ready boots it once. Build steps and single test programs need no more:
-#   their server ends by itself a few seconds after their last program.
+# - wine_prefix_ready makes it once, as a copy of the clean prefix of its kind (see
+#   there). Build steps and single test programs need no more: their server ends by
+#   itself a few seconds after their last program.
 # - wine_session_start makes its server persistent and keeps Wine's desktop up (see
 #   there), for a run of many programs. Only a script that stops the prefix when it
 #   ends (trap wine_stop EXIT) starts a session.
 # - wine_stop ends every program of the prefix and its server, and waits until they
 #   are gone; wine_stop_tree does so for every prefix of the build tree.
-# Each step holds a lock file beside the prefix, so two processes never boot, start or
+# Each step holds a lock file beside the prefix, so two processes never make, start or
 # stop one prefix at once, and nothing ever waits for a server without a bound.
 project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINE_BITS="${WINE_BITS:-32}"
 if [ "$WINE_BITS" = 64 ]; then
   export WINEPREFIX="${WINEPREFIX:-$project_root/build/wineprefix64}"
   export WINEARCH=win64
-  wine_loader=/usr/lib/wine/wine64
+  wine_loader=(/usr/lib/wine/wine64)
 else
   export WINEPREFIX="${WINEPREFIX:-$project_root/build/wineprefix32}"
   export WINEARCH=win32
-  wine_loader=/usr/lib/wine/wine
+  wine_loader=(/usr/lib/wine/wine)
 fi
+# The loader runs without address-space randomisation, and so does every program it
+# starts. Debian's Wine has no preloader, which would reserve the low address space
+# before anything else lands there, and the kernel puts the 64-bit loader's heap at
+# random in the gigabyte above the loader (0x7d000000): now and then over 0x7ffe0000,
+# where Wine maps the shared user data. The program then exits with status 1 before it
+# runs ("failed to map the shared user data: c0000018", not shown under WINEDEBUG=-all),
+# about once in several thousand starts. Without randomisation the heap starts right
+# after the loader.
+wine_loader=(setarch -R "${wine_loader[@]}")
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
 # Wine's programs and its server never inherit the lock file of with_prefix_lock (fd 9):
 # a server that held it would keep the prefix locked for as long as it runs.
-wine() { "$wine_loader" "$@" 9>&-; }
+wine() { "${wine_loader[@]}" "$@" 9>&-; }
 wine_server() { wineserver "$@" 9>&- >/dev/null 2>&1 </dev/null; }
 
 # A Unix path as Wine's Z: drive shows it, without starting a Wine process. The path's
@@ -86,12 +96,16 @@ stop_prefix_locked() {
   echo "wine-env: the programs of $WINEPREFIX had to be killed" >&2
 }
 
-# A prefix counts as booted once this file is there: written after the boot's server
-# has ended, so the registry is on disk (and the prefix can be copied).
-booted_marker() { echo "$WINEPREFIX/.booted"; }
+# Every prefix of one kind is a copy of one clean prefix, booted once per build tree
+# (build/wineprefix-clean32, -clean64) and never run. A prefix counts as made once the
+# file beside it is there (build/wineprefix32.ready beside build/wineprefix32): for the
+# clean prefix, written after the boot's server has ended, so the registry is on disk;
+# for a copy, after the copy is whole.
+clean_prefix="$project_root/build/wineprefix-clean$WINE_BITS"
+ready_marker() { echo "$WINEPREFIX.ready"; }
 
-boot_prefix_locked() {
-  [ -f "$(booted_marker)" ] && return 0
+boot_clean_prefix_locked() {
+  [ -f "$(ready_marker)" ] && return 0
   stop_prefix_locked
   rm -rf "$WINEPREFIX"  # what a boot that was interrupted left
   mkdir -p "$WINEPREFIX"
@@ -100,11 +114,39 @@ boot_prefix_locked() {
   # message windows.
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
   stop_prefix_locked
-  touch "$(booted_marker)"
+  touch "$(ready_marker)"
 }
 
+# Copies the clean prefix, booted first if need be, to the folder `$1`. Wine's modules
+# (system32, syswow64 and winsxs: 1.2 of the 1.3 GB of a 64-bit prefix) are hard links
+# to the clean prefix's files, which Wine only reads. Every other file is a copy of its
+# own: Wine rewrites a registry file in place when it has other links, and the profile
+# functions rewrite INI files (win.ini, system.ini) in place. Call it holding the clean
+# prefix's lock.
+copy_clean_prefix_locked() {
+  local modules
+  boot_clean_prefix_locked || return
+  mkdir -p "$1/drive_c/windows"
+  for modules in "$WINEPREFIX"/drive_c/windows/{system32,syswow64,winsxs}; do
+    [ ! -d "$modules" ] || cp -al "$modules" "$1/drive_c/windows/" || return
+  done
+  cp -a -n "$WINEPREFIX/." "$1/"  # all but the files linked above
+}
+
+# Makes $WINEPREFIX a new copy of the clean prefix, whatever it held. Call it holding the
+# prefix's lock.
+renew_prefix_locked() {
+  local target="$WINEPREFIX"
+  stop_prefix_locked
+  rm -f "$(ready_marker)"
+  rm -rf "$target"
+  WINEPREFIX="$clean_prefix" with_prefix_lock copy_clean_prefix_locked "$target" && touch "$(ready_marker)"
+}
+
+prefix_ready_locked() { [ -f "$(ready_marker)" ] || renew_prefix_locked; }
+
 wine_prefix_ready() {
-  [ -f "$(booted_marker)" ] || with_prefix_lock boot_prefix_locked
+  [ -f "$(ready_marker)" ] || with_prefix_lock prefix_ready_locked
 }
 
 # A persistent server makes each Wine program start in ~50 ms instead of ~2 s. Its
@@ -117,11 +159,11 @@ wine_prefix_ready() {
 # test's output. So a program that keeps a window open (notepad) keeps the desktop up,
 # started only once the server is up, and waited for, so that no stop can miss it.
 start_session_locked() {
-  boot_prefix_locked
+  prefix_ready_locked || return
   stop_prefix_locked  # a server left by a build step ends by itself, but not in time
   wine_server -p
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
-  "$wine_loader" notepad.exe 9>&- >/dev/null 2>&1 </dev/null &
+  "${wine_loader[@]}" notepad.exe 9>&- >/dev/null 2>&1 </dev/null &
   local round pid
   for round in $(seq 1 100); do
     for pid in $(wine_processes_of "$WINEPREFIX"); do
@@ -155,16 +197,7 @@ wine_stop_tree() {
 }
 
 # Makes $WINEPREFIX a new prefix with nothing registered and nothing written, for the
-# tests that must start from a clean machine, and starts a session in it. Copying a
-# clean prefix of the same kind, booted once per build tree (build/wineprefix-clean32,
-# -clean64) and never run since, takes a few seconds; booting a new one several times as
-# long.
-copy_booted_prefix_locked() { boot_prefix_locked && cp -a "$WINEPREFIX" "$1"; }
-
+# tests that must start from a clean machine, and starts a session in it.
 wine_fresh_prefix() {
-  local target="$WINEPREFIX"
-  wine_stop
-  rm -rf "$target"
-  WINEPREFIX="$project_root/build/wineprefix-clean$WINE_BITS" with_prefix_lock copy_booted_prefix_locked "$target"
-  wine_session_start
+  with_prefix_lock renew_prefix_locked && wine_session_start
 }
