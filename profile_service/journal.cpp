@@ -1,8 +1,10 @@
 #include "profile_service/journal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "com_types/registry_key.h"
@@ -106,27 +108,25 @@ bool PutBack(const std::wstring& path, const std::optional<std::string>& saved, 
 ULONGLONG Ticks(const FILETIME& time) { return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // Lock files whose contents recovery left alone, as they stood then: each is judged once
-// per process, not read again by every call.
+// per process, not read again by every call. A lock file is known by its size and times,
+// which are quick to ask; its volume and index take a millisecond under Wine.
 class JudgedJournals {
  public:
   struct Seen {
-    DWORD volume, indexHigh, indexLow, sizeHigh, sizeLow;
-    FILETIME written;
-    bool operator==(const Seen& other) const {
-      return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow &&
-             sizeHigh == other.sizeHigh && sizeLow == other.sizeLow && Ticks(written) == Ticks(other.written);
-    }
+    LONGLONG size, created, written, changed;
+    bool operator==(const Seen&) const = default;
   };
-  static Seen Of(const BY_HANDLE_FILE_INFORMATION& information) {
-    return {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow,
-            information.nFileSizeHigh, information.nFileSizeLow, information.ftLastWriteTime};
+  static std::optional<Seen> Of(HANDLE lockFile) {
+    FILE_BASIC_INFO times{};
+    LARGE_INTEGER size{};
+    if (!GetFileInformationByHandleEx(lockFile, FileBasicInfo, &times, sizeof times) || !GetFileSizeEx(lockFile, &size)) {
+      return std::nullopt;
+    }
+    return Seen{size.QuadPart, times.CreationTime.QuadPart, times.LastWriteTime.QuadPart, times.ChangeTime.QuadPart};
   }
   bool Holds(const Seen& seen) {
     std::lock_guard<std::mutex> guard(guard_);
-    for (const Seen& judged : judged_) {
-      if (judged == seen) return true;
-    }
-    return false;
+    return std::find(judged_.begin(), judged_.end(), seen) != judged_.end();
   }
   void Add(const Seen& seen) {
     std::lock_guard<std::mutex> guard(guard_);
@@ -174,11 +174,11 @@ Found Judge(HANDLE lockFile, ULONGLONG size, std::wstring_view path) {
 
 // Whether the file at `path` plainly changed after the journal's writer stopped: it is
 // gone though it was there, or was written later than the writer could have.
-bool ChangedSince(const std::wstring& path, bool existed, const FILETIME& journalWritten) {
+bool ChangedSince(const std::wstring& path, bool existed, ULONGLONG journalWritten) {
   WIN32_FILE_ATTRIBUTE_DATA file{};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file)) return existed || !Missing(GetLastError());
   constexpr ULONGLONG kTicksPerSecond = 10000000;
-  return Ticks(file.ftLastWriteTime) > Ticks(journalWritten) + kJournalBoundSeconds * kTicksPerSecond;
+  return Ticks(file.ftLastWriteTime) > journalWritten + kJournalBoundSeconds * kTicksPerSecond;
 }
 
 }  // namespace
@@ -248,21 +248,21 @@ void Journal::RollBack() {
 bool JournalWaiting(HANDLE lockFile) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(lockFile, &size) || size.QuadPart == 0) return false;  // the cheap look first
-  BY_HANDLE_FILE_INFORMATION information{};
-  return GetFileInformationByHandle(lockFile, &information) && !Judged().Holds(JudgedJournals::Of(information));
+  const std::optional<JudgedJournals::Seen> seen = JudgedJournals::Of(lockFile);
+  return seen && !Judged().Holds(*seen);
 }
 
 void RecoverAbandonedJournal(HANDLE lockFile, const std::wstring& path) {
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(lockFile, &information)) return;
-  const ULONGLONG size = (ULONGLONG{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+  const std::optional<JudgedJournals::Seen> seen = JudgedJournals::Of(lockFile);
+  if (!seen) return;
+  const ULONGLONG size = static_cast<ULONGLONG>(seen->size);
   const Found found = Judge(lockFile, size, path);
   switch (found.contents) {
     case Contents::Empty:
       return;
     case Contents::OtherThanJournal:
     case Contents::OtherFilesJournal:
-      Judged().Add(JudgedJournals::Of(information));
+      Judged().Add(*seen);
       return;
     case Contents::Torn:  // its writer stopped while writing it, before the file was touched
       EmptyJournal(lockFile);
@@ -275,12 +275,12 @@ void RecoverAbandonedJournal(HANDLE lockFile, const std::wstring& path) {
   std::string bytes(static_cast<size_t>(header.length), '\0');
   const bool whole = ReadAt(lockFile, found.dataOffset, bytes.data(), static_cast<DWORD>(bytes.size())) &&
                      header.checksum == ChecksumOf(header, found.name, bytes);
-  if (!whole || ChangedSince(path, existed, information.ftLastWriteTime)) {
+  if (!whole || ChangedSince(path, existed, static_cast<ULONGLONG>(seen->written))) {
     EmptyJournal(lockFile);
     return;
   }
   if (!PutBack(path, existed ? std::optional<std::string>(std::move(bytes)) : std::nullopt, OPEN_EXISTING)) {
-    Judged().Add(JudgedJournals::Of(information));
+    Judged().Add(*seen);
     return;
   }
   EmptyJournal(lockFile);
