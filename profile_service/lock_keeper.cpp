@@ -11,6 +11,8 @@ namespace {
 // How long the keeper stays once nothing is held, so that a call that comes a second
 // later does not start it again.
 constexpr ULONGLONG kKeeperIdleMilliseconds = 10000;
+// How long a member waits for a keeper it started to begin running.
+constexpr DWORD kKeeperStartWaitMilliseconds = 500;
 // The handles one thread keeps; past that, its oldest idle one goes.
 constexpr size_t kHandlesPerThread = 32;
 
@@ -22,6 +24,7 @@ struct Registry {
   std::vector<LockHandle*> handles;
   bool keeperRunning = false;
   bool woken = false;
+  HANDLE keeperStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // set by each keeper as it begins
 };
 
 Registry& Handles() {
@@ -60,6 +63,7 @@ void CloseOldestIdle(Registry& registry) {
 
 DWORD WINAPI Keep(void* module) {
   Registry& registry = Handles();
+  SetEvent(registry.keeperStarted);
   AcquireSRWLockExclusive(&registry.guard);
   ULONGLONG lastHeld = GetTickCount64();
   for (;;) {
@@ -91,17 +95,18 @@ DWORD WINAPI Keep(void* module) {
 }
 
 // Starts the keeper, holding a reference to the module that holds its code for as long as
-// it runs (registry guard held).
-void StartKeeper(Registry& registry) {
+// it runs (registry guard held). False when it could not be started.
+bool StartKeeper(Registry& registry) {
   HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), &module)) return;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), &module)) return false;
   const HANDLE thread = CreateThread(nullptr, 0, &Keep, module, 0, nullptr);
   if (!thread) {
     FreeLibrary(module);
-    return;
+    return false;
   }
   CloseHandle(thread);
   registry.keeperRunning = true;
+  return true;
 }
 
 }  // namespace
@@ -139,13 +144,21 @@ LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring&
 
 void WakeKeeper() {
   Registry& registry = Handles();
-  Registered registered;
-  registry.woken = true;
-  if (registry.keeperRunning) {
-    WakeConditionVariable(&registry.wake);
-  } else {
-    StartKeeper(registry);
+  bool started = false;
+  {
+    Registered registered;
+    registry.woken = true;
+    if (registry.keeperRunning) {
+      WakeConditionVariable(&registry.wake);
+    } else {
+      started = StartKeeper(registry);
+    }
   }
+  // Under Wine, a process that ends while one of its threads is still starting may die of
+  // a segmentation fault (about one exit in a hundred when the member was its last call):
+  // the member returns once the keeper runs. The wait is bounded for a caller that holds
+  // the loader lock, which a starting thread needs.
+  if (started) WaitForSingleObject(registry.keeperStarted, kKeeperStartWaitMilliseconds);
 }
 
 bool HeldByAnotherThread(const std::wstring& key) {
