@@ -1,9 +1,8 @@
 // One thread's handle on one file's lock (profile_service/file_lock.cpp states the lock):
 // while the thread holds some of the lock, the lock file as it opened it (or the INI file
 // itself, for the length of a member, where no lock file can be had), and what it holds
-// through it. The
-// thread's members use it; the keeper (profile_service/lock_keeper.h) ends what they left
-// held: a read window that is over, or a write lock whose thread ended.
+// through it. The thread's members use it; the keeper (profile_service/lock_keeper.h) ends
+// what they left held: a read window that is over, or a write lock whose thread ended.
 #pragma once
 
 #include <windows.h>

@@ -105,8 +105,8 @@ struct ProfileFile::Use {
   // The whole file, read once in the use, for its journal: a writer that will keep one
   // tells the file's encoding from these bytes too. False when it cannot be read.
   bool ReadAsFound() {
-    if (!std::exchange(asFoundRead, true)) asFoundWhole = ReadWhole(longPath, asFound);
-    return asFoundWhole;
+    if (!asFoundWhole) asFoundWhole = ReadWhole(longPath, asFound);
+    return *asFoundWhole;
   }
 
   // The first change of the use saves the file in its journal, where it has one.
@@ -131,8 +131,7 @@ struct ProfileFile::Use {
   std::wstring longPath;
   DWORD refusal = 0;
   std::unique_ptr<FileLock> lock;  // none for a name the service refuses
-  bool asFoundRead = false;
-  bool asFoundWhole = false;
+  std::optional<bool> asFoundWhole;    // once read: whether it could be read whole
   std::optional<std::string> asFound;  // the file as the write lock found it; nothing when there is none
   bool journalTried = false;
   std::optional<Journal> journal;
