@@ -24,7 +24,8 @@ struct Registry {
   std::vector<LockHandle*> handles;
   bool keeperRunning = false;
   bool woken = false;
-  HANDLE keeperStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // set by each keeper as it begins
+  // Set by each keeper as it begins, before it takes the guard.
+  HANDLE keeperStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 };
 
 Registry& Handles() {
@@ -95,18 +96,22 @@ DWORD WINAPI Keep(void* module) {
 }
 
 // Starts the keeper, holding a reference to the module that holds its code for as long as
-// it runs (registry guard held). False when it could not be started.
-bool StartKeeper(Registry& registry) {
+// it runs (registry guard held), and returns once it runs: under Wine, a process that ends
+// while one of its threads is still starting may die of a segmentation fault (a few exits
+// in a hundred when the member that started the keeper was the last call). The wait is
+// bounded for a caller that holds the loader lock, which a starting thread needs.
+void StartKeeper(Registry& registry) {
   HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), &module)) return false;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), &module)) return;
+  ResetEvent(registry.keeperStarted);  // left set by a keeper that began after its starter gave up waiting
   const HANDLE thread = CreateThread(nullptr, 0, &Keep, module, 0, nullptr);
   if (!thread) {
     FreeLibrary(module);
-    return false;
+    return;
   }
   CloseHandle(thread);
   registry.keeperRunning = true;
-  return true;
+  WaitForSingleObject(registry.keeperStarted, kKeeperStartWaitMilliseconds);
 }
 
 }  // namespace
@@ -144,21 +149,13 @@ LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring&
 
 void WakeKeeper() {
   Registry& registry = Handles();
-  bool started = false;
-  {
-    Registered registered;
-    registry.woken = true;
-    if (registry.keeperRunning) {
-      WakeConditionVariable(&registry.wake);
-    } else {
-      started = StartKeeper(registry);
-    }
+  Registered registered;
+  registry.woken = true;
+  if (registry.keeperRunning) {
+    WakeConditionVariable(&registry.wake);
+  } else {
+    StartKeeper(registry);
   }
-  // Under Wine, a process that ends while one of its threads is still starting may die of
-  // a segmentation fault (about one exit in a hundred when the member was its last call):
-  // the member returns once the keeper runs. The wait is bounded for a caller that holds
-  // the loader lock, which a starting thread needs.
-  if (started) WaitForSingleObject(registry.keeperStarted, kKeeperStartWaitMilliseconds);
 }
 
 bool HeldByAnotherThread(const std::wstring& key) {
