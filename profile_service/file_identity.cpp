@@ -4,6 +4,8 @@
 
 #include <optional>
 
+#include "com_types/registry_key.h"
+
 namespace profile_service {
 namespace {
 
@@ -77,10 +79,30 @@ std::wstring WithoutAliases(std::wstring path) {
 std::wstring ResolvedPath(std::wstring_view name) {
   if (name.empty()) return {};
   if (!ResolvesIntoWindowsFolder(name)) return FullPathOf(std::wstring(name));
-  wchar_t windows[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  return FullPathOf(std::wstring(windows, length) + L"\\" + std::wstring(name));
+  if (WindowsFolder().empty()) return {};
+  return FullPathOf(WindowsFolder() + L"\\" + std::wstring(name));
+}
+
+const std::wstring& WindowsFolder() {
+  static const std::wstring folder = [] {  // thread-safe first use
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    return length < MAX_PATH ? std::wstring(windows, length) : std::wstring();
+  }();
+  return folder;
+}
+
+bool MappedToRegistry(const std::wstring& path) {
+  const size_t leaf = path.find_last_of(L'\\');
+  if (WindowsFolder().empty() || leaf != WindowsFolder().size() ||
+      !SamePath(std::wstring_view(path).substr(0, leaf), WindowsFolder())) {
+    return false;
+  }
+  const std::wstring key =
+      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\" + path.substr(leaf + 1);
+  com_types::UniqueRegistryKey mapping;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, mapping.Put()) ==
+         ERROR_SUCCESS;
 }
 
 std::wstring LongPathOf(const std::wstring& resolvedPath) { return LongForm(WithoutAliases(resolvedPath)); }

@@ -47,6 +47,17 @@ inline bool MayHoldShortNames(std::wstring_view path) { return path.find(L'~') !
 // reach the same folder.
 std::wstring LongPathOf(const std::wstring& resolvedPath);
 
+// The Windows folder, without a closing "\\" (empty when the system cannot tell).
+const std::wstring& WindowsFolder();
+
+// Whether writes to the file at `path` (a long path) go to the registry instead: the
+// platform maps some file names of the Windows folder there. Such a file gets no lock
+// file and no journal.
+bool MappedToRegistry(const std::wstring& path);
+
+// The lock file of a file is named after its long path with this suffix.
+inline constexpr wchar_t kLockFileSuffix[] = L"-lock";
+
 // Paths compare without regard to case.
 std::wstring FoldedPath(std::wstring path);
 bool SamePath(std::wstring_view one, std::wstring_view other);

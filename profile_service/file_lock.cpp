@@ -2,38 +2,51 @@
 //
 // A file's lock is a set of byte-range locks in its lock file, "<file>-lock" beside it
 // (named after the file's long name, so every name of the file reaches the same lock
-// file). The ranges lie far past any data, because locking on Windows is mandatory: a
-// locked range cannot be read or written by other handles. Where no lock file exists and
-// none can be made (a folder the caller may not create files in), the same ranges are
-// locked in the INI file itself, opened for the one member; whoever makes the lock file
-// later first waits for those members (profile_service/lock_file.h opens and makes it).
+// file), which writers make. The ranges lie far past any data, because locking on Windows
+// is mandatory: a locked range cannot be read or written by other handles. Where there is
+// no lock file, readers lock the same ranges in the INI file itself, and so do writers
+// where none can be made (a folder the caller may not create files in); whoever makes the
+// lock file first waits for those (profile_service/lock_file.h opens and makes it).
 //
 //   WAITING  kBase+0  shared by every thread that waits for the lock
 //   PENDING  kBase+1  a writer's, alone, from when it waits for readers to leave until it
 //                     lets go; a reader comes in only through it
 //   SHARED   kBase+2  readers', shared; a writer's, alone
 //
-// One handle's states, and the steps between them:
+// One handle's states (LockHandle::Held), who moves it, and the steps between them. The
+// handle's file is open in every state but NOTHING, and only then.
 //
-//   NOTHING  --reader: PENDING+SHARED, shared---------------------->  ENTERING
+//   NOTHING  --member: opens the lock file (or the INI file); while it
+//              cannot come in, it marks WAITING, shared-------------------->  OPENED
+//   OPENED   --reader: PENDING+SHARED, shared---------------------------->  ENTERING
 //   ENTERING --keeper, after the member: SHARED, shared; then
-//              PENDING+SHARED let go--------------------------------->  READING
-//   READING  --its window over: at the member's end, or by the keeper->  NOTHING
-//   NOTHING  --writer: PENDING+SHARED, alone------------------------->  WRITING
-//   NOTHING  --writer that had to wait: PENDING, then SHARED, alone-->  WRITING_IN_STEPS
-//   WRITING, WRITING_IN_STEPS --the member's end-------------------->  NOTHING
+//              PENDING+SHARED let go------------------------------------->  READING
+//   READING  --its window over: at the member's end, or by the keeper---->  NOTHING
+//   OPENED   --writer: PENDING+SHARED alone at once, or in line PENDING
+//              then SHARED (WRITING_IN_STEPS, let go range by range)----->  WRITING
+//   WRITING  --the member's end------------------------------------------>  NOTHING
+//   any      --keeper, once the handle's thread ended (terminated: a
+//              journal in the lock file is put back by the hot-journal
+//              rule first): the file closed, so every range is freed----->  NOTHING
 //
-// - A thread that cannot come in at once marks WAITING while it tries again, every 2 ms.
-//   A writer that finds WAITING marked gives way to those waiting for two of their tries
-//   before it tries itself: a thread that calls again at once cannot starve the others.
+// - A thread that cannot come in at once marks WAITING while it tries again, every 2 ms,
+//   and has the keeper watch it. A writer that finds WAITING marked gives way to those
+//   waiting for two of their tries before it tries itself: a thread that calls again at
+//   once cannot starve the others.
 // - A writer that holds PENDING keeps new readers out, and waits for those in their
-//   windows to leave (at most kReadWindowMilliseconds).
+//   windows to leave (at most kReadWindowMilliseconds). A holder that is suspended
+//   (a debugger, a sleeping machine) holds everyone up until the wait runs out.
 // - The system frees a handle's ranges when the handle is closed or its process dies: a
-//   holder that dies never blocks, and a waiter that dies leaves no mark. A thread that
-//   ended holding a write lock (terminated in the middle of a change) is found by the
-//   keeper of its process, which puts the file back and lets go.
-// - A journal is put back only by a holder of the write lock: while one holds it, no live
-//   writer can be in the middle of a change, in any process, session or machine.
+//   holder or waiter that dies blocks no one.
+// - The deadline: a member waits kFileLockWaitMilliseconds in all, from its first try,
+//   however often it comes in again (a lock file made meanwhile, a reader that must put
+//   back a journal) and however long the maker of a lock file waits for others.
+// - The hot-journal rule (profile_service/journal.h): whoever comes in, reader or writer,
+//   first looks in the lock file. A journal there is put back under the write lock (a
+//   reader takes it for the member), into the file it names, when and only when the file
+//   there is the same file, by its volume and index; any other file is left alone, and
+//   the journal emptied. A journal that cannot be put back now fails the member, which
+//   then changes nothing. Bytes that are no journal are left alone.
 #include "profile_service/file_lock.h"
 
 #include <algorithm>
@@ -60,8 +73,6 @@ struct Range {
 };
 constexpr Range kWaiting{kBase, 1}, kPending{kBase + 1, 1}, kShared{kBase + 2, 1}, kPendingAndShared{kBase + 1, 2};
 
-constexpr wchar_t kLockFileSuffix[] = L"-lock";
-
 constinit std::atomic<DWORD> lockWait{kFileLockWaitMilliseconds};
 
 OVERLAPPED At(Range range) {
@@ -87,29 +98,22 @@ void Unlock(HANDLE file, Range range) {
   UnlockFileEx(file, 0, range.length, 0, &at);
 }
 
-// Lets go of what the handle holds, and closes its file: a lock file is open only while
-// its thread holds some of the lock, so that nothing keeps it, or its folder, from being
-// removed once the lock is let go (its guard held, or its thread's alone).
+// Lets go of the ranges `held` through `file`, as they were taken.
+void Unlock(HANDLE file, Held held) {
+  if (held == Held::Entering || held == Held::Writing) Unlock(file, kPendingAndShared);
+  if (held == Held::Reading || held == Held::WritingInSteps) Unlock(file, kShared);
+  if (held == Held::WritingInSteps) Unlock(file, kPending);
+}
+
+// Lets go of what the handle holds, and closes its files: a lock file is open only while
+// its thread holds or waits for some of the lock, so that nothing keeps it, or its folder,
+// from being removed once the lock is let go (its guard held, or its thread's alone).
 void LetGoHeld(LockHandle& handle) {
-  const HANDLE file = handle.file.Get();
-  switch (handle.held) {
-    case Held::Nothing:
-      break;
-    case Held::Entering:
-    case Held::Writing:
-      Unlock(file, kPendingAndShared);
-      break;
-    case Held::Reading:
-      Unlock(file, kShared);
-      break;
-    case Held::WritingInSteps:
-      Unlock(file, kShared);
-      Unlock(file, kPending);
-      break;
-  }
+  Unlock(handle.file.Get(), handle.held);
   handle.held = Held::Nothing;
   handle.knownEncoding.reset();
   handle.file.Reset();
+  handle.madeLockFileAfter.Reset();
   handle.throughFile = false;
 }
 
@@ -127,13 +131,14 @@ class Guarded {
 
 // ---- Waiting -----------------------------------------------------------------------
 
-// The tries of one wait: until the deadline, every kPollMilliseconds, marked as waiting
-// from the first try that failed. A writer that comes while others wait gives way first,
-// for two intervals, so that each of them tries before it does: the lock goes to those
-// that waited when it was given back, not to one that calls again at once.
+// The tries of one wait: until the member's deadline, every kPollMilliseconds, marked as
+// waiting from the first try that failed, and watched by the keeper from then on. A writer
+// that comes while others wait gives way first, for two intervals, so that each of them
+// tries before it does: the lock goes to those that waited when it was given back, not to
+// one that calls again at once.
 class Wait {
  public:
-  explicit Wait(HANDLE file) : file_(file), deadline_(GetTickCount64() + lockWait.load()) {}
+  Wait(HANDLE file, ULONGLONG deadline) : file_(file), deadline_(deadline) {}
   ~Wait() {
     if (marked_) Unlock(file_, kWaiting);
   }
@@ -157,7 +162,9 @@ class Wait {
  private:
   static constexpr DWORD kPollMilliseconds = 2;
   void Mark() {
-    if (!marked_) marked_ = TryLock(file_, kWaiting, false) == Try::Taken;
+    if (marked_) return;
+    WakeKeeper();
+    marked_ = TryLock(file_, kWaiting, false) == Try::Taken;
   }
   HANDLE file_;
   ULONGLONG deadline_;
@@ -177,10 +184,9 @@ struct Entry {
   Held held;
 };
 
-// Comes in as a reader: PENDING+SHARED, shared, which the keeper (or, through the INI
-// file itself, this thread at once) narrows to SHARED.
-Entry ComeInToRead(HANDLE file) {
-  Wait wait(file);
+// Comes in as a reader: PENDING+SHARED, shared, which the keeper narrows to SHARED.
+Entry ComeInToRead(HANDLE file, ULONGLONG deadline) {
+  Wait wait(file, deadline);
   Try outcome;
   while ((outcome = TryLock(file, kPendingAndShared, false)) == Try::Busy && wait.Again()) {
   }
@@ -197,10 +203,10 @@ bool SomeoneWaits(HANDLE file) {
 
 // Comes in as a writer: at once when nobody waits and nobody holds the file, otherwise
 // in line: PENDING first, which keeps new readers out, then SHARED once they left.
-Entry ComeInToWrite(HANDLE file) {
+Entry ComeInToWrite(HANDLE file, ULONGLONG deadline) {
   const bool othersWait = SomeoneWaits(file);
   if (!othersWait && TryLock(file, kPendingAndShared, true) == Try::Taken) return {0, Held::Writing};
-  Wait wait(file);
+  Wait wait(file, deadline);
   if (othersWait) wait.GiveWay();
   bool pending = false;
   Try outcome;
@@ -214,8 +220,8 @@ Entry ComeInToWrite(HANDLE file) {
   return {Failure(outcome), Held::Nothing};
 }
 
-Entry ComeIn(HANDLE file, LockMode mode) {
-  return mode == LockMode::Read ? ComeInToRead(file) : ComeInToWrite(file);
+Entry ComeIn(HANDLE file, LockMode mode, ULONGLONG deadline) {
+  return mode == LockMode::Read ? ComeInToRead(file, deadline) : ComeInToWrite(file, deadline);
 }
 
 // ---- The lock file made -----------------------------------------------------------
@@ -223,12 +229,18 @@ Entry ComeIn(HANDLE file, LockMode mode) {
 // Members that locked through the INI file itself, before its lock file was made, hold
 // the ranges there: the maker of the lock file takes them once, in its member's mode, so
 // that it comes in only after them. (Those that come later find the lock file.)
-DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode) {
+DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode, ULONGLONG deadline) {
   LockHandle throughFile(handle.key, handle.lockPath, handle.filePath);
   if (!OpenForLocking(throughFile, handle.filePath, OPEN_EXISTING)) return 0;
-  const Entry entry = ComeIn(throughFile.file.Get(), mode);
-  throughFile.held = entry.held;
-  LetGoHeld(throughFile);
+  const HANDLE file = throughFile.file.Get();
+  {
+    Guarded guarded(handle);  // where the keeper finds it, should this thread end waiting
+    handle.madeLockFileAfter = std::move(throughFile.file);
+  }
+  const Entry entry = ComeIn(file, mode, deadline);
+  Guarded guarded(handle);
+  Unlock(file, entry.held);
+  handle.madeLockFileAfter.Reset();
   return entry.failure;
 }
 
@@ -251,7 +263,6 @@ bool Settle(LockHandle& handle, Held held) {
     LetGoHeld(handle);
     return false;
   }
-  if (handle.throughFile && handle.held == Held::Entering) NarrowToReading(handle);  // at once: no keeper tends it
   handle.inUse = true;
   handle.windowEnd = GetTickCount64() + kReadWindowMilliseconds;
   return true;
@@ -261,7 +272,8 @@ bool Settle(LockHandle& handle, Held held) {
 
 // ---- A member's lock -------------------------------------------------------------------
 
-FileLock::FileLock(const std::wstring& resolvedPath, LockMode mode) : mode_(mode) {
+FileLock::FileLock(const std::wstring& resolvedPath, LockMode mode)
+    : mode_(mode), deadline_(GetTickCount64() + lockWait.load()) {
   handle_ = HandleFoundAs(resolvedPath);
   if (!handle_) {
     const std::wstring file = LongPathOf(resolvedPath);
@@ -271,8 +283,8 @@ FileLock::FileLock(const std::wstring& resolvedPath, LockMode mode) : mode_(mode
   Take();
 }
 
-// Takes the lock in mode_: from the thread's read window while that is open, otherwise
-// anew. The handle holds nothing while the thread waits, so the keeper leaves it alone.
+// Takes the lock: from the thread's read window while that is open, otherwise anew, until
+// the deadline. Whoever comes in anew applies the hot-journal rule first.
 void FileLock::Take() {
   LockHandle& handle = *handle_;
   {
@@ -283,58 +295,62 @@ void FileLock::Take() {
     }
     LetGoHeld(handle);
   }
-  takenAnew_ = true;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    failure_ = 0;
-    const Opened opened = OpenLockFile(handle, mode_);
+  LockMode taking = mode_ == LockMode::Read ? LockMode::Read : LockMode::Write;
+  for (;;) {
+    Opened opened;
+    {
+      Guarded guarded(handle);
+      opened = OpenLockFile(handle, mode_);
+      if (handle.file.Valid()) handle.held = Held::Opened;
+    }
     if (opened == Opened::NoFile) return;  // nothing to keep others from
     if (opened == Opened::Refused) {
       failure_ = LastErrorOrFailure();
       break;
     }
     if (opened == Opened::MadeLockFile) {
-      failure_ = WaitForThoseLockingThroughTheFile(handle, mode_);
+      failure_ = WaitForThoseLockingThroughTheFile(handle, taking, deadline_);
       if (failure_ != 0) break;
     }
-    const Entry entry = ComeIn(handle.file.Get(), mode_);
+    const Entry entry = ComeIn(handle.file.Get(), taking, deadline_);
     if (entry.failure == ERROR_NOT_SUPPORTED || entry.failure == ERROR_INVALID_FUNCTION) {
       return;  // a file system without byte-range locks, as a file server whose locks are off
     }
     failure_ = entry.failure;
     if (failure_ != 0) break;
-    if (Settle(handle, entry.held)) {
-      // The keeper watches a writer's thread; a reader's window it is told of at the
-      // member's end. (Outside the handle's guard: the keeper takes the registry's first.)
-      if (mode_ == LockMode::Write) WakeKeeper();
-      return;
+    if (!Settle(handle, entry.held)) continue;
+    if (!handle.throughFile && JournalWaiting(handle.file.Get())) {
+      if (taking == LockMode::Read) {  // a reader takes the write lock for the member
+        Guarded guarded(handle);
+        LetGoHeld(handle);
+        taking = LockMode::Write;
+        continue;
+      }
+      failure_ = handle.writable ? PutBackWaitingJournal(handle.file.Get(), filePath_) : ERROR_ACCESS_DENIED;
+      if (failure_ != 0) break;
     }
-    failure_ = ERROR_LOCK_VIOLATION;  // should a lock file come and go three times over
+    // The keeper watches a writer's thread; a reader's window it is told of at the
+    // member's end. (Outside the handle's guard: the keeper takes the registry's first.)
+    if (taking == LockMode::Write) WakeKeeper();
+    return;
   }
   if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.key);
-  LetGoHeld(handle);
+  {
+    Guarded guarded(handle);
+    handle.inUse = false;
+    LetGoHeld(handle);
+  }
   handle_ = nullptr;
 }
 
 HANDLE FileLock::JournalFile() const {
-  if (!handle_ || handle_->throughFile || !handle_->writable || handle_->held == Held::Nothing) return nullptr;
-  return handle_->file.Get();
+  if (!handle_ || handle_->throughFile || !handle_->writable) return nullptr;
+  const LockHandle::Held held = handle_->held;
+  return held == LockHandle::Held::Writing || held == LockHandle::Held::WritingInSteps ? handle_->file.Get() : nullptr;
 }
 
 std::optional<Encoding>& FileLock::KnownEncoding() {
   return handle_ && handle_->held != Held::Nothing ? handle_->knownEncoding : encodingWithoutLock_;
-}
-
-void FileLock::Retake(LockMode mode) {
-  if (!handle_) return;
-  {
-    Guarded guarded(*handle_);
-    handle_->inUse = false;
-    LetGoHeld(*handle_);
-  }
-  mode_ = mode;
-  takenAnew_ = false;
-  failure_ = 0;
-  Take();
 }
 
 void FileLock::Release() {
@@ -344,8 +360,7 @@ void FileLock::Release() {
   {
     Guarded guarded(handle);
     handle.inUse = false;
-    // Through the INI file itself there is no window: no handle to it stays open.
-    const bool windowOpen = Reading(handle) && !handle.throughFile && GetTickCount64() < handle.windowEnd;
+    const bool windowOpen = Reading(handle) && GetTickCount64() < handle.windowEnd;
     if (!windowOpen) LetGoHeld(handle);
     enteredNow = handle.held == Held::Entering;
   }
@@ -361,19 +376,19 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
   Guarded guarded(handle);
   if (handle.held == Held::Entering && !handle.inUse) NarrowToReading(handle);
   if (Reading(handle) && !handle.inUse && now >= handle.windowEnd) LetGoHeld(handle);
+  const bool open = handle.held != Held::Nothing;
   if (now >= handle.nextLook) {
-    handle.nextLook = now + (handle.held == Held::Nothing ? 10 * kOwnerLookInterval : kOwnerLookInterval);
+    handle.nextLook = now + (open ? kOwnerLookInterval : 10 * kOwnerLookInterval);
     if (WaitForSingleObject(handle.owner.Get(), 0) == WAIT_OBJECT_0) {  // the thread ended
       const bool writing = handle.held == Held::Writing || handle.held == Held::WritingInSteps;
-      if (writing && !handle.throughFile && handle.writable) RecoverAbandonedJournal(handle.file.Get(), handle.filePath);
+      if (writing && !handle.throughFile && handle.writable) PutBackWaitingJournal(handle.file.Get(), handle.filePath);
       LetGoHeld(handle);
       handle.inUse = false;
       return {now, false, true};
     }
   }
   const bool windowToEnd = Reading(handle) && !handle.inUse;
-  return {windowToEnd ? std::min(handle.windowEnd, handle.nextLook) : handle.nextLook, handle.held != Held::Nothing,
-          false};
+  return {windowToEnd ? std::min(handle.windowEnd, handle.nextLook) : handle.nextLook, open, false};
 }
 
 void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds); }

@@ -23,12 +23,15 @@
 
 namespace profile_service {
 
-enum class LockMode { Read, Write };
+// Read: the member only reads. Write: it changes the file, or makes it. WriteExisting: it
+// changes the file only where it exists (deletes, renames): a missing file is left
+// without a lock file.
+enum class LockMode { Read, Write, WriteExisting };
 
-// How long a member waits for others to let go of the file: room for several of the
-// slowest members (a rename of 1,000 keys into an existing section takes seconds) to
-// finish ahead of it, and short enough that a stuck holder fails the waiting call instead
-// of hanging it.
+// How long a member waits for others to let go of the file, in all (its retries, and the
+// recovery of a journal, included): room for several of the slowest members (a rename of
+// 1,000 keys into an existing section takes seconds) to finish ahead of it, and short
+// enough that a stuck holder fails the waiting call instead of hanging it.
 inline constexpr DWORD kFileLockWaitMilliseconds = 30000;
 
 // How long a thread keeps a read lock after the member that took it returned.
@@ -39,7 +42,8 @@ struct LockHandle;
 class FileLock {
  public:
   // Waits for the lock of the file at `resolvedPath` (profile_service/file_identity.h),
-  // up to the wait above.
+  // up to the wait above; a writer's lock once the file's journal, if one waits, is put
+  // back, and a reader's too then.
   FileLock(const std::wstring& resolvedPath, LockMode mode);
   ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
@@ -47,7 +51,8 @@ class FileLock {
 
   bool Held() const { return failure_ == 0; }
   // Why the lock could not be had: ERROR_TIMEOUT when the wait ran out, otherwise the
-  // system's code for the call that failed.
+  // system's code for the call that failed (or for why a waiting journal could not be put
+  // back: the member must then change nothing).
   DWORD Failure() const { return failure_; }
   // After a timeout: whether a thread of this process held the file.
   bool HeldWithinThisProcess() const { return heldWithinThisProcess_; }
@@ -56,9 +61,6 @@ class FileLock {
   // file and journal go by.
   const std::wstring& FilePath() const { return filePath_; }
 
-  // Whether the lock was taken anew for this member, rather than found in its thread's
-  // read window: only then can a writer that died have left the file unfinished since.
-  bool TakenAnew() const { return takenAnew_; }
   // The lock file, open for reading and writing, in which the file's journal is kept;
   // null when there is none to write (the lock is taken through the INI file itself, or
   // its lock file could only be opened for reading).
@@ -67,9 +69,6 @@ class FileLock {
   // (for a read lock: when its window ends).
   std::optional<Encoding>& KnownEncoding();
 
-  // Lets go and takes the lock again in `mode`, waiting as the constructor does: a reader
-  // that finds a journal takes the lock alone to put the file back, then reads on.
-  void Retake(LockMode mode);
   // Gives the lock back before the end of its life (once): a write lock at once, a read
   // lock when its window ends.
   void Release();
@@ -81,9 +80,9 @@ class FileLock {
   std::wstring filePath_;
   std::optional<Encoding> encodingWithoutLock_;  // where there is nothing to lock
   LockMode mode_;
+  ULONGLONG deadline_;  // GetTickCount64 when the member stops waiting
   DWORD failure_ = 0;
   bool heldWithinThisProcess_ = false;
-  bool takenAnew_ = false;
 };
 
 // Sets the wait of every lock taken from now on; kFileLockWaitMilliseconds restores it.

@@ -1,55 +1,49 @@
 #include "profile_service/journal.h"
 
+#include <winternl.h>
+
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <vector>
 
-#include "com_types/registry_key.h"
 #include "profile_service/file_identity.h"
 #include "profile_service/unique_handle.h"
 
 namespace profile_service {
 namespace {
 
-constexpr char kMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '3'};
+// The mark's last byte is the layout's version: a journal of an earlier layout is one that
+// cannot be judged by identity, and is emptied like one cut short.
+constexpr char kMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '4'};
+constexpr size_t kFamilyBytes = 7;
 constexpr std::uint32_t kFileExisted = 1;
 
-// What leads a journal, in the order it is stored; the file's long name (without its
-// folder, which other spellings reach by other paths) and its bytes follow. Every field
-// lies at a multiple of its size, so the layout is the same in 32-bit and 64-bit processes.
+// What leads a journal, in the order it is stored; the file's name (without its folder,
+// which other spellings reach by other paths) and its bytes follow. Every field lies at a
+// multiple of its size, so the layout is the same in 32-bit and 64-bit processes.
 struct Header {
   char mark[8];
   std::uint32_t flags;
   std::uint32_t nameUnits;  // UTF-16 units of the name
   std::uint64_t length;     // bytes of the file
-  std::uint64_t checksum;   // FNV-1a over the header (this field 0), the name and the bytes
+  std::uint32_t volume;     // the file's identity, when it existed
+  std::uint32_t reserved;
+  std::uint64_t index;
+  std::uint64_t checksum;  // FNV-1a over the header (this field 0), the name and the bytes
 };
-static_assert(sizeof(Header) == 32);
-
-class Fnv1a {
- public:
-  void Add(const void* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-      hash_ ^= static_cast<const unsigned char*>(data)[i];
-      hash_ *= 1099511628211ull;
-    }
-  }
-  std::uint64_t Value() const { return hash_; }
-
- private:
-  std::uint64_t hash_ = 14695981039346656037ull;
-};
+static_assert(sizeof(Header) == 48);
 
 std::uint64_t ChecksumOf(Header header, std::wstring_view name, std::string_view bytes) {
   header.checksum = 0;
-  Fnv1a hash;
-  hash.Add(&header, sizeof header);
-  hash.Add(name.data(), name.size() * sizeof(wchar_t));
-  hash.Add(bytes.data(), bytes.size());
-  return hash.Value();
+  std::uint64_t hash = 14695981039346656037ull;
+  auto add = [&](const void* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
+  };
+  add(&header, sizeof header);
+  add(name.data(), name.size() * sizeof(wchar_t));
+  add(bytes.data(), bytes.size());
+  return hash;
 }
 
 std::wstring_view LeafOf(std::wstring_view path) { return path.substr(path.find_last_of(L'\\') + 1); }
@@ -81,6 +75,11 @@ bool CutAt(HANDLE file, ULONGLONG size) {
   return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
+ULONGLONG SizeOf(HANDLE file) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(file, &size) ? static_cast<ULONGLONG>(size.QuadPart) : 0;
+}
+
 // Writes `bytes` over the file from its start and cuts it there, then flushes it.
 bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
   return WriteAt(file, 0, bytes.data(), static_cast<DWORD>(bytes.size())) && CutAt(file, bytes.size()) &&
@@ -88,8 +87,7 @@ bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
 }
 
 // Empties the lock file; where that fails, wipes the journal's mark, so that it is never
-// put back (invariant 5). Not flushed: a power cut right after may bring the journal back,
-// and the next holder of the lock then puts back the file as it was before the change.
+// put back. Not flushed (invariant 2).
 void EmptyJournal(HANDLE lockFile) {
   if (CutAt(lockFile, 0)) return;
   const char wiped[sizeof kMark] = {};
@@ -98,117 +96,111 @@ void EmptyJournal(HANDLE lockFile) {
 
 bool Missing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
-// Puts the file back as `saved` holds it: its bytes, or no file.
-bool PutBack(const std::wstring& path, const std::optional<std::string>& saved, DWORD disposition) {
-  if (!saved) return DeleteFileW(path.c_str()) || Missing(GetLastError());
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, disposition, 0, nullptr));
-  return file.Valid() && WriteAllFlushed(file.Get(), *saved);
+// The file index, from the file system (a few microseconds); the volume's serial number
+// (0 where the system cannot tell, as for some shares under Wine), which takes a call to
+// the volume (most of a millisecond under Wine), is kept per path and index when
+// `remembered` (a writer's own file, once per change), asked afresh otherwise (what
+// recovery judges by).
+std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bool remembered) {
+  using Query = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+  static const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQueryInformationFile")));
+  constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+  IO_STATUS_BLOCK status{};
+  LARGE_INTEGER index{};
+  if (!query || query(file, &status, &index, sizeof index, kFileInternalInformation) < 0) return std::nullopt;
+  FileIdentity identity{0, static_cast<std::uint64_t>(index.QuadPart)};
+  static std::mutex guard;
+  static std::vector<std::pair<std::wstring, FileIdentity>> known;  // the newest last
+  std::lock_guard<std::mutex> held(guard);
+  const auto same = [&](const auto& entry) { return entry.first == path && entry.second.index == identity.index; };
+  if (const auto found = std::find_if(known.begin(), known.end(), same); remembered && found != known.end()) {
+    return found->second;
+  }
+  DWORD volume = 0;
+  if (GetVolumeInformationByHandleW(file, nullptr, 0, &volume, nullptr, nullptr, nullptr, 0)) identity.volume = volume;
+  std::erase_if(known, same);
+  if (known.size() >= 32) known.erase(known.begin());
+  known.emplace_back(path, identity);
+  return identity;
 }
 
-ULONGLONG Ticks(const FILETIME& time) { return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
-
-// Lock files whose contents recovery left alone, as they stood then: each is judged once
-// per process, not read again by every call. A lock file is known by its size and times,
-// which are quick to ask; its volume and index take a millisecond under Wine.
-class JudgedJournals {
- public:
-  struct Seen {
-    LONGLONG size, created, written, changed;
-    bool operator==(const Seen&) const = default;
-  };
-  static std::optional<Seen> Of(HANDLE lockFile) {
-    FILE_BASIC_INFO times{};
-    LARGE_INTEGER size{};
-    if (!GetFileInformationByHandleEx(lockFile, FileBasicInfo, &times, sizeof times) || !GetFileSizeEx(lockFile, &size)) {
-      return std::nullopt;
-    }
-    return Seen{size.QuadPart, times.CreationTime.QuadPart, times.LastWriteTime.QuadPart, times.ChangeTime.QuadPart};
-  }
-  bool Holds(const Seen& seen) {
-    std::lock_guard<std::mutex> guard(guard_);
-    return std::find(judged_.begin(), judged_.end(), seen) != judged_.end();
-  }
-  void Add(const Seen& seen) {
-    std::lock_guard<std::mutex> guard(guard_);
-    if (judged_.size() >= 64) judged_.clear();
-    judged_.push_back(seen);
-  }
-
- private:
-  std::mutex guard_;
-  std::vector<Seen> judged_;
-};
-
-JudgedJournals& Judged() {
-  static JudgedJournals judged;  // thread-safe first use
-  return judged;
-}
-
-// What the lock file holds, judged from its first bytes.
-enum class Contents { Empty, Torn, OtherThanJournal, OtherFilesJournal, Journal };
-
-struct Found {
-  Contents contents = Contents::Torn;
+// A whole journal of the current layout, as stored.
+struct Stored {
   Header header{};
   std::wstring name;
-  ULONGLONG dataOffset = 0;
+  std::string bytes;
 };
 
-Found Judge(HANDLE lockFile, ULONGLONG size, std::wstring_view path) {
-  if (size == 0) return Found{Contents::Empty, {}, {}, 0};
-  char first[sizeof kMark] = {};
-  const DWORD markBytes = static_cast<DWORD>(std::min<ULONGLONG>(size, sizeof kMark));
-  if (!ReadAt(lockFile, 0, first, markBytes) || std::memcmp(first, kMark, markBytes) != 0) {
-    return Found{Contents::OtherThanJournal, {}, {}, 0};
+std::optional<Stored> ReadStored(HANDLE lockFile) {
+  const ULONGLONG size = SizeOf(lockFile);
+  Stored stored;
+  Header& header = stored.header;
+  if (size < sizeof header || !ReadAt(lockFile, 0, &header, sizeof header)) return std::nullopt;
+  if (std::memcmp(header.mark, kMark, sizeof kMark) != 0 || header.nameUnits == 0 || header.nameUnits > 32767 ||
+      size != sizeof header + ULONGLONG{header.nameUnits} * sizeof(wchar_t) + header.length) {
+    return std::nullopt;
   }
-  Found found;
-  if (size < sizeof(Header) || !ReadAt(lockFile, 0, &found.header, sizeof(Header))) return found;
-  const Header& header = found.header;
-  found.dataOffset = sizeof(Header) + ULONGLONG{header.nameUnits} * sizeof(wchar_t);
-  if (header.nameUnits == 0 || header.nameUnits > 32767 || size != found.dataOffset + header.length) return found;
-  found.name.resize(header.nameUnits);
-  if (!ReadAt(lockFile, sizeof(Header), found.name.data(), header.nameUnits * sizeof(wchar_t))) return found;
-  found.contents = SamePath(found.name, LeafOf(path)) ? Contents::Journal : Contents::OtherFilesJournal;
-  return found;
+  stored.name.resize(header.nameUnits);
+  stored.bytes.resize(static_cast<size_t>(header.length));
+  const ULONGLONG data = sizeof header + stored.name.size() * sizeof(wchar_t);
+  if (!ReadAt(lockFile, sizeof header, stored.name.data(), header.nameUnits * sizeof(wchar_t)) ||
+      !ReadAt(lockFile, data, stored.bytes.data(), static_cast<DWORD>(stored.bytes.size())) ||
+      header.checksum != ChecksumOf(header, stored.name, stored.bytes)) {
+    return std::nullopt;
+  }
+  return stored;
 }
 
-// Whether the file at `path` plainly changed after the journal's writer stopped: it is
-// gone though it was there, or was written later than the writer could have.
-bool ChangedSince(const std::wstring& path, bool existed, ULONGLONG journalWritten) {
-  WIN32_FILE_ATTRIBUTE_DATA file{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file)) return existed || !Missing(GetLastError());
-  constexpr ULONGLONG kTicksPerSecond = 10000000;
-  return Ticks(file.ftLastWriteTime) > journalWritten + kJournalBoundSeconds * kTicksPerSecond;
+// Whether `lockFile` is the lock file of the file at `path`, whose lock its holder then
+// holds (and not a copy of it beside another file).
+bool IsLockFileOf(HANDLE lockFile, const std::wstring& path) {
+  const std::wstring lockPath = path + kLockFileSuffix;
+  const UniqueHandle named(CreateFileW(lockPath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  const std::optional<FileIdentity> identity = IdentityOf(lockFile, lockPath, false);
+  return named.Valid() && identity && identity == IdentityOf(named.Get(), lockPath, false);
 }
 
 }  // namespace
 
+std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path) {
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.Valid()) return Missing(GetLastError()) ? std::optional<FileAsFound>(FileAsFound{}) : std::nullopt;
+  const ULONGLONG size = SizeOf(file.Get());
+  const std::optional<FileIdentity> identity = IdentityOf(file.Get(), path, true);
+  if (!identity || size > 0x40000000) return std::nullopt;
+  FileAsFound found{std::string(static_cast<size_t>(size), '\0'), *identity};
+  if (!ReadAt(file.Get(), 0, found.bytes->data(), static_cast<DWORD>(size))) return std::nullopt;
+  return found;
+}
+
 Journal::Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved)
-    : lockFile_(lockFile), path_(std::move(path)), saved_(std::move(saved)), stamped_(GetTickCount64()), open_(true) {}
+    : lockFile_(lockFile), path_(std::move(path)), saved_(std::move(saved)), open_(true) {}
 
 Journal::Journal(Journal&& other) noexcept
     : lockFile_(other.lockFile_),
       path_(std::move(other.path_)),
       saved_(std::move(other.saved_)),
-      stamped_(other.stamped_),
       open_(std::exchange(other.open_, false)) {}
 
 Journal::~Journal() { RollBack(); }
 
-std::optional<Journal> Journal::Begin(HANDLE lockFile, const std::wstring& path, std::optional<std::string> saved) {
+std::optional<Journal> Journal::Begin(HANDLE lockFile, const std::wstring& path, const FileAsFound& found) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(lockFile, &size)) return std::nullopt;
-  if (size.QuadPart != 0) {  // holds what recovery left alone (invariant 6)
+  if (size.QuadPart != 0) {  // bytes that are no journal (invariant 5)
     SetLastError(ERROR_ALREADY_EXISTS);
     return std::nullopt;
   }
   const std::wstring_view name = LeafOf(path);
-  const std::string_view bytes = saved ? std::string_view(*saved) : std::string_view();
+  const std::string_view bytes = found.bytes ? std::string_view(*found.bytes) : std::string_view();
   Header header{};
   std::memcpy(header.mark, kMark, sizeof kMark);
-  header.flags = saved ? kFileExisted : 0;
+  header.flags = found.bytes ? kFileExisted : 0;
   header.nameUnits = static_cast<std::uint32_t>(name.size());
   header.length = bytes.size();
+  header.volume = found.identity.volume;
+  header.index = found.identity.index;
   header.checksum = ChecksumOf(header, name, bytes);
   std::string journal(reinterpret_cast<const char*>(&header), sizeof header);
   journal.append(reinterpret_cast<const char*>(name.data()), name.size() * sizeof(wchar_t));
@@ -220,14 +212,7 @@ std::optional<Journal> Journal::Begin(HANDLE lockFile, const std::wstring& path,
     SetLastError(failure);
     return std::nullopt;
   }
-  return Journal(lockFile, path, std::move(saved));
-}
-
-void Journal::BeforeWrite() {
-  const ULONGLONG now = GetTickCount64();
-  if (!open_ || now - stamped_ < kJournalStampSeconds * 1000) return;
-  WriteAt(lockFile_, 0, kMark, sizeof kMark);  // the same bytes: only the write time moves
-  stamped_ = now;
+  return Journal(lockFile, path, found.bytes);
 }
 
 void Journal::Commit() {
@@ -239,67 +224,42 @@ void Journal::Commit() {
   EmptyJournal(lockFile_);
 }
 
-void Journal::RollBack() {
-  if (!std::exchange(open_, false)) return;
-  // Should the file not be put back, the journal stays for the next holder of the lock.
-  if (PutBack(path_, saved_, OPEN_ALWAYS)) EmptyJournal(lockFile_);
+// The member's own file, which its lock has kept from everyone else since the journal
+// was written: put back by name.
+bool Journal::RollBack() {
+  if (!std::exchange(open_, false)) return true;
+  bool putBack = false;
+  if (!saved_) {
+    putBack = DeleteFileW(path_.c_str()) || Missing(GetLastError());
+  } else {
+    const UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
+    putBack = file.Valid() && WriteAllFlushed(file.Get(), *saved_);
+  }
+  if (putBack) EmptyJournal(lockFile_);  // otherwise it stays for the next holder of the lock
+  return putBack;
 }
 
 bool JournalWaiting(HANDLE lockFile) {
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(lockFile, &size) || size.QuadPart == 0) return false;  // the cheap look first
-  const std::optional<JudgedJournals::Seen> seen = JudgedJournals::Of(lockFile);
-  return seen && !Judged().Holds(*seen);
+  char first[kFamilyBytes] = {};
+  return SizeOf(lockFile) != 0 && ReadAt(lockFile, 0, first, sizeof first) &&
+         std::memcmp(first, kMark, kFamilyBytes) == 0;
 }
 
-void RecoverAbandonedJournal(HANDLE lockFile, const std::wstring& path) {
-  const std::optional<JudgedJournals::Seen> seen = JudgedJournals::Of(lockFile);
-  if (!seen) return;
-  const ULONGLONG size = static_cast<ULONGLONG>(seen->size);
-  const Found found = Judge(lockFile, size, path);
-  switch (found.contents) {
-    case Contents::Empty:
-      return;
-    case Contents::OtherThanJournal:
-    case Contents::OtherFilesJournal:
-      Judged().Add(*seen);
-      return;
-    case Contents::Torn:  // its writer stopped while writing it, before the file was touched
-      EmptyJournal(lockFile);
-      return;
-    case Contents::Journal:
-      break;
-  }
-  const Header& header = found.header;
-  const bool existed = (header.flags & kFileExisted) != 0;
-  std::string bytes(static_cast<size_t>(header.length), '\0');
-  const bool whole = ReadAt(lockFile, found.dataOffset, bytes.data(), static_cast<DWORD>(bytes.size())) &&
-                     header.checksum == ChecksumOf(header, found.name, bytes);
-  if (!whole || ChangedSince(path, existed, static_cast<ULONGLONG>(seen->written))) {
-    EmptyJournal(lockFile);
-    return;
-  }
-  if (!PutBack(path, existed ? std::optional<std::string>(std::move(bytes)) : std::nullopt, OPEN_EXISTING)) {
-    Judged().Add(*seen);
-    return;
+DWORD PutBackWaitingJournal(HANDLE lockFile, const std::wstring& path) {
+  if (!JournalWaiting(lockFile)) return 0;
+  const std::optional<Stored> stored = ReadStored(lockFile);
+  const std::wstring named = path.substr(0, path.size() - LeafOf(path).size()) + (stored ? stored->name : L"");
+  if (stored && (stored->header.flags & kFileExisted) && IsLockFileOf(lockFile, named)) {
+    const UniqueHandle file(
+        CreateFileW(named.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.Valid() && !Missing(GetLastError())) return GetLastError();
+    if (file.Valid() && IdentityOf(file.Get(), named, false) == FileIdentity{stored->header.volume, stored->header.index} &&
+        !WriteAllFlushed(file.Get(), stored->bytes)) {
+      return GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+    }
   }
   EmptyJournal(lockFile);
-}
-
-bool MappedToRegistry(const std::wstring& path) {
-  wchar_t windows[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-  const std::wstring folder = std::wstring(windows, length) + L"\\";
-  const size_t leaf = path.find_last_of(L'\\');
-  if (length == 0 || leaf == std::wstring::npos || leaf + 1 != folder.size() ||
-      !SamePath(std::wstring_view(path).substr(0, folder.size()), folder)) {
-    return false;
-  }
-  const std::wstring key =
-      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\" + path.substr(leaf + 1);
-  com_types::UniqueRegistryKey mapping;
-  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, mapping.Put()) ==
-         ERROR_SUCCESS;
+  return 0;
 }
 
 }  // namespace profile_service

@@ -6,77 +6,90 @@
 // The platform rewrites the whole file in place for every write: it empties the file,
 // then writes it out. What keeps that safe:
 //   1. The journal is written whole and flushed to disk before the file is first changed.
+//      It records the file's identity (volume serial number and file index) and its name.
 //   2. The file is flushed to disk before the journal is emptied, and the journal is
 //      emptied before the member returns. (The emptying is not flushed: a power cut right
 //      after a change may bring its journal back, which then puts the file back as it was
 //      before that change: undone, never half done.)
-//   3. A journal is put back only by a holder of the file's write lock: then no live
-//      writer can be in the middle of a change, in any process, session or machine.
-//   4. A journal is put back only over the file it names (by its long name), and only when
-//      that file has not plainly changed since: it was last written no later than
-//      kJournalBoundSeconds after the journal, which its writer touches again at least every
-//      kJournalStampSeconds while it writes. A journal of a file that changed since is
-//      emptied instead.
-//   5. A journal is never put back twice: once the file is put back, it is emptied; one that
-//      could not be emptied is not put back at all.
-//   6. Bytes in the lock file that are not a journal (nor the start of one) are never
-//      overwritten, emptied or put back: a change then goes ahead without a journal.
-// The file keeps its identity: it is never replaced by another file, only written in
-// place, so hard links, access lists, attributes and other programs' open handles stay.
+//   3. The hot-journal rule. A holder of the write lock that finds a whole journal puts it
+//      back into the file it names, beside the lock file, when and only when the file
+//      there now has the recorded identity; then it empties the journal. While it holds
+//      the write lock no live writer is in the middle of a change, in any process, session
+//      or machine. A different file at the name (a file that replaced it, a copied lock
+//      file) or none is left alone, and the journal emptied. A journal that says there was
+//      no file never removes the file there: another program may have made it since, and
+//      losing the dead writer's own key is the lesser harm. A journal cut short was
+//      stopped before the file was touched (1), and is emptied.
+//   4. A whole journal that cannot be put back now (the file is held without sharing)
+//      stays, and every member of the file fails with the system's message until it can
+//      be: no change is made while a journal of the file waits.
+//   5. Bytes in the lock file that are not a journal are never overwritten, emptied or put
+//      back: a change then goes ahead without a journal.
+// Clocks and name comparisons decide nothing. A program that changes the file in place
+// without this component while a journal waits is outside the lock's reach: its change
+// may be undone. The file keeps its identity: it is never replaced by another file, only
+// written in place, so hard links, access lists, attributes and open handles stay.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace profile_service {
 
-inline constexpr ULONGLONG kJournalStampSeconds = 1;
-inline constexpr ULONGLONG kJournalBoundSeconds = 10;
+// Which file a handle reaches, as the system keeps it.
+struct FileIdentity {
+  std::uint32_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The file at `path` as a writer found it under the write lock: its bytes (nothing when
+// there is no file) and identity. nullopt, with the last error set, when it cannot be read.
+struct FileAsFound {
+  std::optional<std::string> bytes;
+  FileIdentity identity;
+};
+std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path);
 
 class Journal {
  public:
-  // Writes the journal of the file at `path` (its long path) into the empty lock file
-  // `lockFile`: `saved` holds the file's bytes, or nothing when there is no file. nullopt,
-  // with the last error set, when it could not be written (the lock file is then as
-  // empty as it was).
-  static std::optional<Journal> Begin(HANDLE lockFile, const std::wstring& path, std::optional<std::string> saved);
+  // Writes the journal of `found`, the file at `path`, into the empty lock file
+  // `lockFile`. nullopt, with the last error set, when it could not be written (the lock
+  // file is then as it was: empty, or bytes that are no journal, ERROR_ALREADY_EXISTS).
+  static std::optional<Journal> Begin(HANDLE lockFile, const std::wstring& path, const FileAsFound& found);
 
   Journal(Journal&& other) noexcept;
   Journal& operator=(Journal&&) = delete;
   Journal(const Journal&) = delete;
   ~Journal();  // a journal neither committed nor rolled back is rolled back
 
-  // Before each platform write: touches the journal when its time is due (invariant 4).
-  void BeforeWrite();
+  // The file's bytes as saved.
+  const std::optional<std::string>& Saved() const { return saved_; }
   // The change is complete: flushes the file, then empties the journal.
   void Commit();
-  // The change did not complete: puts the saved bytes back, flushed, then empties the journal.
-  void RollBack();
+  // The change did not complete: puts the saved bytes back, flushed, then empties the
+  // journal. False when the file could not be put back: the journal then stays.
+  bool RollBack();
 
  private:
   Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved);
-  void Empty();
 
   HANDLE lockFile_;  // the lock's, open for the member's length
   std::wstring path_;
   std::optional<std::string> saved_;
-  ULONGLONG stamped_;  // GetTickCount64 of the last write to the journal
   bool open_ = false;
 };
 
-// Whether the lock file holds something recovery has not yet judged in this process.
+// Whether the lock file holds a journal, whole or not (bytes that are no journal do not
+// count): the holder must then apply the hot-journal rule before anything else.
 bool JournalWaiting(HANDLE lockFile);
 
-// Under the write lock: puts back the journal that a writer left in `lockFile` when it is
-// a whole journal of the file at `path` and the file has not changed since (then empties
-// it); empties a journal that is cut short or stale; leaves alone what is not a journal
-// of this file, and remembers it as judged.
-void RecoverAbandonedJournal(HANDLE lockFile, const std::wstring& path);
-
-// Whether writes to the file at `path` go to the registry instead (the platform maps some
-// file names of the Windows folder there): such a file gets no journal.
-bool MappedToRegistry(const std::wstring& path);
+// The hot-journal rule (3, 4 above), under the write lock, for the lock file of the file
+// at `path`. 0 when the lock file no longer holds a journal; otherwise the system's code
+// for why it could not be put back.
+DWORD PutBackWaitingJournal(HANDLE lockFile, const std::wstring& path);
 
 }  // namespace profile_service

@@ -2,6 +2,8 @@
 
 #include <aclapi.h>
 
+#include "profile_service/file_identity.h"
+
 namespace profile_service {
 namespace {
 
@@ -55,23 +57,28 @@ bool FileThere(const std::wstring& path) {
 }
 
 Opened OpenLockFile(LockHandle& handle, LockMode mode) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) return Opened::LockFile;
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) break;
-    // Nothing to read, or a folder, which the platform neither reads nor writes.
+  if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) return Opened::LockFile;
+  if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // Reads, and changes that find no file to change, never make a lock file; nor do names
+    // whose writes go to the registry. A folder the platform neither reads nor writes.
     const DWORD fileAttributes = GetFileAttributesW(handle.filePath.c_str());
-    if (IsFolder(fileAttributes) || (mode == LockMode::Read && fileAttributes == INVALID_FILE_ATTRIBUTES)) {
+    if (IsFolder(fileAttributes) || (fileAttributes == INVALID_FILE_ATTRIBUTES && mode != LockMode::Write)) {
       return Opened::NoFile;
     }
-    AccessOfFile access(handle.filePath);
-    handle.file = UniqueHandle(CreateFileW(handle.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
-                                           access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    handle.writable = true;
-    if (handle.file.Valid()) return Opened::MadeLockFile;
-    if (GetLastError() != ERROR_FILE_EXISTS) break;  // made meanwhile by another: open it
+    if (mode != LockMode::Read && !MappedToRegistry(handle.filePath)) {
+      AccessOfFile access(handle.filePath);
+      handle.file = UniqueHandle(CreateFileW(handle.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
+                                             access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      handle.writable = true;
+      if (handle.file.Valid()) return Opened::MadeLockFile;
+      // Made meanwhile by another: opened as it would have been found.
+      if (GetLastError() == ERROR_FILE_EXISTS && OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) {
+        return Opened::LockFile;
+      }
+    }
   }
   const DWORD lockFileFailure = GetLastError();
-  if (FileThere(handle.lockPath)) {
+  if (FileThere(handle.lockPath)) {  // one lock must serve all who use the file
     SetLastError(lockFileFailure);
     return Opened::Refused;
   }

@@ -18,7 +18,8 @@ namespace profile_service {
 struct LockHandle {
   // What the handle holds (file_lock.cpp's chart names the byte ranges).
   enum class Held {
-    Nothing,
+    Nothing,         // the file closed
+    Opened,          // the file open, in line for the lock or about to be
     Entering,        // pending and shared, shared: a reader that just came in
     Reading,         // shared: a reader, in a member or in its read window
     Writing,         // pending and shared, exclusive, taken at once
@@ -37,7 +38,9 @@ struct LockHandle {
   UniqueHandle owner;  // the thread whose handle this is, to see whether it ended
   DWORD ownerId = 0;
   SRWLOCK guard = SRWLOCK_INIT;  // what follows, between that thread and the keeper
-  UniqueHandle file;          // open only while something is held
+  UniqueHandle file;          // open only while something is held or waited for
+  UniqueHandle madeLockFileAfter;  // the INI file, while this thread, which made the lock
+                                   // file, waits for those that locked through it
   bool throughFile = false;  // `file` is the INI file itself, open for one member
   bool writable = false;     // `file` is open for writing too
   Held held = Held::Nothing;

@@ -163,7 +163,7 @@ bool HeldByAnotherThread(const std::wstring& key) {
   for (LockHandle* handle : Handles().handles) {
     if (handle->key != key || handle->ownerId == GetCurrentThreadId()) continue;
     AcquireSRWLockExclusive(&handle->guard);
-    const bool holds = handle->held != LockHandle::Held::Nothing;
+    const bool holds = handle->held != LockHandle::Held::Nothing && handle->held != LockHandle::Held::Opened;
     ReleaseSRWLockExclusive(&handle->guard);
     if (holds) return true;
   }

@@ -4,17 +4,12 @@
 
 #include "profile_service/file_identity.h"
 #include "profile_service/journal.h"
-#include "profile_service/profile_service.h"
 #include "profile_service/unique_handle.h"
 
 namespace profile_service {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Room kept free beyond what a change is known to need: the last, partly used, cluster of
-// the journal and of the file.
-constexpr ULONGLONG kRoomMargin = 8192;
 
 // `path` in the ANSI code page, when it crosses there and back unchanged.
 std::optional<std::string> ExactAnsiOf(const std::wstring& path) {
@@ -26,33 +21,12 @@ std::optional<std::string> ExactAnsiOf(const std::wstring& path) {
   return ansi;
 }
 
-UINT WindowsFolderLength() {
-  wchar_t windows[MAX_PATH] = {};
-  return GetWindowsDirectoryW(windows, MAX_PATH);
-}
-
 // The platform resolves a name into a MAX_PATH buffer: a name without a folder is
 // appended to the Windows folder's path as it is, any other resolved to its full path.
 bool TooLong(const std::wstring& wideName, const std::wstring& resolved) {
   if (resolved.empty()) return true;
-  if (ResolvesIntoWindowsFolder(wideName)) return WindowsFolderLength() + 1 + wideName.size() >= MAX_PATH;
+  if (ResolvesIntoWindowsFolder(wideName)) return WindowsFolder().size() + 1 + wideName.size() >= MAX_PATH;
   return resolved.size() >= MAX_PATH;
-}
-
-UniqueHandle OpenToRead(const std::wstring& path) {
-  return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-}
-
-// The whole file into `bytes` (nothing when there is no file); false when it cannot be read.
-bool ReadWhole(const std::wstring& path, std::optional<std::string>& bytes) {
-  const UniqueHandle file = OpenToRead(path);
-  if (!file.Valid()) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x40000000) return false;
-  bytes.emplace(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD read = 0;
-  return bytes->empty() ||
-         (ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) && read == bytes->size());
 }
 
 }  // namespace
@@ -78,50 +52,36 @@ struct ProfileFile::Use {
     }
     lock = std::make_unique<FileLock>(resolved, mode);
     longPath = lock->FilePath();
-    if (lock->Held() && lock->TakenAnew()) RecoverWhatAWriterLeft();
-  }
-
-  // A writer that stopped in the middle of a change left its journal: it is put back
-  // under the write lock, which a reader takes for the while.
-  void RecoverWhatAWriterLeft() {
-    const LockMode mode = lock->Mode();
-    for (int round = 0; round < 3 && lock->Held(); ++round) {
-      if (!lock->JournalFile() || !JournalWaiting(lock->JournalFile())) return;
-      if (mode == LockMode::Read) lock->Retake(LockMode::Write);
-      if (lock->JournalFile()) RecoverAbandonedJournal(lock->JournalFile(), longPath);
-      if (mode == LockMode::Write) return;
-      lock->Retake(LockMode::Read);
-    }
-  }
-
-  bool HasRoomFor(ULONGLONG bytes) const {
-    const std::wstring folder = longPath.substr(0, longPath.find_last_of(L'\\') + 1);
-    const std::optional<ULONGLONG> free = FreeDiskBytes(folder);
-    return !free || *free >= bytes + kRoomMargin;
   }
 
   bool Journaled() const { return lock->JournalFile() && !MappedToRegistry(longPath); }
 
-  // The whole file, read once in the use, for its journal: a writer that will keep one
-  // tells the file's encoding from these bytes too. False when it cannot be read.
-  bool ReadAsFound() {
-    if (!asFoundWhole) asFoundWhole = ReadWhole(longPath, asFound);
-    return *asFoundWhole;
+  // The file as the write lock found it, read once in the use, for its journal: a writer
+  // that keeps one tells the file's encoding from these bytes too.
+  const std::optional<FileAsFound>& AsFound() {
+    if (!asFoundRead) asFound = ReadFileAsFound(longPath), asFoundRead = true;
+    return asFound;
   }
 
-  // The first change of the use saves the file in its journal, where it has one.
-  bool BeginJournal(ULONGLONG growth) {
-    const bool journaled = Journaled() && ReadAsFound();
-    const ULONGLONG journalBytes = journaled ? (asFound ? asFound->size() : 0) + 2 * longPath.size() + 64 : 0;
-    if (!HasRoomFor(journalBytes + growth)) return false;
-    if (journaled) {
-      if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(asFound.value_or(""));
-      std::optional<Journal> begun = Journal::Begin(lock->JournalFile(), longPath, std::move(asFound));
-      const DWORD failure = begun ? 0 : GetLastError();
-      if (begun) journal.emplace(std::move(*begun));
-      if (failure == ERROR_DISK_FULL || failure == ERROR_HANDLE_DISK_FULL) return false;
+  // The first change of the use saves the file in its journal, where it has one. Only
+  // bytes in the lock file that are no journal let it go ahead without one.
+  bool BeginJournal() {
+    if (Journaled()) {
+      if (!AsFound()) return false;
+      if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(asFound->bytes.value_or(""));
+      std::optional<Journal> begun = Journal::Begin(lock->JournalFile(), longPath, *asFound);
+      if (!begun && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+      if (begun) journal.emplace(std::move(*begun)), lastWritten = journal->Saved().value_or("");
     }
-    journalTried = true;  // begun, or the change goes ahead without one
+    journalTried = true;
+    return true;
+  }
+
+  // After a write that reported success: whether the file is as written.
+  bool LeftWhole(const WriteShape& shape) {
+    const std::optional<FileAsFound> after = ReadFileAsFound(longPath);
+    if (!after || !profile_service::LeftWhole(lastWritten, after->bytes.value_or(""), shape)) return false;
+    lastWritten = after->bytes.value_or("");
     return true;
   }
 
@@ -131,10 +91,12 @@ struct ProfileFile::Use {
   std::wstring longPath;
   DWORD refusal = 0;
   std::unique_ptr<FileLock> lock;  // none for a name the service refuses
-  std::optional<bool> asFoundWhole;    // once read: whether it could be read whole
-  std::optional<std::string> asFound;  // the file as the write lock found it; nothing when there is none
+  bool asFoundRead = false;
+  std::optional<FileAsFound> asFound;  // once read; nullopt when it could not be read
   bool journalTried = false;
   std::optional<Journal> journal;
+  std::string lastWritten;  // the file after the last write, as the journal's check saw it
+  bool changesRefused = false;  // a write left the file cut: it was put back
   int changesInProgress = 0;
   Use* outer = nullptr;  // the use further up this thread's call
 };
@@ -189,28 +151,36 @@ Encoding ProfileFile::TextEncoding() {
   if (!use_->lock) return Encoding::Ansi;  // a refused name: nothing is read or written
   std::optional<Encoding>& known = use_->lock->KnownEncoding();
   if (known) return *known;
-  if (use_->lock->Mode() == LockMode::Write && use_->Journaled() && use_->ReadAsFound()) {
-    known = EncodingOfBytes(use_->asFound.value_or(""));
+  if (use_->Journaled() && use_->AsFound()) {
+    known = EncodingOfBytes(use_->asFound->bytes.value_or(""));
   } else {
-    const UniqueHandle file = OpenToRead(use_->longPath);
+    const UniqueHandle file(
+        CreateFileW(use_->longPath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     known = file.Valid() ? EncodingOfFile(file.Get()) : Encoding::Ansi;
   }
   return *known;
 }
 
-bool ProfileFile::BeforeChange(ULONGLONG growth) {
+bool ProfileFile::BeforeChange() {
   if (use_->refusal) return true;  // the write is refused before it reaches the platform
-  const bool room = use_->journalTried ? use_->HasRoomFor(growth) : use_->BeginJournal(growth);
-  if (!room) {
+  if (use_->changesRefused) {
     SetLastError(ERROR_DISK_FULL);
     return false;
   }
-  if (use_->journal) use_->journal->BeforeWrite();
-  return true;
+  return use_->journalTried || use_->BeginJournal();
 }
 
 void ProfileFile::ChangeStarts() { ++use_->changesInProgress; }
-void ProfileFile::ChangeEnded() { --use_->changesInProgress; }
+
+BOOL ProfileFile::ChangeEnded(BOOL written, const WriteShape& shape) {
+  --use_->changesInProgress;
+  if (!written || !use_->journal || use_->LeftWhole(shape)) return written;
+  use_->journal->RollBack();
+  use_->journal.reset();
+  use_->changesRefused = true;
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
 
 // Uses end in the order they began: a member's inner calls have ended when it closes.
 void ProfileFile::Close() {

@@ -6,13 +6,14 @@
 // - the file's lock (profile_service/file_lock.h), shared by members that only read, held
 //   alone by one that writes;
 // - the recovery of a change that a writer left unfinished, before the member reads or
-//   writes (profile_service/journal.h);
+//   writes (the lock applies the hot-journal rule of profile_service/journal.h);
 // - the file's encoding, read from the file itself under the lock, once: the member reads
 //   and writes through the same functions;
 // - the journal that makes the member's changes all or nothing: saved before its first
 //   change, emptied once its last one is on disk;
-// - room on the disk for the journal and each change, which the platform's write does not
-//   check (it reports success with the file cut short).
+// - a look at the file after each write that reported success, which the platform does
+//   not make (it reports success with the file cut short on a full disk): a file left
+//   other than written is put back, and the write fails (profile_service/write_check.h).
 // The inner calls of a composite member, made on its thread through the object's own
 // interface with the same file name, join the member's use: one resolution, one lock, one
 // journal around them all.
@@ -27,6 +28,7 @@
 #include "profile_service/ansi_text.h"
 #include "profile_service/file_encoding.h"
 #include "profile_service/file_lock.h"
+#include "profile_service/write_check.h"
 
 namespace profile_service {
 
@@ -65,15 +67,16 @@ class ProfileFile {
   Encoding TextEncoding();
   bool EncodingKnown() const;
 
-  // The service's side of a change: before each write it calls BeforeChange, with the
-  // bytes the write may add to the file (the first one of the use saves the file in its
-  // journal); false, with the last error set (ERROR_DISK_FULL), when the write must not be
-  // made. It brackets the platform's write with the other two, so that a use that ends in
-  // the middle of a write (a fault in the platform) puts the file back instead of keeping
-  // what was half written.
-  bool BeforeChange(ULONGLONG growth);
+  // The service's side of a change, around each platform write. BeforeChange: false,
+  // with the last error set, when the write must not be made (the first one of the use
+  // saves the file in its journal, and fails when it cannot). ChangeEnded: what the write
+  // returned, or FALSE with ERROR_DISK_FULL when it reported success but left the file
+  // other than `shape` says (the file is then put back, and the use makes no more
+  // changes). A use that ends in the middle of a write (a fault in the platform) puts the
+  // file back instead of keeping what was half written.
+  bool BeforeChange();
   void ChangeStarts();
-  void ChangeEnded();
+  BOOL ChangeEnded(BOOL written, const WriteShape& shape);
 
   // Ends the member's use: the use that took the lock commits its journal (the file is
   // flushed, then the journal emptied) and gives the lock back. Once; the destructor does

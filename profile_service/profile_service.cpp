@@ -25,7 +25,6 @@ Functions BindFromKernel32() {
   Bind(kernel32, "GetPrivateProfileSectionNamesW", bound.getSectionNamesW);
   Bind(kernel32, "WritePrivateProfileStringW", bound.writeStringW);
   Bind(kernel32, "WritePrivateProfileSectionW", bound.writeSectionW);
-  Bind(kernel32, "GetDiskFreeSpaceExW", bound.getDiskFreeSpace);
   return bound;
 }
 
@@ -44,7 +43,6 @@ bool Refuse(DWORD code) {
 // The calls in an ANSI file: texts converted to the code page, results converted back.
 struct AnsiCalls {
   using Char = char;
-  static constexpr ULONGLONG kFileBytesPerCharacter = 1;
   static const char* Argument(const ServiceText& text) { return text.Ansi().Argument(); }
   static std::string_view Form(const ServiceText& text) { return text.Ansi().View(); }
   static const char* Name(const ProfileFile& file) { return file.AnsiServiceName()->Argument(); }
@@ -69,7 +67,6 @@ struct AnsiCalls {
 // The calls in a Unicode file: texts as they are.
 struct WideCalls {
   using Char = wchar_t;
-  static constexpr ULONGLONG kFileBytesPerCharacter = 3;  // at most, in UTF-8
   static const wchar_t* Argument(const ServiceText& text) { return text.IsAbsent() ? nullptr : text.Wide().data(); }
   static std::wstring_view Form(const ServiceText& text) { return text.Wide(); }
   static const wchar_t* Name(const ProfileFile& file) { return file.WideServiceName().c_str(); }
@@ -166,16 +163,17 @@ DWORD GetSectionNamesInto(ProfileFile& file, Buffer<Calls>& buffer) {
   return Calls::GetSectionNames(buffer.data(), static_cast<DWORD>(buffer.size()), Calls::Name(file));
 }
 
-// Every platform write goes through here: refused when the disk has no room for it (see
-// ProfileFile::BeforeChange: the first one saves the file's journal), and marked as under
-// way while it runs (see ProfileFile::ChangeStarts).
-template <typename Write>
-BOOL Change(ProfileFile& file, ULONGLONG growth, Write write) {
-  if (!file.BeforeChange(growth)) return FALSE;
+// Every platform write goes through here: the first one saves the file's journal, each
+// is marked as under way while it runs, and one that reports success is checked
+// afterwards (see ProfileFile::BeforeChange).
+template <typename Calls, typename Write>
+BOOL Change(ProfileFile& file, WriteShape::Kind kind, const ServiceText& section, const ServiceText* key,
+            size_t entries, Write write) {
+  if (!file.BeforeChange()) return FALSE;
   file.ChangeStarts();
   const BOOL written = write();
-  file.ChangeEnded();
-  return written;
+  const std::wstring keyForm = key ? Calls::Wide(Calls::Form(*key)) : std::wstring();
+  return file.ChangeEnded(written, WriteShape{kind, Calls::Wide(Calls::Form(section)), keyForm, entries});
 }
 
 // Calls `work` with the calls of an ANSI file.
@@ -190,15 +188,6 @@ template <typename Work>
 auto WithCallsOf(ProfileFile& file, Work work) {
   if (file.TextEncoding() == Encoding::Unicode) return work(WideCalls{});
   return WithAnsiCallsOf(file, work);
-}
-
-// What a write may add to the file, in bytes, at most: its texts (as the calls pass them)
-// and a line's syntax, in the file's encoding.
-template <typename Calls>
-ULONGLONG GrowthOf(std::initializer_list<size_t> lengths) {
-  ULONGLONG characters = 0;
-  for (size_t length : lengths) characters += length + 4;
-  return characters * Calls::kFileBytesPerCharacter;
 }
 
 bool SingleByteCodePage() {
@@ -306,9 +295,9 @@ BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceTex
   return WithCallsOf(file, [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
     if (RefusedWrite<Calls>(file, section, {&section, &key, &value})) return FALSE;
-    const ULONGLONG growth =
-        GrowthOf<Calls>({Calls::Form(section).size(), Calls::Form(key).size(), Calls::Form(value).size()});
-    return Change(file, growth, [&] {
+    using Kind = WriteShape::Kind;
+    const Kind kind = key.IsAbsent() ? Kind::DeleteSection : value.IsAbsent() ? Kind::DeleteKey : Kind::SetKey;
+    return Change<Calls>(file, kind, section, &key, 0, [&] {
       return Calls::WriteString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
                                 Calls::Name(file));
     });
@@ -329,7 +318,8 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
       }
       if (entries->empty()) list += typename Calls::Char{};  // one NUL, then the closing NUL
     }
-    return Change(file, GrowthOf<Calls>({Calls::Form(section).size(), list.size()}), [&] {
+    const auto kind = entries ? WriteShape::Kind::ReplaceSection : WriteShape::Kind::DeleteSection;
+    return Change<Calls>(file, kind, section, nullptr, entries ? entries->size() : 0, [&] {
       return Calls::WriteSection(Calls::Argument(section), entries ? list.c_str() : nullptr, Calls::Name(file));
     });
   });
@@ -350,14 +340,6 @@ bool ReadAllSectionNames(ProfileFile& file, std::wstring& names) {
 }
 
 DWORD LastError() { return GetLastError(); }
-
-std::optional<ULONGLONG> FreeDiskBytes(const std::wstring& folder) {
-  ULARGE_INTEGER available{};
-  if (!Service().getDiskFreeSpace || !Service().getDiskFreeSpace(folder.c_str(), &available, nullptr, nullptr)) {
-    return std::nullopt;
-  }
-  return available.QuadPart;
-}
 
 std::string MessageFor(DWORD code) {
   std::string message(kMessageBufferSize, '\0');

@@ -92,16 +92,12 @@ bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstrin
 bool ReadAllSectionNames(ProfileFile& file, std::wstring& names);
 
 DWORD LastError();
-// The bytes the caller may still write on the volume of `folder`; nullopt when the
-// system cannot tell.
-std::optional<ULONGLONG> FreeDiskBytes(const std::wstring& folder);
 // The system's message for `code` (FormatMessageA, system table, no inserts, into
 // a 255-character buffer), up to its first NUL; empty when there is none.
 std::string MessageFor(DWORD code);
 
-// The kernel32 functions behind the layer, and the free-space query that each change
-// asks first. Tests may put others in their place to count calls, to make a chosen call
-// fail or to fill the disk.
+// The kernel32 functions behind the layer. Tests may put others in their place to count
+// calls, to make a chosen call fail or to cut the file a write leaves.
 struct Functions {
   DWORD(WINAPI* getString)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
   DWORD(WINAPI* getSection)(LPCSTR, LPSTR, DWORD, LPCSTR);
@@ -113,7 +109,6 @@ struct Functions {
   DWORD(WINAPI* getSectionNamesW)(LPWSTR, DWORD, LPCWSTR);
   BOOL(WINAPI* writeStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
   BOOL(WINAPI* writeSectionW)(LPCWSTR, LPCWSTR, LPCWSTR);
-  BOOL(WINAPI* getDiskFreeSpace)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 };
 const Functions& PlatformFunctions();
 // Routes the layer through `replacement` until called again with nullptr.

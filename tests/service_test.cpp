@@ -2,7 +2,7 @@
 // the conversion to the ANSI code page.
 #include <thread>
 
-#include "profile_service/journal.h"
+#include "profile_service/file_identity.h"
 #include "profile_service/profile_service.h"
 #include "tests/support/test_support.h"
 

@@ -85,18 +85,6 @@ void ExpectFileHolds(const std::wstring& file, const Sections& expected) {
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 // Gives `file` the write time of `reference` plus `seconds`.
-void SetWrittenAfter(const std::wstring& file, const std::wstring& reference, int seconds) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  GetFileAttributesExW(reference.c_str(), GetFileExInfoStandard, &data);
-  ULARGE_INTEGER time{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}};
-  time.QuadPart += seconds * 10000000ull;
-  const FILETIME written{time.LowPart, time.HighPart};
-  HANDLE handle = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  SetFileTime(handle, nullptr, nullptr, &written);
-  CloseHandle(handle);
-}
-
 // The tests that call the object themselves do so in this process's apartment.
 class FileSharing : public test_support::ComApartment {
  protected:
@@ -200,51 +188,67 @@ TEST_F(FileSharing, ProcessesKilledInTheMiddleOfAChangeLeaveTheFileWhole) {
   }
 }
 
-// What the next call makes of a journal that a dead writer left: the file as it was before
-// the change (or no file, where there was none), and the journal emptied, whatever name of
-// the file the writer used. A journal cut short while it was written is never put back,
-// nor one of a file that another program changed after the writer stopped, nor one
-// copied beside another file.
+// The hot-journal rule: what the next call makes of a journal that a dead writer left. The
+// file as it was before the change, whatever name of it the writer or the next caller
+// used, when the file there is the one the journal names; anything else at the name is
+// left alone: a file that replaced it, none, a file made where there was none. A journal
+// cut short, or a copy of it in another file's lock file, is emptied and changes nothing.
 TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
   test_support::IniFolder folder;
-  const std::wstring file = folder.PathOf(L"Abandoned Settings.ini"), other = folder.PathOf(L"other.ini");
-  const std::string before = "[s]\r\nk=v\r\n", later = "[s]\r\nk=later\r\n";
+  const std::wstring file = folder.PathOf(L"Abandoned Settings.ini"), other = folder.PathOf(L"other.ini"),
+                     sibling = folder.PathOf(L"sibling.ini"), replacement = folder.PathOf(L"new.tmp");
+  const std::string before = "[s]\r\nk=v\r\n", later = "[s]\r\nk=later\r\n", damaged = "damaged";
+  enum class Then { Nothing, Replaced, WrittenInPlace, Removed, SiblingReadFirst };
   struct Case {
     const wchar_t* how;
     bool existed;
-    bool shortName;          // the writer named the file by its 8.3 name
-    bool writtenLater;       // another program wrote the file after the writer stopped
+    bool shortName;  // the writer named the file by its 8.3 name
+    Then then;       // what happened to the file after the writer stopped
     std::optional<std::string> expected;
   };
   const Case cases[] = {
-      {L"damage", true, false, false, before},   {L"damage", false, false, false, std::nullopt},
-      {L"tear", true, false, false, before},     {L"damage", true, true, false, before},
-      {L"damage", true, false, true, later},     {L"damage", false, false, true, later},
+      {L"damage", true, false, Then::Nothing, before},
+      {L"damage", false, false, Then::Nothing, damaged},
+      {L"tear", true, false, Then::Nothing, before},
+      {L"damage", true, true, Then::Nothing, before},
+      {L"damage", true, false, Then::Replaced, later},
+      {L"damage", false, false, Then::WrittenInPlace, later},
+      {L"damage", true, false, Then::Removed, std::nullopt},
+      {L"damage", true, false, Then::SiblingReadFirst, before},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.how << (c.existed ? " an existing file" : " a new file")
-                                    << (c.shortName ? ", by its short name" : "")
-                                    << (c.writtenLater ? ", written later" : ""));
+                                    << (c.shortName ? ", by its short name" : "") << ", then " << int(c.then));
     DeleteFileW(file.c_str());
+    DeleteFileW((sibling + L"-lock").c_str());
     if (c.existed) test_support::WriteBytes(file, before);
     const std::wstring name = c.shortName ? test_support::ShortPathOf(file) : file;
     EXPECT_EQ(WorkerProcess(L"abandoner " + Quoted(name) + L" " + c.how).ExitCode(), 99);
     const std::string journal = test_support::ReadBytes(file + L"-lock").value_or("");
     ASSERT_NE(journal, "");
-    if (c.writtenLater) {
-      test_support::WriteBytes(file, later);
-      SetWrittenAfter(file, file + L"-lock", 11);
+    if (c.then == Then::Replaced) {
+      test_support::WriteBytes(replacement, later);
+      MoveFileExW(replacement.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
     }
-    // A whole journal copied beside another file is not that file's (a torn one is emptied).
+    if (c.then == Then::WrittenInPlace) test_support::WriteBytes(file, later);
+    if (c.then == Then::Removed) DeleteFileW(file.c_str());
+    LONG sections = 0;
+    // A sibling whose lock file is the file's, as "a.ini" reaches the lock file of "A.ini"
+    // where names are looked up without regard to case.
+    if (c.then == Then::SiblingReadFirst) {
+      test_support::WriteBytes(sibling, later);
+      ASSERT_TRUE(CreateHardLinkW((sibling + L"-lock").c_str(), (file + L"-lock").c_str(), nullptr));
+      EXPECT_EQ(ObjectOn(sibling)->get_SectionsCount(&sections), S_OK);
+      EXPECT_EQ(test_support::ReadBytes(sibling), later);
+    }
     test_support::WriteBytes(other, "[o]\r\nx=1\r\n");
     test_support::WriteBytes(other + L"-lock", journal);
-    LONG sections = 0;
     EXPECT_EQ(ObjectOn(other)->get_SectionsCount(&sections), S_OK);
     EXPECT_EQ(test_support::ReadBytes(other), "[o]\r\nx=1\r\n");
-    EXPECT_EQ(test_support::ReadBytes(other + L"-lock"), c.how == std::wstring(L"tear") ? "" : journal);
+    EXPECT_EQ(test_support::ReadBytes(other + L"-lock"), "");
     EXPECT_EQ(ObjectOn(file)->get_SectionsCount(&sections), S_OK);
     EXPECT_EQ(test_support::ReadBytes(file), c.expected);
-    EXPECT_EQ(test_support::ReadBytes(file + L"-lock"), "");
+    EXPECT_EQ(test_support::ReadBytes(file + L"-lock").value_or(""), "");
   }
 }
 

@@ -96,26 +96,36 @@ struct StandInFunctions {
   template <typename Char>
   static BOOL WINAPI WriteString(const Char* section, const Char* key, const Char* value, const Char* file) {
     if (active->FailThisCall(ServiceFunction::WriteString)) return FALSE;
-    return (Platform().*Pick<Char>(&Functions::writeString, &Functions::writeStringW))(section, key, value, file);
+    return Written(
+        (Platform().*Pick<Char>(&Functions::writeString, &Functions::writeStringW))(section, key, value, file), file);
   }
   template <typename Char>
   static BOOL WINAPI WriteSection(const Char* section, const Char* entries, const Char* file) {
     if (active->FailThisCall(ServiceFunction::WriteSection)) return FALSE;
     if (FromMemory()) return TRUE;
-    return (Platform().*Pick<Char>(&Functions::writeSection, &Functions::writeSectionW))(section, entries, file);
+    return Written(
+        (Platform().*Pick<Char>(&Functions::writeSection, &Functions::writeSectionW))(section, entries, file), file);
   }
 
-  static BOOL WINAPI DiskFreeSpace(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total,
-                                   PULARGE_INTEGER free) {
-    if (!active->behaviour_.freeDiskBytes) return Platform().getDiskFreeSpace(folder, available, total, free);
-    available->QuadPart = *active->behaviour_.freeDiskBytes;
-    return TRUE;
+  // A write that reported success, cut short as a full disk cuts it.
+  template <typename Char>
+  static BOOL Written(BOOL written, const Char* file) {
+    const std::optional<LONGLONG> cut = active->behaviour_.cutWrittenFileAt;
+    if (!written || !cut) return written;
+    HANDLE handle = std::is_same_v<Char, char>
+                        ? CreateFileA(reinterpret_cast<const char*>(file), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)
+                        : CreateFileW(reinterpret_cast<const wchar_t*>(file), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size{}, at{};
+    if (GetFileSizeEx(handle, &size) && size.QuadPart > *cut) at.QuadPart = *cut < 0 ? size.QuadPart + *cut : *cut;
+    if (at.QuadPart > 0 && SetFilePointerEx(handle, at, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    CloseHandle(handle);
+    return written;
   }
 
   static constexpr Functions kTable{&GetString<char>,    &GetSection<char>,    &GetSectionNames<char>,
                                     &WriteString<char>,  &WriteSection<char>,  &GetString<wchar_t>,
                                     &GetSection<wchar_t>, &GetSectionNames<wchar_t>, &WriteString<wchar_t>,
-                                    &WriteSection<wchar_t>, &DiskFreeSpace};
+                                    &WriteSection<wchar_t>};
 };
 
 const char* NameOf(ServiceFunction function) {

@@ -35,8 +35,9 @@ struct Behaviour {
   int failAt = 0;
   // When set, kept by reference for the double's life.
   const MemoryAnswers* fromMemory = nullptr;
-  // When set, the room the disk is said to have left, in bytes.
-  std::optional<ULONGLONG> freeDiskBytes = std::nullopt;
+  // When set, every platform write that reports success leaves the file cut to that many
+  // bytes (counted from its end when negative), as on a full disk.
+  std::optional<LONGLONG> cutWrittenFileAt = std::nullopt;
 };
 
 class ServiceDouble {

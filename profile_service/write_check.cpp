@@ -1,0 +1,112 @@
+#include "profile_service/write_check.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
+#include "profile_service/file_identity.h"
+#include "profile_service/profile_syntax.h"
+
+namespace profile_service {
+namespace {
+
+// The file's text in UTF-16, as the platform reads it: by its byte-order mark, or in the
+// code page.
+std::wstring TextOf(std::string_view bytes) {
+  std::wstring text;
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    const bool bigEndian = bytes[0] == '\xFE';
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      const auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+      text += static_cast<wchar_t>(bigEndian ? first << 8 | second : second << 8 | first);
+    }
+    if (bytes.size() % 2) text += L'\xFFFD';  // a cut unit is no whole line
+    return text;
+  }
+  const bool utf8 = bytes.starts_with("\xEF\xBB\xBF");
+  if (utf8) bytes.remove_prefix(3);
+  const UINT codePage = utf8 ? CP_UTF8 : CP_ACP;
+  const int length = static_cast<int>(bytes.size());
+  text.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0)));
+  MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), static_cast<int>(text.size()));
+  return text;
+}
+
+std::wstring_view Trimmed(std::wstring_view text) {
+  while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsProfileBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A section as the platform parses it: its name (up to the last "]"), and the names of
+// its lines (up to "="), folded. The lines above the first header form a section without a name.
+struct Section {
+  std::wstring name;
+  std::vector<std::wstring> keys;
+  bool operator==(const Section&) const = default;
+};
+
+std::vector<Section> SectionsOf(std::wstring_view text) {
+  std::vector<Section> sections(1);
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find_first_of(L"\r\n", start), text.size());
+    const std::wstring_view line = Trimmed(text.substr(start, end - start));
+    start = end + 1;
+    if (line.empty()) continue;
+    if (line.front() == L'[') {
+      sections.push_back({FoldedPath(std::wstring(Trimmed(line.substr(1, line.rfind(L']') - 1)))), {}});
+    } else {
+      sections.back().keys.push_back(FoldedPath(std::wstring(Trimmed(line.substr(0, line.find(L'='))))));
+    }
+  }
+  return sections;
+}
+
+// The file's last line when it does not end with a line end: the platform ends every line
+// it writes, but may keep a last line that it did not touch as it was.
+std::wstring_view UnendedLastLine(std::wstring_view text) {
+  if (text.empty() || text.back() == L'\n' || text.back() == L'\r') return {};
+  return text.substr(text.find_last_of(L"\r\n") + 1);
+}
+
+bool Holds(const std::vector<std::wstring>& keys, const std::wstring& key) {
+  return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+}  // namespace
+
+bool LeftWhole(std::string_view before, std::string_view after, const WriteShape& write) {
+  const std::wstring beforeText = TextOf(before), afterText = TextOf(after);
+  if (!UnendedLastLine(afterText).empty() && UnendedLastLine(afterText) != UnendedLastLine(beforeText)) return false;
+  const std::wstring section = FoldedPath(std::wstring(Trimmed(write.section)));
+  const std::wstring key = FoldedPath(std::wstring(Trimmed(write.key)));
+  // Every other section as it was; the written one's keys, all its sections together.
+  std::vector<Section> othersBefore, othersAfter;
+  std::vector<std::wstring> keysBefore, keysAfter;
+  for (auto [text, others, keys] : {std::tuple(&beforeText, &othersBefore, &keysBefore),
+                                     std::tuple(&afterText, &othersAfter, &keysAfter)}) {
+    for (Section& parsed : SectionsOf(*text)) {
+      if (parsed.name != section) {
+        others->push_back(std::move(parsed));
+      } else {
+        keys->insert(keys->end(), parsed.keys.begin(), parsed.keys.end());
+      }
+    }
+  }
+  if (othersBefore != othersAfter) return false;
+  switch (write.kind) {
+    case WriteShape::Kind::SetKey:
+      return Holds(keysAfter, key) && keysAfter.size() == keysBefore.size() + (Holds(keysBefore, key) ? 0 : 1);
+    case WriteShape::Kind::DeleteKey:  // the first of keys of one name
+      return keysAfter.size() == keysBefore.size() - (Holds(keysBefore, key) ? 1 : 0);
+    case WriteShape::Kind::DeleteSection:  // the first of sections of one name
+      return keysAfter.size() <= keysBefore.size();
+    case WriteShape::Kind::ReplaceSection:  // an empty list may leave the section as it was
+      return keysAfter.size() == write.entries || (write.entries == 0 && keysAfter == keysBefore);
+  }
+  return false;
+}
+
+}  // namespace profile_service
