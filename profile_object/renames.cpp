@@ -67,7 +67,7 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
                     current = NameText(currentKeyName, service::TextRole::Key),
                     renamed = NameText(newKeyName, service::TextRole::Key);
   if (Refused(RefusalForKeyRename(current, renamed))) return;
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), service::LockMode::WriteExisting);
   if (!Usable(file)) return;
   const std::wstring currentSeen = SeenIn(current, file);
   std::wstring entries;
@@ -104,7 +104,7 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const ServiceText current = NameText(currentSectionName, service::TextRole::Section),
                     target = NameText(newSectionName, service::TextRole::Section);
   if (Refused(RefusalForSectionRename(target))) return;
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), service::LockMode::WriteExisting);
   if (!Usable(file)) return;
   if (SameProfileName(SeenIn(current, file), SeenIn(target, file)) || RefusedNewSection(target, file)) return;
 

@@ -140,7 +140,7 @@ bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
 
 void Tolvane::DeleteKey(BSTR section, BSTR key) {
   const ServiceText sectionText = SectionText(section), keyText = KeyText(key);
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), service::LockMode::WriteExisting);
   if (!Usable(file)) return;
   service::WriteString(file, sectionText, keyText, ServiceText::Absent());
   Done(file);
@@ -271,7 +271,7 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     entries.push_back({KeyText(TextAt(keys, i)), ValueText(TextAt(values, i))});
     if (Refused(RefusalForEntry(entries.back().key, entries.back().value))) return 0;
   }
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), lower <= upper ? service::LockMode::Write : service::LockMode::WriteExisting);
   // Without a pair the section is removed, not started.
   if (!Usable(file) || (lower <= upper && RefusedNewSection(sectionText, file))) return 0;
   // No pair means no entry list at all, not an empty one.
@@ -284,7 +284,7 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
 
 void Tolvane::DeleteSection(BSTR section) {
   const ServiceText sectionText = SectionText(section);
-  ProfileFile file(FileName());
+  ProfileFile file(FileName(), service::LockMode::WriteExisting);
   if (!Usable(file)) return;
   service::WriteString(file, sectionText, ServiceText::Absent(), ServiceText::Absent());
   Done(file);

@@ -42,9 +42,12 @@ class AccessOfFile {
 
 }  // namespace
 
+// The INI file, held for a reader's window, may still be removed or replaced by others;
+// its lock file may not, while its lock is held.
 bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition) {
+  const DWORD share = path == handle.lockPath ? kShareReadWrite : kShareReadWrite | FILE_SHARE_DELETE;
   for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
-    handle.file = UniqueHandle(CreateFileW(path.c_str(), access, kShareReadWrite, nullptr, disposition, 0, nullptr));
+    handle.file = UniqueHandle(CreateFileW(path.c_str(), access, share, nullptr, disposition, 0, nullptr));
     handle.writable = access & GENERIC_WRITE;
     if (handle.file.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
   }

@@ -165,6 +165,50 @@ TEST_F(LockHeldElsewhereTest, ASuspendedWaiterHoldsNoOneUp) {
   CloseHandle(suspended);
 }
 
+// A thread ended while it waits in line (terminated) leaves no place in it: its process's
+// keeper closes what it held within a fraction of a second, long before the wait would end.
+DWORD WINAPI WaitForTheLock(void* path) {
+  const service::ProfileFile lock(Name(*static_cast<const std::wstring*>(path)));
+  return 0;
+}
+
+TEST_F(LockHeldElsewhereTest, AWaiterEndedInLineHoldsNoOneUp) {
+  GivenFile("[s]\r\nk=v\r\n");
+  service::SetFileLockWaitForTesting(5000);
+  HeldInAnotherThread holder(file_);
+  HANDLE waiter = CreateThread(nullptr, 0, &WaitForTheLock, &file_, 0, nullptr);
+  Sleep(300);  // in line
+  EXPECT_TRUE(service::FileLockHasWaitersForTesting(file_));
+  TerminateThread(waiter, 1);
+  CloseHandle(waiter);
+  Sleep(500);
+  EXPECT_FALSE(service::FileLockHasWaitersForTesting(file_));
+}
+
+// A lock file is made only by a change of a file that is there, or that the change makes:
+// reads, changes that find no file, and a read of a file in the Windows folder leave none.
+TEST_F(LockHeldElsewhereTest, OnlyAChangeMakesALockFile) {
+  const std::wstring lockFile = file_ + L"-lock", windowsIniLock = test_support::WindowsFolder() + L"\\win.ini-lock";
+  const std::pair<const char*, std::function<void()>> calls[] = {
+      {"ReadValue", [&] { ReadValue(L"s", L"k"); }},
+      {"SectionsCount", [&] { SectionsCount(); }},
+      {"DeleteKey of a missing file", [&] { DeleteFileW(file_.c_str()), DeleteKey(L"s", L"k"); }},
+      {"RenameKey of a missing file", [&] { DeleteFileW(file_.c_str()), RenameKey(L"s", L"k", L"n"); }},
+      {"RenameSection of a missing file", [&] { DeleteFileW(file_.c_str()), RenameSection(L"s", L"u"); }},
+      {"DeleteSection of a missing file", [&] { DeleteFileW(file_.c_str()), DeleteSection(L"s"); }},
+      {"ReadValue of win.ini", [&] { UseFile(L"win.ini"), ReadValue(L"windows", L"x"), UseFile(file_); }},
+  };
+  for (const auto& [call, make] : calls) {
+    GivenFile("[s]\r\nk=v\r\n");
+    DeleteFileW(lockFile.c_str());
+    make();
+    EXPECT_EQ(GetFileAttributesW(lockFile.c_str()), INVALID_FILE_ATTRIBUTES) << call;
+    EXPECT_EQ(GetFileAttributesW(windowsIniLock.c_str()), INVALID_FILE_ATTRIBUTES) << call;
+  }
+  EXPECT_TRUE(WriteValue(L"s", L"k", L"w"));
+  EXPECT_NE(GetFileAttributesW(lockFile.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // A thread that ended holding the file (its member never returned) is taken over, also
 // when a new thread gets its id (Wine gives an id back once it has used up its free ones):
 // that thread takes the file over, and gives it back, while it still runs.

@@ -198,7 +198,7 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
   const std::wstring file = folder.PathOf(L"Abandoned Settings.ini"), other = folder.PathOf(L"other.ini"),
                      sibling = folder.PathOf(L"sibling.ini"), replacement = folder.PathOf(L"new.tmp");
   const std::string before = "[s]\r\nk=v\r\n", later = "[s]\r\nk=later\r\n", damaged = "damaged";
-  enum class Then { Nothing, Replaced, WrittenInPlace, Removed, SiblingReadFirst };
+  enum class Then { Nothing, Replaced, WrittenInPlace, Removed, SiblingReadFirst, HeldWithoutSharing };
   struct Case {
     const wchar_t* how;
     bool existed;
@@ -215,6 +215,7 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
       {L"damage", false, false, Then::WrittenInPlace, later},
       {L"damage", true, false, Then::Removed, std::nullopt},
       {L"damage", true, false, Then::SiblingReadFirst, before},
+      {L"damage", true, false, Then::HeldWithoutSharing, before},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.how << (c.existed ? " an existing file" : " a new file")
@@ -240,6 +241,16 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
       ASSERT_TRUE(CreateHardLinkW((sibling + L"-lock").c_str(), (file + L"-lock").c_str(), nullptr));
       EXPECT_EQ(ObjectOn(sibling)->get_SectionsCount(&sections), S_OK);
       EXPECT_EQ(test_support::ReadBytes(sibling), later);
+    }
+    // While the journal cannot be put back, every member fails, and changes nothing.
+    if (c.then == Then::HeldWithoutSharing) {
+      HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      test_support::UniqueBstr s = test_support::Bstr(L"s"), k = test_support::Bstr(L"k"), v = test_support::Bstr(L"w");
+      VARIANT_BOOL written = VARIANT_TRUE;
+      EXPECT_EQ(ObjectOn(file)->WriteValue(s.InOut(), k.InOut(), v.InOut(), &written), S_OK);
+      EXPECT_EQ(written, VARIANT_FALSE);
+      EXPECT_EQ(test_support::ReadBytes(file + L"-lock"), journal);
+      CloseHandle(held);
     }
     test_support::WriteBytes(other, "[o]\r\nx=1\r\n");
     test_support::WriteBytes(other + L"-lock", journal);
