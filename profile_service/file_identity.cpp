@@ -116,6 +116,7 @@ std::wstring FoldedPath(std::wstring path) {
 }
 
 bool SamePath(std::wstring_view one, std::wstring_view other) {
+  if (one.empty() || other.empty()) return one.size() == other.size();  // the call refuses a null text
   return CompareStringOrdinal(one.data(), static_cast<int>(one.size()), other.data(), static_cast<int>(other.size()),
                               TRUE) == CSTR_EQUAL;
 }

@@ -6,6 +6,8 @@
 // of a character may be the byte of "\").
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -54,6 +56,9 @@ const std::wstring& WindowsFolder();
 // platform maps some file names of the Windows folder there. Such a file gets no lock
 // file and no journal.
 bool MappedToRegistry(const std::wstring& path);
+
+// Whether the system's `code` says there is no file at a path (nor perhaps its folder).
+inline bool IsMissingFile(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 // The lock file of a file is named after its long path with this suffix.
 inline constexpr wchar_t kLockFileSuffix[] = L"-lock";

@@ -231,7 +231,7 @@ Entry ComeIn(HANDLE file, LockMode mode, ULONGLONG deadline) {
 // that it comes in only after them. (Those that come later find the lock file.)
 DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode, ULONGLONG deadline) {
   LockHandle throughFile(handle.key, handle.lockPath, handle.filePath);
-  if (!OpenForLocking(throughFile, handle.filePath, OPEN_EXISTING)) return 0;
+  if (!OpenForLocking(throughFile, handle.filePath, OPEN_EXISTING, LockMode::Write)) return 0;
   const HANDLE file = throughFile.file.Get();
   {
     Guarded guarded(handle);  // where the keeper finds it, should this thread end waiting
@@ -319,7 +319,7 @@ void FileLock::Take() {
     failure_ = entry.failure;
     if (failure_ != 0) break;
     if (!Settle(handle, entry.held)) continue;
-    if (!handle.throughFile && JournalWaiting(handle.file.Get())) {
+    if (!handle.throughFile && JournalWaiting(handle.file.Get(), handle.lockPath)) {
       if (taking == LockMode::Read) {  // a reader takes the write lock for the member
         Guarded guarded(handle);
         LetGoHeld(handle);
@@ -360,7 +360,9 @@ void FileLock::Release() {
   {
     Guarded guarded(handle);
     handle.inUse = false;
-    const bool windowOpen = Reading(handle) && GetTickCount64() < handle.windowEnd;
+    // Through the INI file itself there is no window: no handle to it stays open, which
+    // would keep other programs from opening it alone.
+    const bool windowOpen = Reading(handle) && !handle.throughFile && GetTickCount64() < handle.windowEnd;
     if (!windowOpen) LetGoHeld(handle);
     enteredNow = handle.held == Held::Entering;
   }
@@ -395,7 +397,7 @@ void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds
 
 bool FileLockHasWaitersForTesting(const std::wstring& resolvedPath) {
   LockHandle looking(L"", LockFilePathOf(resolvedPath), L"");
-  return OpenForLocking(looking, looking.lockPath, OPEN_EXISTING) && SomeoneWaits(looking.file.Get());
+  return OpenForLocking(looking, looking.lockPath, OPEN_EXISTING, LockMode::Read) && SomeoneWaits(looking.file.Get());
 }
 
 std::wstring LockFilePathOf(const std::wstring& resolvedPath) { return LongPathOf(resolvedPath) + kLockFileSuffix; }

@@ -70,9 +70,9 @@ bool WriteAt(HANDLE file, ULONGLONG offset, const void* data, DWORD size) {
 }
 
 bool CutAt(HANDLE file, ULONGLONG size) {
-  LARGE_INTEGER end{};
-  end.QuadPart = static_cast<LONGLONG>(size);
-  return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
 }
 
 ULONGLONG SizeOf(HANDLE file) {
@@ -93,8 +93,6 @@ void EmptyJournal(HANDLE lockFile) {
   const char wiped[sizeof kMark] = {};
   WriteAt(lockFile, 0, wiped, sizeof wiped);
 }
-
-bool Missing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 // The file index, from the file system (a few microseconds); the volume's serial number
 // (0 where the system cannot tell, as for some shares under Wine), which takes a call to
@@ -163,15 +161,21 @@ bool IsLockFileOf(HANDLE lockFile, const std::wstring& path) {
 
 }  // namespace
 
+std::optional<std::string> ReadWhole(HANDLE file) {
+  const ULONGLONG size = SizeOf(file);
+  if (size > 0x40000000) return std::nullopt;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  if (!ReadAt(file, 0, bytes.data(), static_cast<DWORD>(size))) return std::nullopt;
+  return bytes;
+}
+
 std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path) {
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.Valid()) return Missing(GetLastError()) ? std::optional<FileAsFound>(FileAsFound{}) : std::nullopt;
-  const ULONGLONG size = SizeOf(file.Get());
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.Valid()) return IsMissingFile(GetLastError()) ? std::optional<FileAsFound>(FileAsFound{}) : std::nullopt;
   const std::optional<FileIdentity> identity = IdentityOf(file.Get(), path, true);
-  if (!identity || size > 0x40000000) return std::nullopt;
-  FileAsFound found{std::string(static_cast<size_t>(size), '\0'), *identity};
-  if (!ReadAt(file.Get(), 0, found.bytes->data(), static_cast<DWORD>(size))) return std::nullopt;
-  return found;
+  std::optional<std::string> bytes = ReadWhole(file.Get());
+  if (!identity || !bytes) return std::nullopt;
+  return FileAsFound{std::move(bytes), *identity, std::move(file)};
 }
 
 Journal::Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved)
@@ -230,7 +234,7 @@ bool Journal::RollBack() {
   if (!std::exchange(open_, false)) return true;
   bool putBack = false;
   if (!saved_) {
-    putBack = DeleteFileW(path_.c_str()) || Missing(GetLastError());
+    putBack = DeleteFileW(path_.c_str()) || IsMissingFile(GetLastError());
   } else {
     const UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
     putBack = file.Valid() && WriteAllFlushed(file.Get(), *saved_);
@@ -239,20 +243,24 @@ bool Journal::RollBack() {
   return putBack;
 }
 
-bool JournalWaiting(HANDLE lockFile) {
+bool JournalWaiting(HANDLE lockFile, const std::wstring& lockPath) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (GetFileAttributesExW(lockPath.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == 0 &&
+      data.nFileSizeHigh == 0) {
+    return false;
+  }
   char first[kFamilyBytes] = {};
-  return SizeOf(lockFile) != 0 && ReadAt(lockFile, 0, first, sizeof first) &&
-         std::memcmp(first, kMark, kFamilyBytes) == 0;
+  return ReadAt(lockFile, 0, first, sizeof first) && std::memcmp(first, kMark, kFamilyBytes) == 0;
 }
 
 DWORD PutBackWaitingJournal(HANDLE lockFile, const std::wstring& path) {
-  if (!JournalWaiting(lockFile)) return 0;
+  if (!JournalWaiting(lockFile, path + kLockFileSuffix)) return 0;
   const std::optional<Stored> stored = ReadStored(lockFile);
   const std::wstring named = path.substr(0, path.size() - LeafOf(path).size()) + (stored ? stored->name : L"");
   if (stored && (stored->header.flags & kFileExisted) && IsLockFileOf(lockFile, named)) {
     const UniqueHandle file(
         CreateFileW(named.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.Valid() && !Missing(GetLastError())) return GetLastError();
+    if (!file.Valid() && !IsMissingFile(GetLastError())) return GetLastError();
     if (file.Valid() && IdentityOf(file.Get(), named, false) == FileIdentity{stored->header.volume, stored->header.index} &&
         !WriteAllFlushed(file.Get(), stored->bytes)) {
       return GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;

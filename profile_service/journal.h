@@ -37,6 +37,8 @@
 #include <optional>
 #include <string>
 
+#include "profile_service/unique_handle.h"
+
 namespace profile_service {
 
 // Which file a handle reaches, as the system keeps it.
@@ -47,12 +49,16 @@ struct FileIdentity {
 };
 
 // The file at `path` as a writer found it under the write lock: its bytes (nothing when
-// there is no file) and identity. nullopt, with the last error set, when it cannot be read.
+// there is no file) and identity, and the file kept open for reading, to look at it again
+// after each write. nullopt, with the last error set, when it cannot be read.
 struct FileAsFound {
   std::optional<std::string> bytes;
   FileIdentity identity;
+  UniqueHandle file;
 };
 std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path);
+// The whole file open as `file`, as it is now.
+std::optional<std::string> ReadWhole(HANDLE file);
 
 class Journal {
  public:
@@ -83,9 +89,10 @@ class Journal {
   bool open_ = false;
 };
 
-// Whether the lock file holds a journal, whole or not (bytes that are no journal do not
-// count): the holder must then apply the hot-journal rule before anything else.
-bool JournalWaiting(HANDLE lockFile);
+// Whether the lock file `lockFile`, at `lockPath` (its size is asked by its name, which
+// costs the least under Wine), holds a journal, whole or not (bytes that are no journal do
+// not count): the holder must then apply the hot-journal rule before anything else.
+bool JournalWaiting(HANDLE lockFile, const std::wstring& lockPath);
 
 // The hot-journal rule (3, 4 above), under the write lock, for the lock file of the file
 // at `path`. 0 when the lock file no longer holds a journal; otherwise the system's code

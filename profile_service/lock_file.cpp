@@ -42,11 +42,13 @@ class AccessOfFile {
 
 }  // namespace
 
-// The INI file, held for a reader's window, may still be removed or replaced by others;
-// its lock file may not, while its lock is held.
-bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition) {
+// The INI file, held for a member, may still be removed or replaced by others; its lock
+// file may not, while its lock is held. A reader locks the INI file through a handle for
+// reading, which keeps no other program from writing it.
+bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition, LockMode mode) {
   const DWORD share = path == handle.lockPath ? kShareReadWrite : kShareReadWrite | FILE_SHARE_DELETE;
-  for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
+  const bool readOnly = mode == LockMode::Read && path != handle.lockPath;
+  for (const DWORD access : {readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
     handle.file = UniqueHandle(CreateFileW(path.c_str(), access, share, nullptr, disposition, 0, nullptr));
     handle.writable = access & GENERIC_WRITE;
     if (handle.file.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
@@ -60,7 +62,7 @@ bool FileThere(const std::wstring& path) {
 }
 
 Opened OpenLockFile(LockHandle& handle, LockMode mode) {
-  if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) return Opened::LockFile;
+  if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING, mode)) return Opened::LockFile;
   if (GetLastError() == ERROR_FILE_NOT_FOUND) {
     // Reads, and changes that find no file to change, never make a lock file; nor do names
     // whose writes go to the registry. A folder the platform neither reads nor writes.
@@ -75,7 +77,7 @@ Opened OpenLockFile(LockHandle& handle, LockMode mode) {
       handle.writable = true;
       if (handle.file.Valid()) return Opened::MadeLockFile;
       // Made meanwhile by another: opened as it would have been found.
-      if (GetLastError() == ERROR_FILE_EXISTS && OpenForLocking(handle, handle.lockPath, OPEN_EXISTING)) {
+      if (GetLastError() == ERROR_FILE_EXISTS && OpenForLocking(handle, handle.lockPath, OPEN_EXISTING, mode)) {
         return Opened::LockFile;
       }
     }
@@ -85,7 +87,7 @@ Opened OpenLockFile(LockHandle& handle, LockMode mode) {
     SetLastError(lockFileFailure);
     return Opened::Refused;
   }
-  if (!OpenForLocking(handle, handle.filePath, OPEN_EXISTING)) return Opened::NoFile;
+  if (!OpenForLocking(handle, handle.filePath, OPEN_EXISTING, mode)) return Opened::NoFile;
   handle.throughFile = true;
   return Opened::ThroughFile;
 }

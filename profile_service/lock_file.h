@@ -27,9 +27,9 @@ enum class Opened {
 // Opens the handle's lock file, or what stands in for it, into handle.file.
 Opened OpenLockFile(LockHandle& handle, LockMode mode);
 
-// Opens `path` into handle.file for reading and writing, or else for reading; false when
-// neither is allowed.
-bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition);
+// Opens `path` into handle.file for reading and writing, or else for reading (a reader's
+// INI file: for reading only); false when neither is allowed.
+bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition, LockMode mode);
 
 // A file at `path`, not a folder (a folder of a lock file's name is none, and never can be one).
 bool FileThere(const std::wstring& path);

@@ -77,11 +77,17 @@ struct ProfileFile::Use {
     return true;
   }
 
-  // After a write that reported success: whether the file is as written.
+  // After a write that reported success: whether the file is as written. (A file made by
+  // the write is opened at its first look.)
   bool LeftWhole(const WriteShape& shape) {
-    const std::optional<FileAsFound> after = ReadFileAsFound(longPath);
-    if (!after || !profile_service::LeftWhole(lastWritten, after->bytes.value_or(""), shape)) return false;
-    lastWritten = after->bytes.value_or("");
+    UniqueHandle& file = asFound->file;
+    if (!file.Valid()) {
+      file = UniqueHandle(CreateFileW(longPath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    std::optional<std::string> after = file.Valid() ? ReadWhole(file.Get()) : std::nullopt;
+    if (!file.Valid() && IsMissingFile(GetLastError())) after.emplace();  // the write made no file
+    if (!after || !profile_service::LeftWhole(lastWritten, *after, shape)) return false;
+    lastWritten = std::move(*after);
     return true;
   }
 

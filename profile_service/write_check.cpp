@@ -41,10 +41,11 @@ std::wstring_view Trimmed(std::wstring_view text) {
 }
 
 // A section as the platform parses it: its name (up to the last "]"), and the names of
-// its lines (up to "="), folded. The lines above the first header form a section without a name.
+// its lines (up to "="), blanks trimmed: the platform keeps both as they are, but for
+// those blanks and the blank lines it drops.
 struct Section {
-  std::wstring name;
-  std::vector<std::wstring> keys;
+  std::wstring_view name;
+  std::vector<std::wstring_view> keys;
   bool operator==(const Section&) const = default;
 };
 
@@ -56,9 +57,9 @@ std::vector<Section> SectionsOf(std::wstring_view text) {
     start = end + 1;
     if (line.empty()) continue;
     if (line.front() == L'[') {
-      sections.push_back({FoldedPath(std::wstring(Trimmed(line.substr(1, line.rfind(L']') - 1)))), {}});
+      sections.push_back({Trimmed(line.substr(1, line.rfind(L']') - 1)), {}});
     } else {
-      sections.back().keys.push_back(FoldedPath(std::wstring(Trimmed(line.substr(0, line.find(L'='))))));
+      sections.back().keys.push_back(Trimmed(line.substr(0, line.find(L'='))));
     }
   }
   return sections;
@@ -71,8 +72,9 @@ std::wstring_view UnendedLastLine(std::wstring_view text) {
   return text.substr(text.find_last_of(L"\r\n") + 1);
 }
 
-bool Holds(const std::vector<std::wstring>& keys, const std::wstring& key) {
-  return std::find(keys.begin(), keys.end(), key) != keys.end();
+// Names compare as the platform compares them: without regard to case.
+size_t CountOf(const std::vector<std::wstring_view>& keys, std::wstring_view key) {
+  return static_cast<size_t>(std::count_if(keys.begin(), keys.end(), [&](auto one) { return SamePath(one, key); }));
 }
 
 }  // namespace
@@ -80,15 +82,14 @@ bool Holds(const std::vector<std::wstring>& keys, const std::wstring& key) {
 bool LeftWhole(std::string_view before, std::string_view after, const WriteShape& write) {
   const std::wstring beforeText = TextOf(before), afterText = TextOf(after);
   if (!UnendedLastLine(afterText).empty() && UnendedLastLine(afterText) != UnendedLastLine(beforeText)) return false;
-  const std::wstring section = FoldedPath(std::wstring(Trimmed(write.section)));
-  const std::wstring key = FoldedPath(std::wstring(Trimmed(write.key)));
+  const std::wstring_view section = Trimmed(write.section), key = Trimmed(write.key);
   // Every other section as it was; the written one's keys, all its sections together.
   std::vector<Section> othersBefore, othersAfter;
-  std::vector<std::wstring> keysBefore, keysAfter;
+  std::vector<std::wstring_view> keysBefore, keysAfter;
   for (auto [text, others, keys] : {std::tuple(&beforeText, &othersBefore, &keysBefore),
                                      std::tuple(&afterText, &othersAfter, &keysAfter)}) {
     for (Section& parsed : SectionsOf(*text)) {
-      if (parsed.name != section) {
+      if (!SamePath(parsed.name, section)) {
         others->push_back(std::move(parsed));
       } else {
         keys->insert(keys->end(), parsed.keys.begin(), parsed.keys.end());
@@ -96,11 +97,12 @@ bool LeftWhole(std::string_view before, std::string_view after, const WriteShape
     }
   }
   if (othersBefore != othersAfter) return false;
+  const bool held = CountOf(keysBefore, key) > 0;
   switch (write.kind) {
     case WriteShape::Kind::SetKey:
-      return Holds(keysAfter, key) && keysAfter.size() == keysBefore.size() + (Holds(keysBefore, key) ? 0 : 1);
+      return CountOf(keysAfter, key) > 0 && keysAfter.size() == keysBefore.size() + (held ? 0 : 1);
     case WriteShape::Kind::DeleteKey:  // the first of keys of one name
-      return keysAfter.size() == keysBefore.size() - (Holds(keysBefore, key) ? 1 : 0);
+      return keysAfter.size() == keysBefore.size() - (held ? 1 : 0);
     case WriteShape::Kind::DeleteSection:  // the first of sections of one name
       return keysAfter.size() <= keysBefore.size();
     case WriteShape::Kind::ReplaceSection:  // an empty list may leave the section as it was
