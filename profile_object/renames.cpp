@@ -169,14 +169,18 @@ std::optional<Tolvane::MovableEntries> Tolvane::ReadMovableEntries(std::wstring_
 }
 
 // Into a new section the keys go in one whole-section write, confirmed by reading the
-// section back.
+// section back. A write that failed has said why in LastErrorA, and that stays: its
+// result, the last index, does not tell, but its message is a new text (every message
+// is), and nothing else in the write sets one (the rules were met before it).
 bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, const ServiceText& target, std::wstring_view list,
                                  ProfileFile& file) {
   UniqueBstr targetArgument = target.Bstr();
   SAFEARRAY* keySlot = movable.keys.Get();
   SAFEARRAY* valueSlot = movable.values.Get();
   LONG lastIndex = 0;
+  const BSTR messageBefore = lastErrorText_.Get();
   ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
+  if (lastErrorText_.Get() != messageBefore) return false;
   std::wstring copied;
   if (!service::ReadWholeSection(file, target, copied) || copied != list) {
     SetLastErrorText(kCopyNotConfirmed);
