@@ -3,8 +3,9 @@
 namespace profile_service {
 
 Encoding EncodingOfBytes(std::string_view firstBytes) {
-  for (std::string_view mark : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {
-    if (firstBytes.starts_with(mark)) return Encoding::Unicode;
+  if (firstBytes.starts_with("\xFF\xFE")) return Encoding::Unicode;
+  for (std::string_view mark : {"\xFE\xFF", "\xEF\xBB\xBF"}) {
+    if (firstBytes.starts_with(mark)) return Encoding::UnicodeOtherMark;
   }
   return Encoding::Ansi;
 }
