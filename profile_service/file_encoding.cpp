@@ -10,11 +10,13 @@ Encoding EncodingOfBytes(std::string_view firstBytes) {
   return Encoding::Ansi;
 }
 
-Encoding EncodingOfFile(HANDLE file) {
+Encoding EncodingOfFile(HANDLE file, bool* empty) {
   char bytes[3] = {};
   DWORD read = 0;
   OVERLAPPED fromStart{};
-  if (!ReadFile(file, bytes, sizeof bytes, &read, &fromStart)) read = 0;
+  const bool readable = ReadFile(file, bytes, sizeof bytes, &read, &fromStart) || GetLastError() == ERROR_HANDLE_EOF;
+  if (empty) *empty = readable && read == 0;
+  if (!readable) read = 0;
   return EncodingOfBytes(std::string_view(bytes, read));
 }
 

@@ -25,7 +25,8 @@ inline bool IsUnicode(Encoding encoding) { return encoding != Encoding::Ansi; }
 
 Encoding EncodingOfBytes(std::string_view firstBytes);
 
-// The encoding of the file open as `file` (for reading), from its first bytes.
-Encoding EncodingOfFile(HANDLE file);
+// The encoding of the file open as `file` (for reading), from its first bytes; `empty`,
+// when given, says whether the file has none.
+Encoding EncodingOfFile(HANDLE file, bool* empty = nullptr);
 
 }  // namespace profile_service

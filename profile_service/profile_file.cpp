@@ -189,12 +189,16 @@ Encoding ProfileFile::TextEncoding() {
   if (!use_->lock) return Encoding::Ansi;  // a refused name: nothing is read or written
   std::optional<Encoding>& known = use_->lock->KnownEncoding();
   if (known) return *known;
+  bool empty = false;
   if (use_->lock->Mode() == LockMode::Write && use_->Journaled() && use_->ReadAsFound()) {
     known = EncodingOfBytes(use_->asFound.value_or(""));
+    empty = use_->asFound && use_->asFound->empty();
   } else {
     const UniqueHandle file = OpenToRead(use_->longPath);
-    known = file.Valid() ? EncodingOfFile(file.Get()) : Encoding::Ansi;
+    known = file.Valid() ? EncodingOfFile(file.Get(), &empty) : Encoding::Ansi;
   }
+  // An empty file is ANSI, also to a platform that read it as Unicode before it was emptied.
+  if (empty && use_->lock->Mode() == LockMode::Write) ForgetPlatformCopy(use_->wideService);
   return *known;
 }
 

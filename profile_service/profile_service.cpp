@@ -387,6 +387,12 @@ bool ReadAllSectionNames(ProfileFile& file, std::wstring& names) {
   }) != 0;
 }
 
+void ForgetPlatformCopy(const std::wstring& file) {
+  const DWORD kept = GetLastError();
+  Service().writeStringW(nullptr, nullptr, nullptr, file.c_str());
+  SetLastError(kept);
+}
+
 DWORD LastError() { return GetLastError(); }
 
 std::optional<ULONGLONG> FreeDiskBytes(const std::wstring& folder) {

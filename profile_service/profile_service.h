@@ -105,6 +105,14 @@ bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstrin
 // The file's section names as a name list, however long; false when there is none.
 bool ReadAllSectionNames(ProfileFile& file, std::wstring& names);
 
+// Makes the platform forget the copy of `file` that it keeps between calls, and with it
+// the encoding it read the file in (WritePrivateProfileStringW with no section, key or
+// value, which flushes the cache and returns FALSE); the last error is kept. For a file
+// found empty: Wine would write it in the encoding of its copy, mark and all, where an
+// empty file is ANSI (seen when another program emptied a Unicode file that the process
+// had read).
+void ForgetPlatformCopy(const std::wstring& file);
+
 DWORD LastError();
 // The bytes the caller may still write on the volume of `folder`; nullopt when the
 // system cannot tell.

@@ -131,6 +131,16 @@ TEST_P(UnicodeFiles, ALookAlikeIsWrittenAsWindowsCanKeepIt) {
   EXPECT_EQ(FileBytes(), FileOf(kind, moved ? L"[u]" + quoted.substr(3) : quoted));
 }
 
+// A file that another program empties is an ANSI file to the next write, also where the
+// platform read it before as Unicode (Wine would write it in the encoding of its copy).
+TEST_P(UnicodeFiles, AnEmptiedFileIsWrittenAsAnAnsiFile) {
+  GivenFile(FileOf(GetParam(), L"[s]\r\nk=v\r\n"));
+  EXPECT_EQ(ReadValue(L"s", L"k"), L"v");
+  GivenFile("");
+  EXPECT_TRUE(WriteValue(L"s", L"\u0416", L"\u0416"));
+  EXPECT_EQ(FileBytes(), FileOf(Kind::Ansi, L"[s]\r\n\u0416=\u0416\r\n"));
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryKind, UnicodeFiles,
                          testing::Values(Kind::Ansi, Kind::Utf16LE, Kind::Utf16BE, Kind::Utf8), NameOf);
 
