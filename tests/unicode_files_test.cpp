@@ -1,7 +1,8 @@
 // A Unicode file (one that begins with a byte-order mark: UTF-16LE, UTF-16BE or UTF-8) keeps
-// every character, and its encoding and mark, through every member; an ANSI file keeps what
-// its code page holds, as ever. Each member is called with text outside the code page (1252
-// here) on a file of each kind.
+// every character, and its encoding and mark, through every member, but for look-alikes
+// written to a file marked UTF-16BE or UTF-8; an ANSI file keeps what its code page holds,
+// as ever. Each member is called with text outside the code page (1252 here) on a file of
+// each kind.
 #include "tests/support/test_support.h"
 
 using test_support::Bstr;
