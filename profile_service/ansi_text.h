@@ -54,10 +54,9 @@ class AnsiText {
 void AppendAnsi(std::string& target, std::wstring_view text, TextRole role);
 
 // The text with each look-alike that AppendAnsi would turn into "?" as "?", every other
-// character as it is: how a text crosses to a file that this platform's wide-character
-// functions read as Unicode but Windows' would write through the code page (a file
-// marked FE FF or EF BB BF), so that it can never arrive there as the character it
-// resembles.
+// character as it is: how a write's text crosses to a file that Wine's wide-character
+// functions read as Unicode but Windows' write through the code page (a file marked
+// FE FF or EF BB BF), so that it can never arrive there as the character it resembles.
 std::wstring GuardLookAlikes(std::wstring_view text, TextRole role);
 
 bool IsAscii(std::wstring_view text);
