@@ -173,6 +173,16 @@ class TypedArgument {
 
   VARIANT& Typed() { return typed_; }
 
+  // One script variable passed for two arrays is one array to the member, as one
+  // variable of a typed caller is (ReadSection refuses it: it would fill the variable
+  // twice, and the keys would be lost).
+  void ShareArrayOfTheSameVariable(const TypedArgument& earlier) {
+    if (variable_ && variable_ == earlier.variable_ && V_VT(&typed_) == (VT_BYREF | VT_ARRAY | VT_BSTR) &&
+        V_VT(&earlier.typed_) == V_VT(&typed_)) {
+      V_ARRAYREF(&typed_) = V_ARRAYREF(&earlier.typed_);
+    }
+  }
+
   // After the call: the member replaced the text or array it was given, so the caller's
   // variable receives the new one.
   void WriteBack() {
@@ -282,6 +292,7 @@ HRESULT InvokeWithScriptArguments(ITypeInfo* functionTable, IDispatch* object, D
       } else {
         typed.emplace_back(*given);
       }
+      for (size_t earlier = 0; earlier < i; ++earlier) typed[i].ShareArrayOfTheSameVariable(typed[earlier]);
     }
   } catch (const WrongKind& wrong) {
     return TypeMismatch(*member, wrong.parameter, exception);

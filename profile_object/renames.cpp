@@ -11,6 +11,8 @@
 //
 // Both move what they move exactly as the file holds it, and remove the old key or
 // section only once the new one is confirmed: no key and no part of a value is lost.
+// What a write would store otherwise (a look-alike in a file marked FE FF or EF BB BF,
+// see profile_service/ansi_text.h) is not moved at all.
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -35,6 +37,10 @@ constexpr wchar_t kLinesWithoutKeys[] =
     L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept";
 constexpr wchar_t kCopyNotConfirmed[] =
     L"RenameSection: the copied keys could not be read back whole; the section was kept";
+constexpr wchar_t kValueStoredOtherwise[] =
+    L"RenameKey: the value holds a character that a write to this file stores as \"?\"; the key was kept";
+constexpr wchar_t kSectionStoredOtherwise[] =
+    L"RenameSection: the section holds a character that a write to this file stores as \"?\"; the section was kept";
 
 // Fills a new text array from the texts that `textAt(i)` gives for i = 0..count-1.
 template <typename TextAt>
@@ -46,6 +52,13 @@ UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
 }
 
 std::wstring SeenIn(const ServiceText& text, service::ProfileFile& file) { return text.Seen(file).value_or(L""); }
+
+// Whether a text that the file holds would be stored otherwise if written back: in a file
+// marked FE FF or EF BB BF, a look-alike that carries meaning where it stands crosses as
+// "?" (profile_service/ansi_text.h). Such a text is not moved.
+bool StoredOtherwise(std::wstring_view text, service::TextRole role, service::ProfileFile& file) {
+  return ServiceText(text, role).Stored(file) != std::optional<std::wstring>(text);
+}
 
 }  // namespace
 
@@ -63,12 +76,14 @@ struct Tolvane::MovableEntries {
 // the blanks around them (see NameText).
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (!CheckFileName()) return;
-  const ServiceText sectionText = NameText(section, service::TextRole::Section),
+  const ServiceText sectionGiven = NameText(section, service::TextRole::Section),
                     current = NameText(currentKeyName, service::TextRole::Key),
-                    renamed = NameText(newKeyName, service::TextRole::Key);
-  if (Refused(RefusalForKeyRename(current, renamed))) return;
+                    renamedGiven = NameText(newKeyName, service::TextRole::Key);
+  if (Refused(RefusalForKeyRename(current, renamedGiven))) return;
   ProfileFile file(FileName(), service::LockMode::WriteExisting);
   if (!Usable(file)) return;
+  // The names that are written go to every part in the form the writes store them.
+  const ServiceText sectionText = sectionGiven.StoredIn(file), renamed = renamedGiven.StoredIn(file);
   const std::wstring currentSeen = SeenIn(current, file);
   std::wstring entries;
   std::optional<std::wstring_view> storedValue;
@@ -86,6 +101,10 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
     ThrowIfFailed(self_.ReadValue(sectionArgument.InOut(), keyArgument.InOut(), read.InOut()));
   }
   if (!storedValue || SameProfileName(currentSeen, SeenIn(renamed, file))) return;
+  if (StoredOtherwise(*storedValue, service::TextRole::Value, file)) {
+    SetLastErrorText(kValueStoredOtherwise);
+    return;
+  }
 
   UniqueBstr sectionArgument = sectionText.Bstr(), keyArgument = renamed.Bstr(), valueArgument = BstrOf(*storedValue);
   VARIANT_BOOL written = VARIANT_FALSE;
@@ -102,10 +121,11 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
 // rules refuse. The names go to every part without the blanks around them (see NameText).
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const ServiceText current = NameText(currentSectionName, service::TextRole::Section),
-                    target = NameText(newSectionName, service::TextRole::Section);
-  if (Refused(RefusalForSectionRename(target))) return;
+                    targetGiven = NameText(newSectionName, service::TextRole::Section);
+  if (Refused(RefusalForSectionRename(targetGiven))) return;
   ProfileFile file(FileName(), service::LockMode::WriteExisting);
   if (!Usable(file)) return;
+  const ServiceText target = targetGiven.StoredIn(file);  // written: as the writes store it
   if (SameProfileName(SeenIn(current, file), SeenIn(target, file)) || RefusedNewSection(target, file)) return;
 
   std::wstring list;
@@ -115,6 +135,13 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   }
   const std::optional<MovableEntries> movable = ReadMovableEntries(list);
   if (!movable) return;
+  for (const Entry& entry : movable->entries) {
+    if (StoredOtherwise(entry.key, service::TextRole::Key, file) ||
+        StoredOtherwise(entry.value, service::TextRole::Value, file)) {
+      SetLastErrorText(kSectionStoredOtherwise);
+      return;
+    }
+  }
 
   // The current section was just read, so the file has sections: an empty name list is a
   // failed read, and must not pass for a missing target, whose keys the whole-section
@@ -169,14 +196,18 @@ std::optional<Tolvane::MovableEntries> Tolvane::ReadMovableEntries(std::wstring_
 }
 
 // Into a new section the keys go in one whole-section write, confirmed by reading the
-// section back.
+// section back. A write that failed has said why in LastErrorA, and that stays: its
+// result, the last index, does not tell, but its message is a new text (every message
+// is), and nothing else in the write sets one (the rules were met before it).
 bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, const ServiceText& target, std::wstring_view list,
                                  ProfileFile& file) {
   UniqueBstr targetArgument = target.Bstr();
   SAFEARRAY* keySlot = movable.keys.Get();
   SAFEARRAY* valueSlot = movable.values.Get();
   LONG lastIndex = 0;
+  const BSTR messageBefore = lastErrorText_.Get();
   ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
+  if (lastErrorText_.Get() != messageBefore) return false;
   std::wstring copied;
   if (!service::ReadWholeSection(file, target, copied) || copied != list) {
     SetLastErrorText(kCopyNotConfirmed);

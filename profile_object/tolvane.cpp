@@ -119,7 +119,10 @@ bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
   if (!Usable(file) || RefusedSectionStart(sectionText, keyText, valueText, file)) return false;
   const BOOL written = service::WriteString(file, sectionText, keyText, valueText);
   if (!written) CaptureLastError();
-  const auto sectionSeen = sectionText.Seen(file), keySeen = keyText.Seen(file), valueSeen = valueText.Seen(file);
+  // What the write put in the file; a deletion's names as they reached what was there.
+  const bool stores = !keyText.IsAbsent() && !valueText.IsAbsent();
+  const auto sectionSeen = stores ? sectionText.Stored(file) : sectionText.Seen(file),
+             keySeen = stores ? keyText.Stored(file) : keyText.Seen(file), valueSeen = valueText.Stored(file);
   Done(file);
   WriteBack(section, sectionSeen);
   WriteBack(key, keySeen);
@@ -233,14 +236,16 @@ bool Tolvane::CreateEmptySection(const ServiceText& section, ProfileFile& file) 
 }
 
 // An existing section, keys and all, is left as it is. The name goes to every call
-// without the blanks around it, so that the placeholder's deletion reaches the section
-// that its write started.
+// without the blanks around it, and in the form the write stores it, so that the
+// placeholder's deletion reaches the section that its write started.
 bool Tolvane::SectionAdd(BSTR section) {
   if (!CheckFileName()) return false;
-  const ServiceText sectionText = NameText(section, service::TextRole::Section);
-  if (Refused(RefusalForSectionAdd(sectionText))) return false;
+  const ServiceText sectionGiven = NameText(section, service::TextRole::Section);
+  if (Refused(RefusalForSectionAdd(sectionGiven))) return false;
   ProfileFile file(FileName());
-  if (!Usable(file) || RefusedNewSection(sectionText, file)) return false;
+  if (!Usable(file)) return false;
+  const ServiceText sectionText = sectionGiven.StoredIn(file);
+  if (RefusedNewSection(sectionText, file)) return false;
   // A section with lines counts as existing even when the name list cannot be read: the
   // empty whole-section write below would remove its keys.
   std::wstring lines;
@@ -276,7 +281,7 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
   if (!Usable(file) || (lower <= upper && RefusedNewSection(sectionText, file))) return 0;
   // No pair means no entry list at all, not an empty one.
   if (!service::WriteSection(file, sectionText, lower <= upper ? &entries : nullptr)) CaptureLastError();
-  const auto sectionSeen = sectionText.Seen(file);
+  const auto sectionSeen = lower <= upper ? sectionText.Stored(file) : sectionText.Seen(file);
   Done(file);
   WriteBack(section, sectionSeen);
   return upper;

@@ -7,8 +7,9 @@
 //
 // The rules look at the caller's characters. In an ANSI file those cross to the code page
 // as profile_service/ansi_text.h says, which turns every look-alike that would carry
-// meaning into "?"; in a Unicode file they cross as they are. Either way the file reads
-// what the rules looked at.
+// meaning into "?", and so do the texts a write stores in a file marked FE FF or
+// EF BB BF; in a file marked FF FE they cross as they are. Either way the file reads what
+// the rules looked at, or "?" in place of a look-alike.
 #pragma once
 
 #include "profile_service/profile_service.h"

@@ -32,6 +32,8 @@ struct Converted {
   size_t offset;
   size_t size;
   bool lookAlike;
+  size_t source;  // where it starts in the UTF-16 text, in one or two units
+  size_t width;
 };
 
 bool OneOf(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
@@ -91,14 +93,12 @@ std::optional<std::wstring> AnsiText::Widened() const {
   return WideOf(*text_);
 }
 
-// ASCII converts to itself. Other text is converted one character at a time (a surrogate
-// pair as one), so that each look-alike is seen with its place in the text.
-void AppendAnsi(std::string& target, std::wstring_view source, TextRole role) {
-  if (IsAscii(source)) {
-    target.append(source.begin(), source.end());
-    return;
-  }
-  std::string converted;
+namespace {
+
+// Converts text outside ASCII one character at a time (a surrogate pair as one), so that
+// each look-alike is seen with its place in the text, and turns those that would carry
+// meaning into "?". Returns the characters, `lookAlike` left set on those turned.
+std::vector<Converted> ConvertGuarded(std::wstring_view source, TextRole role, std::string& converted) {
   std::vector<Converted> characters;
   for (size_t i = 0; i < source.size();) {
     const bool pair = IS_HIGH_SURROGATE(source[i]) && i + 1 < source.size() && IS_LOW_SURROGATE(source[i + 1]);
@@ -106,14 +106,46 @@ void AppendAnsi(std::string& target, std::wstring_view source, TextRole role) {
     const size_t offset = converted.size();
     AppendNearestMatch(converted, source.data() + i, static_cast<int>(width));
     const size_t size = converted.size() - offset;
-    characters.push_back({offset, size, source[i] >= 0x80 && size == 1 && static_cast<unsigned char>(converted[offset]) < 0x80});
+    characters.push_back(
+        {offset, size, source[i] >= 0x80 && size == 1 && static_cast<unsigned char>(converted[offset]) < 0x80, i, width});
     i += width;
   }
   const Meaning meaning(converted, characters, role);
   for (size_t index = 0; index < characters.size(); ++index) {
-    if (characters[index].lookAlike && meaning.Carried(index)) converted[characters[index].offset] = '?';
+    Converted& character = characters[index];
+    character.lookAlike = character.lookAlike && meaning.Carried(index);
   }
+  for (const Converted& character : characters) {
+    if (character.lookAlike) converted[character.offset] = '?';
+  }
+  return characters;
+}
+
+}  // namespace
+
+// ASCII converts to itself.
+void AppendAnsi(std::string& target, std::wstring_view source, TextRole role) {
+  if (IsAscii(source)) {
+    target.append(source.begin(), source.end());
+    return;
+  }
+  std::string converted;
+  ConvertGuarded(source, role, converted);
   target += converted;
+}
+
+std::wstring GuardLookAlikes(std::wstring_view source, TextRole role) {
+  if (IsAscii(source)) return std::wstring(source);
+  std::string converted;
+  std::wstring guarded;
+  for (const Converted& character : ConvertGuarded(source, role, converted)) {
+    if (character.lookAlike) {
+      guarded += L'?';
+    } else {
+      guarded += source.substr(character.source, character.width);
+    }
+  }
+  return guarded;
 }
 
 std::wstring WideOf(std::string_view text) {

@@ -53,6 +53,12 @@ class AnsiText {
 // crosses as "3.5", as other programs write it.
 void AppendAnsi(std::string& target, std::wstring_view text, TextRole role);
 
+// The text with each look-alike that AppendAnsi would turn into "?" as "?", every other
+// character as it is: how a write's text crosses to a file that Wine's wide-character
+// functions read as Unicode but Windows' write through the code page (a file marked
+// FE FF or EF BB BF), so that it can never arrive there as the character it resembles.
+std::wstring GuardLookAlikes(std::wstring_view text, TextRole role);
+
 bool IsAscii(std::wstring_view text);
 
 // Converts ANSI characters back to UTF-16.

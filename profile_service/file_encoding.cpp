@@ -3,17 +3,20 @@
 namespace profile_service {
 
 Encoding EncodingOfBytes(std::string_view firstBytes) {
-  for (std::string_view mark : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {
-    if (firstBytes.starts_with(mark)) return Encoding::Unicode;
+  if (firstBytes.starts_with("\xFF\xFE")) return Encoding::Unicode;
+  for (std::string_view mark : {"\xFE\xFF", "\xEF\xBB\xBF"}) {
+    if (firstBytes.starts_with(mark)) return Encoding::UnicodeOtherMark;
   }
   return Encoding::Ansi;
 }
 
-Encoding EncodingOfFile(HANDLE file) {
+Encoding EncodingOfFile(HANDLE file, bool* empty) {
   char bytes[3] = {};
   DWORD read = 0;
   OVERLAPPED fromStart{};
-  if (!ReadFile(file, bytes, sizeof bytes, &read, &fromStart)) read = 0;
+  const bool readable = ReadFile(file, bytes, sizeof bytes, &read, &fromStart) || GetLastError() == ERROR_HANDLE_EOF;
+  if (empty) *empty = readable && read == 0;
+  if (!readable) read = 0;
   return EncodingOfBytes(std::string_view(bytes, read));
 }
 

@@ -7,14 +7,26 @@
 
 namespace profile_service {
 
-enum class Encoding { Ansi, Unicode };
+// A file that begins with a byte-order mark is Unicode to the wide-character profile
+// functions here (Wine's decode UTF-16LE, UTF-16BE and UTF-8 and write each back as they
+// found it); any other file, also an empty one or none, is ANSI.
+enum class Encoding {
+  Ansi,
+  // FF FE (UTF-16LE): Unicode to the profile functions of every platform.
+  Unicode,
+  // FE FF (UTF-16BE) or EF BB BF (UTF-8): Unicode here, but not to Windows' profile
+  // functions, which take only FF FE for Unicode and write text into any other file
+  // through the ANSI code page, by nearest match. What is written to such a file meets
+  // the look-alike rule of an ANSI file (see GuardLookAlikes in profile_service/ansi_text.h).
+  UnicodeOtherMark,
+};
 
-// Unicode for a file that begins with a byte-order mark: UTF-16LE (FF FE), UTF-16BE
-// (FE FF) or UTF-8 (EF BB BF), which the wide-character profile functions decode and
-// write back as they found them; ANSI otherwise, also for an empty file or none.
+inline bool IsUnicode(Encoding encoding) { return encoding != Encoding::Ansi; }
+
 Encoding EncodingOfBytes(std::string_view firstBytes);
 
-// The encoding of the file open as `file` (for reading), from its first bytes.
-Encoding EncodingOfFile(HANDLE file);
+// The encoding of the file open as `file` (for reading), from its first bytes; `empty`,
+// when given, says whether the file has none.
+Encoding EncodingOfFile(HANDLE file, bool* empty = nullptr);
 
 }  // namespace profile_service

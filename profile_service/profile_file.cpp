@@ -4,6 +4,7 @@
 
 #include "profile_service/file_identity.h"
 #include "profile_service/journal.h"
+#include "profile_service/platform_functions.h"
 #include "profile_service/unique_handle.h"
 
 namespace profile_service {
@@ -157,13 +158,17 @@ Encoding ProfileFile::TextEncoding() {
   if (!use_->lock) return Encoding::Ansi;  // a refused name: nothing is read or written
   std::optional<Encoding>& known = use_->lock->KnownEncoding();
   if (known) return *known;
+  bool empty = false;
   if (use_->Journaled() && use_->AsFound()) {
     known = EncodingOfBytes(use_->asFound->bytes.value_or(""));
+    empty = use_->asFound->bytes && use_->asFound->bytes->empty();
   } else {
     const UniqueHandle file(
         CreateFileW(use_->longPath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    known = file.Valid() ? EncodingOfFile(file.Get()) : Encoding::Ansi;
+    known = file.Valid() ? EncodingOfFile(file.Get(), &empty) : Encoding::Ansi;
   }
+  // An empty file is ANSI, also to a platform that read it as Unicode before it was emptied.
+  if (empty && use_->lock->Mode() != LockMode::Read) ForgetPlatformCopy(use_->wideService);
   return *known;
 }
 

@@ -7,33 +7,7 @@
 namespace profile_service {
 namespace {
 
-template <typename Function>
-void Bind(HMODULE kernel32, const char* name, Function& target) {
-  target = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)));
-}
-
-Functions BindFromKernel32() {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  Functions bound{};
-  Bind(kernel32, "GetPrivateProfileStringA", bound.getString);
-  Bind(kernel32, "GetPrivateProfileSectionA", bound.getSection);
-  Bind(kernel32, "GetPrivateProfileSectionNamesA", bound.getSectionNames);
-  Bind(kernel32, "WritePrivateProfileStringA", bound.writeString);
-  Bind(kernel32, "WritePrivateProfileSectionA", bound.writeSection);
-  Bind(kernel32, "GetPrivateProfileStringW", bound.getStringW);
-  Bind(kernel32, "GetPrivateProfileSectionW", bound.getSectionW);
-  Bind(kernel32, "GetPrivateProfileSectionNamesW", bound.getSectionNamesW);
-  Bind(kernel32, "WritePrivateProfileStringW", bound.writeStringW);
-  Bind(kernel32, "WritePrivateProfileSectionW", bound.writeSectionW);
-  return bound;
-}
-
-constinit std::atomic<const Functions*> replacement{nullptr};
-
-const Functions& Service() {
-  if (const Functions* testing = replacement.load()) return *testing;
-  return PlatformFunctions();
-}
+const Functions& Service() { return ActiveFunctions(); }
 
 bool Refuse(DWORD code) {
   SetLastError(code);
@@ -95,7 +69,17 @@ struct WidenedAnsiCalls : WideCalls {
   static const wchar_t* Argument(const ServiceText& text) {
     return text.IsAbsent() ? nullptr : text.AnsiWidened()->c_str();
   }
-  static std::wstring_view Form(const ServiceText& text) { return text.AnsiWidened().value_or(L""); }
+  static std::wstring_view Form(const ServiceText& text) {
+    const std::optional<std::wstring>& widened = text.AnsiWidened();
+    return widened ? std::wstring_view(*widened) : std::wstring_view();
+  }
+};
+
+// The calls of a write that puts texts in a file marked FE FF or EF BB BF: the
+// wide-character functions, given each look-alike that would carry meaning as "?".
+struct GuardedWideCalls : WideCalls {
+  static const wchar_t* Argument(const ServiceText& text) { return text.IsAbsent() ? nullptr : text.Guarded().c_str(); }
+  static std::wstring_view Form(const ServiceText& text) { return text.Guarded(); }
 };
 
 template <typename Calls>
@@ -186,8 +170,15 @@ auto WithAnsiCallsOf(ProfileFile& file, Work work) {
 // Calls `work` with the calls of the file's encoding.
 template <typename Work>
 auto WithCallsOf(ProfileFile& file, Work work) {
-  if (file.TextEncoding() == Encoding::Unicode) return work(WideCalls{});
+  if (IsUnicode(file.TextEncoding())) return work(WideCalls{});
   return WithAnsiCallsOf(file, work);
+}
+
+// The same for a write that puts its texts in the file (see ServiceText::Stored).
+template <typename Work>
+auto WithStoringCallsOf(ProfileFile& file, Work work) {
+  if (file.TextEncoding() == Encoding::UnicodeOtherMark) return work(GuardedWideCalls{});
+  return WithCallsOf(file, work);
 }
 
 bool SingleByteCodePage() {
@@ -210,7 +201,7 @@ DWORD ReadIn(ProfileFile& file, std::initializer_list<const ServiceText*> asked,
     return WithCallsOf(file, read);
   }
   const DWORD count = read(WideCalls{});
-  if (count == 0 || IsAscii(answer) || SingleByteCodePage() || file.TextEncoding() == Encoding::Unicode) {
+  if (count == 0 || IsAscii(answer) || SingleByteCodePage() || IsUnicode(file.TextEncoding())) {
     return count;
   }
   return WithAnsiCallsOf(file, read);
@@ -247,16 +238,25 @@ const std::optional<std::wstring>& ServiceText::AnsiWidened() const {
 }
 
 std::optional<std::wstring> ServiceText::Seen(ProfileFile& file) const {
-  if (!text_ || IsAscii() || file.TextEncoding() == Encoding::Unicode) return text_;
+  if (!text_ || IsAscii() || IsUnicode(file.TextEncoding())) return text_;
   return Ansi().Widened();
 }
 
-const Functions& PlatformFunctions() {
-  static const Functions bound = BindFromKernel32();  // thread-safe first use
-  return bound;
+const std::wstring& ServiceText::Guarded() const {
+  if (!guarded_) guarded_ = GuardLookAlikes(Wide(), role_);
+  return *guarded_;
 }
 
-void ReplaceFunctionsForTesting(const Functions* functions) { replacement.store(functions); }
+std::optional<std::wstring> ServiceText::Stored(ProfileFile& file) const {
+  if (!text_ || IsAscii() || file.TextEncoding() != Encoding::UnicodeOtherMark) return Seen(file);
+  return Guarded();
+}
+
+ServiceText ServiceText::StoredIn(ProfileFile& file) const {
+  if (!text_ || IsAscii() || file.TextEncoding() != Encoding::UnicodeOtherMark) return *this;
+  return ServiceText(std::wstring_view(Guarded()), role_);
+}
+
 
 DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value) {
   return ReadIn(file, {&section, &key}, value, [&](auto calls) -> DWORD {
@@ -292,7 +292,7 @@ DWORD ReadSectionNames(ProfileFile& file, std::wstring& list) {
 }
 
 BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceText& key, const ServiceText& value) {
-  return WithCallsOf(file, [&](auto calls) -> BOOL {
+  const auto write = [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
     if (RefusedWrite<Calls>(file, section, {&section, &key, &value})) return FALSE;
     using Kind = WriteShape::Kind;
@@ -301,11 +301,14 @@ BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceTex
       return Calls::WriteString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
                                 Calls::Name(file));
     });
-  });
+  };
+  // A deletion puts nothing in the file: its names reach what is there as they are.
+  if (key.IsAbsent() || value.IsAbsent()) return WithCallsOf(file, write);
+  return WithStoringCallsOf(file, write);
 }
 
 BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vector<EntryText>* entries) {
-  return WithCallsOf(file, [&](auto calls) -> BOOL {
+  const auto write = [&](auto calls) -> BOOL {
     using Calls = decltype(calls);
     if (RefusedWrite<Calls>(file, section, {&section})) return FALSE;
     Buffer<Calls> list;
@@ -322,7 +325,10 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
     return Change<Calls>(file, kind, section, nullptr, entries ? entries->size() : 0, [&] {
       return Calls::WriteSection(Calls::Argument(section), entries ? list.c_str() : nullptr, Calls::Name(file));
     });
-  });
+  };
+  // Without an entry list the section is removed.
+  if (!entries) return WithCallsOf(file, write);
+  return WithStoringCallsOf(file, write);
 }
 
 bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstring& entries) {

@@ -4,8 +4,10 @@
 // A file in the ANSI code page is read and written through the ANSI functions, its texts
 // converted to that code page (profile_service/ansi_text.h) and back; a Unicode file
 // (one that begins with a byte-order mark: UTF-16LE, UTF-16BE or UTF-8) through the
-// wide-character functions, its texts passed as they are. Texts cross here in UTF-16
-// either way.
+// wide-character functions, its texts passed as they are, but for what a write puts in
+// a file marked FE FF or EF BB BF: there each look-alike that would carry meaning
+// crosses as "?", as to an ANSI file (Windows' functions write such a file through the
+// code page; see Encoding::UnicodeOtherMark). Texts cross here in UTF-16 either way.
 //
 // Every call returns what the platform returns: a count or a BOOL, 0 meaning failure
 // (or, for reads, nothing found). After a 0, LastError() tells why.
@@ -26,6 +28,7 @@
 
 #include "com_types/owners.h"
 #include "profile_service/ansi_text.h"
+#include "profile_service/platform_functions.h"
 #include "profile_service/profile_file.h"
 
 namespace profile_service {
@@ -55,6 +58,17 @@ class ServiceText {
   // file). What a by-reference argument is given back, and the form in which names are
   // compared with the file's.
   std::optional<std::wstring> Seen(ProfileFile& file) const;
+  // The same for a text that a write puts in the file (a key and value written, the
+  // section they go to, and everything a whole-section write with entries is given):
+  // in a file marked FE FF or EF BB BF, GuardLookAlikes' form. Texts that only name what
+  // a deletion removes cross as Seen says.
+  std::optional<std::wstring> Stored(ProfileFile& file) const;
+  // GuardLookAlikes' form (empty for the absent text), converted at first use.
+  const std::wstring& Guarded() const;
+  // The text in its Stored form, with the same role: what a member made of several calls
+  // gives each of them for a name it writes, so that its reads and deletions reach what
+  // its writes made.
+  ServiceText StoredIn(ProfileFile& file) const;
   // The ANSI form converted back to UTF-16 (the absent text stays absent), converted at
   // first use: what the wide-character functions are given for an ANSI file whose path
   // does not cross to the code page.
@@ -65,6 +79,7 @@ class ServiceText {
   TextRole role_;
   mutable std::optional<AnsiText> ansi_;
   mutable std::optional<std::optional<std::wstring>> ansiWidened_;
+  mutable std::optional<std::wstring> guarded_;
 };
 
 // One entry of a whole-section write.
@@ -91,27 +106,11 @@ bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstrin
 // The file's section names as a name list, however long; false when there is none.
 bool ReadAllSectionNames(ProfileFile& file, std::wstring& names);
 
+
 DWORD LastError();
 // The system's message for `code` (FormatMessageA, system table, no inserts, into
 // a 255-character buffer), up to its first NUL; empty when there is none.
 std::string MessageFor(DWORD code);
 
-// The kernel32 functions behind the layer. Tests may put others in their place to count
-// calls, to make a chosen call fail or to cut the file a write leaves.
-struct Functions {
-  DWORD(WINAPI* getString)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
-  DWORD(WINAPI* getSection)(LPCSTR, LPSTR, DWORD, LPCSTR);
-  DWORD(WINAPI* getSectionNames)(LPSTR, DWORD, LPCSTR);
-  BOOL(WINAPI* writeString)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
-  BOOL(WINAPI* writeSection)(LPCSTR, LPCSTR, LPCSTR);
-  DWORD(WINAPI* getStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-  DWORD(WINAPI* getSectionW)(LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-  DWORD(WINAPI* getSectionNamesW)(LPWSTR, DWORD, LPCWSTR);
-  BOOL(WINAPI* writeStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
-  BOOL(WINAPI* writeSectionW)(LPCWSTR, LPCWSTR, LPCWSTR);
-};
-const Functions& PlatformFunctions();
-// Routes the layer through `replacement` until called again with nullptr.
-void ReplaceFunctionsForTesting(const Functions* replacement);
 
 }  // namespace profile_service

@@ -174,6 +174,21 @@ TEST_F(ScriptForms, AFixedScriptArrayCannotBeRefilled) {
   EXPECT_EQ(TextsOfScriptArray(keys.Get()), (std::vector<Text>{L"x", L"y"}));
 }
 
+// One variable as both arrays fails as one typed array passed twice does, and keeps its contents.
+TEST_F(ScriptForms, ReadSectionRefusesOneVariableAsBothArrays) {
+  GivenFile("[s]\r\na=1\r\n");
+  UniqueVariant section = TextVariant(L"s"), filled = ScriptArray({L"kept"}), unset;
+  for (VARIANT* shared : {filled.Get(), unset.Get()}) {
+    const Outcome read = Invoke(object_.Get(), kReadSection.dispid, kScriptCall,
+                                {ByReference(section.Get()), ByReference(shared), ByReference(shared)},
+                                ArgumentPassing::Borrowed);
+    EXPECT_EQ(read.status, DISP_E_EXCEPTION);
+    EXPECT_EQ(read.exception.scode, profile_object::kInvalidArgument);
+  }
+  EXPECT_EQ(TextsOfScriptArray(filled.Get()), (std::vector<Text>{L"kept"}));
+  EXPECT_EQ(V_VT(unset.Get()), VT_EMPTY);
+}
+
 TEST_F(ScriptForms, SectionWriteAtOnceTakesScriptArraysAndArrayObjects) {
   GivenFile("");
   UniqueVariant section = TextVariant(L"v"), keys = ScriptArray({L"a", L"b"}), values = ScriptArray({L"1", L"2"});

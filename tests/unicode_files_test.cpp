@@ -1,7 +1,8 @@
 // A Unicode file (one that begins with a byte-order mark: UTF-16LE, UTF-16BE or UTF-8) keeps
-// every character, and its encoding and mark, through every member; an ANSI file keeps what
-// its code page holds, as ever. Each member is called with text outside the code page (1252
-// here) on a file of each kind.
+// every character, and its encoding and mark, through every member, but for look-alikes
+// written to a file marked UTF-16BE or UTF-8; an ANSI file keeps what its code page holds,
+// as ever. Each member is called with text outside the code page (1252 here) on a file of
+// each kind.
 #include "tests/support/test_support.h"
 
 using test_support::Bstr;
@@ -106,6 +107,42 @@ TEST_P(UnicodeFiles, ACutValueEndsBeforeAPairItWouldPart) {
   GivenFile(FileOf(GetParam(), L"[s]\r\nk=" + value + L"\r\n"));
   EXPECT_EQ(ReadValue(L"s", L"k"),
             GetParam() == Kind::Ansi ? Kept(Kind::Ansi, value).substr(0, 254) : value.substr(0, 253));
+}
+
+// A look-alike whose nearest match would carry meaning (fullwidth "=", "]" and quotes under
+// code page 1252; 932 holds them as they are) crosses as "?" to every file that Windows
+// writes through the code page: an ANSI file, and one marked FE FF or EF BB BF. A file
+// marked FF FE keeps it. Other characters pass as ever.
+TEST_P(UnicodeFiles, ALookAlikeIsWrittenAsWindowsCanKeepIt) {
+  const Kind kind = GetParam();
+  auto guarded = [&](wchar_t fullwidth) {  // a fullwidth form is its ASCII character + 0xFEE0
+    return kind != Kind::Utf16LE && Kept(Kind::Ansi, {fullwidth}) == std::wstring(1, wchar_t(fullwidth - 0xFEE0));
+  };
+  GivenFile(FileOf(kind, L"[s]\r\n"));
+  const std::wstring stored = guarded(L'\uff1d') ? L"a?b" : L"a\uff1db";
+  UniqueBstr section = Bstr(L"s"), key = Bstr(L"a\uff1db"), value = Bstr(L"\u0416");
+  VARIANT_BOOL written = VARIANT_FALSE;
+  ASSERT_EQ(object_->WriteValue(section.InOut(), key.InOut(), value.InOut(), &written), S_OK);
+  EXPECT_EQ(written, VARIANT_TRUE);
+  EXPECT_EQ(TextOf(key.Get()), Kept(kind, stored));  // by reference, as the file holds it
+  EXPECT_TRUE(SectionAdd(L"n\uff3d"));
+  EXPECT_EQ(FileBytes(), FileOf(kind, L"[s]\r\n" + stored + L"=\u0416\r\n[n" +
+                                          (guarded(L'\uff3d') ? L"?" : L"\uff3d") + L"]\r\n"));
+  // A rename does not move what a write would store otherwise: fullwidth quotes around a value.
+  const std::wstring quoted = L"[t]\r\nk=\uff02v\uff02\r\n";
+  GivenFile(FileOf(kind, quoted));
+  RenameSection(L"t", L"u");
+  EXPECT_EQ(FileBytes(), FileOf(kind, kind == Kind::Ansi || !guarded(L'\uff02') ? L"[u]" + quoted.substr(3) : quoted));
+}
+
+// A file that another program empties is an ANSI file to the next write, also where the
+// platform read it before as Unicode (Wine would write it in the encoding of its copy).
+TEST_P(UnicodeFiles, AnEmptiedFileIsWrittenAsAnAnsiFile) {
+  GivenFile(FileOf(GetParam(), L"[s]\r\nk=v\r\n"));
+  EXPECT_EQ(ReadValue(L"s", L"k"), L"v");
+  GivenFile("");
+  EXPECT_TRUE(WriteValue(L"s", L"\u0416", L"\u0416"));
+  EXPECT_EQ(FileBytes(), FileOf(Kind::Ansi, L"[s]\r\n\u0416=\u0416\r\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, UnicodeFiles,
