@@ -45,6 +45,8 @@ bool Tolvane::Usable(const ProfileFile& file) {
   lastErrorCode_ = static_cast<LONG>(file.LockFailure());
   if (file.LockFailure() == ERROR_TIMEOUT) {
     SetLastErrorText(file.HeldWithinThisProcess() ? kFileLockTimedOutWithinThisProcess : kFileLockTimedOut);
+  } else if (file.JournalWaits()) {  // the file itself could not be had, to be put back
+    lastErrorText_ = service::WideFromAnsi(service::MessageFor(file.LockFailure()));
   } else {
     lastErrorText_ = service::WideFromAnsi(kFileLockFailed + service::MessageFor(file.LockFailure()));
   }

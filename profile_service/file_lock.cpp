@@ -327,7 +327,8 @@ void FileLock::Take() {
         continue;
       }
       failure_ = handle.writable ? PutBackWaitingJournal(handle.file.Get(), filePath_) : ERROR_ACCESS_DENIED;
-      if (failure_ != 0) break;
+      journalWaits_ = failure_ != 0;
+      if (journalWaits_) break;
     }
     // The keeper watches a writer's thread; a reader's window it is told of at the
     // member's end. (Outside the handle's guard: the keeper takes the registry's first.)

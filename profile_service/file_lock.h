@@ -56,6 +56,8 @@ class FileLock {
   DWORD Failure() const { return failure_; }
   // After a timeout: whether a thread of this process held the file.
   bool HeldWithinThisProcess() const { return heldWithinThisProcess_; }
+  // Whether the failure is the file's journal, which waits and could not be put back.
+  bool JournalWaits() const { return journalWaits_; }
   LockMode Mode() const { return mode_; }
   // The file's long path (LongPathOf in profile_service/file_identity.h): the name its lock
   // file and journal go by.
@@ -83,6 +85,7 @@ class FileLock {
   ULONGLONG deadline_;  // GetTickCount64 when the member stops waiting
   DWORD failure_ = 0;
   bool heldWithinThisProcess_ = false;
+  bool journalWaits_ = false;
 };
 
 // Sets the wait of every lock taken from now on; kFileLockWaitMilliseconds restores it.

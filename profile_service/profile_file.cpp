@@ -147,6 +147,7 @@ ProfileFile::ProfileFile(const AnsiText& name, LockMode mode) {
 bool ProfileFile::Usable() const { return !use_->lock || use_->lock->Held(); }
 DWORD ProfileFile::LockFailure() const { return use_->lock ? use_->lock->Failure() : 0; }
 bool ProfileFile::HeldWithinThisProcess() const { return use_->lock && use_->lock->HeldWithinThisProcess(); }
+bool ProfileFile::JournalWaits() const { return use_->lock && use_->lock->JournalWaits(); }
 const AnsiText& ProfileFile::GivenName() const { return use_->given; }
 const AnsiText* ProfileFile::AnsiServiceName() const { return use_->ansiService ? &*use_->ansiService : nullptr; }
 const std::wstring& ProfileFile::WideServiceName() const { return use_->wideService; }

@@ -47,6 +47,8 @@ class ProfileFile {
   DWORD LockFailure() const;
   // After a timeout: whether the holder was a thread of this process.
   bool HeldWithinThisProcess() const;
+  // Whether LockFailure() is why a journal of the file, which waits, could not be put back.
+  bool JournalWaits() const;
 
   // The name as given, and the names each service call of the member is given: for the
   // ANSI functions (nullptr when the full path does not cross to the code page: the calls

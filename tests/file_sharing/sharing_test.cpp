@@ -11,6 +11,7 @@
 
 #include "automation/tolvane_object.h"
 #include "profile_service/file_lock.h"
+#include "profile_service/profile_service.h"
 #include "tests/file_sharing/workload.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/test_support.h"
@@ -245,10 +246,15 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
     // While the journal cannot be put back, every member fails, and changes nothing.
     if (c.then == Then::HeldWithoutSharing) {
       HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-      test_support::UniqueBstr s = test_support::Bstr(L"s"), k = test_support::Bstr(L"k"), v = test_support::Bstr(L"w");
+      test_support::UniqueBstr s = test_support::Bstr(L"s"), k = test_support::Bstr(L"k"), v = test_support::Bstr(L"w"),
+                               message;
       VARIANT_BOOL written = VARIANT_TRUE;
-      EXPECT_EQ(ObjectOn(file)->WriteValue(s.InOut(), k.InOut(), v.InOut(), &written), S_OK);
+      const test_support::ComPtr<_Tolvane> object = ObjectOn(file);
+      EXPECT_EQ(object->WriteValue(s.InOut(), k.InOut(), v.InOut(), &written), S_OK);
       EXPECT_EQ(written, VARIANT_FALSE);
+      EXPECT_EQ(object->get_LastErrorA(message.InOut()), S_OK);
+      const std::string expected = profile_service::MessageFor(ERROR_SHARING_VIOLATION);
+      EXPECT_EQ(test_support::TextOf(message.Get()), std::wstring(expected.begin(), expected.end()));
       EXPECT_EQ(test_support::ReadBytes(file + L"-lock"), journal);
       CloseHandle(held);
     }
