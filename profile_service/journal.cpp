@@ -178,23 +178,12 @@ std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path) {
   return FileAsFound{std::move(bytes), *identity, std::move(file)};
 }
 
-Journal::Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved)
-    : lockFile_(lockFile), path_(std::move(path)), saved_(std::move(saved)), open_(true) {}
-
-Journal::Journal(Journal&& other) noexcept
-    : lockFile_(other.lockFile_),
-      path_(std::move(other.path_)),
-      saved_(std::move(other.saved_)),
-      open_(std::exchange(other.open_, false)) {}
-
-Journal::~Journal() { RollBack(); }
-
-std::optional<Journal> Journal::Begin(HANDLE lockFile, const std::wstring& path, const FileAsFound& found) {
+bool WriteJournal(HANDLE lockFile, const std::wstring& path, const FileAsFound& found) {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(lockFile, &size)) return std::nullopt;
+  if (!GetFileSizeEx(lockFile, &size)) return false;
   if (size.QuadPart != 0) {  // bytes that are no journal (invariant 5)
     SetLastError(ERROR_ALREADY_EXISTS);
-    return std::nullopt;
+    return false;
   }
   const std::wstring_view name = LeafOf(path);
   const std::string_view bytes = found.bytes ? std::string_view(*found.bytes) : std::string_view();
@@ -214,9 +203,9 @@ std::optional<Journal> Journal::Begin(HANDLE lockFile, const std::wstring& path,
     const DWORD failure = GetLastError();
     EmptyJournal(lockFile);
     SetLastError(failure);
-    return std::nullopt;
+    return false;
   }
-  return Journal(lockFile, path, found.bytes);
+  return true;
 }
 
 void Journal::Commit() {

@@ -60,17 +60,19 @@ std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path);
 // The whole file open as `file`, as it is now.
 std::optional<std::string> ReadWhole(HANDLE file);
 
+// Writes the journal of `found`, the file at `path`, into the empty lock file `lockFile`.
+// False, with the last error set, when it could not be written (the lock file is then as
+// it was: empty, or bytes that are no journal, ERROR_ALREADY_EXISTS).
+bool WriteJournal(HANDLE lockFile, const std::wstring& path, const FileAsFound& found);
+
+// A journal written, until its change is complete or undone.
 class Journal {
  public:
-  // Writes the journal of `found`, the file at `path`, into the empty lock file
-  // `lockFile`. nullopt, with the last error set, when it could not be written (the lock
-  // file is then as it was: empty, or bytes that are no journal, ERROR_ALREADY_EXISTS).
-  static std::optional<Journal> Begin(HANDLE lockFile, const std::wstring& path, const FileAsFound& found);
-
-  Journal(Journal&& other) noexcept;
-  Journal& operator=(Journal&&) = delete;
+  Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved)
+      : lockFile_(lockFile), path_(std::move(path)), saved_(std::move(saved)) {}
   Journal(const Journal&) = delete;
-  ~Journal();  // a journal neither committed nor rolled back is rolled back
+  Journal& operator=(const Journal&) = delete;
+  ~Journal() { RollBack(); }  // a journal neither committed nor rolled back is rolled back
 
   // The file's bytes as saved.
   const std::optional<std::string>& Saved() const { return saved_; }
@@ -81,12 +83,10 @@ class Journal {
   bool RollBack();
 
  private:
-  Journal(HANDLE lockFile, std::wstring path, std::optional<std::string> saved);
-
   HANDLE lockFile_;  // the lock's, open for the member's length
   std::wstring path_;
   std::optional<std::string> saved_;
-  bool open_ = false;
+  bool open_ = true;
 };
 
 // Whether the lock file `lockFile`, at `lockPath` (its size is asked by its name, which

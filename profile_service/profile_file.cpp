@@ -70,9 +70,12 @@ struct ProfileFile::Use {
     if (Journaled()) {
       if (!AsFound()) return false;
       if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(asFound->bytes.value_or(""));
-      std::optional<Journal> begun = Journal::Begin(lock->JournalFile(), longPath, *asFound);
-      if (!begun && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-      if (begun) journal.emplace(std::move(*begun)), lastWritten = journal->Saved().value_or("");
+      if (WriteJournal(lock->JournalFile(), longPath, *asFound)) {
+        journal.emplace(lock->JournalFile(), longPath, asFound->bytes);
+        lastWritten = asFound->bytes.value_or("");
+      } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+      }
     }
     journalTried = true;
     return true;
