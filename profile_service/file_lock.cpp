@@ -22,6 +22,8 @@
 //   ENTERING --keeper, after the member: SHARED, shared; then
 //              PENDING+SHARED let go------------------------------------->  READING
 //   READING  --its window over: at the member's end, or by the keeper---->  NOTHING
+//   ENTERING --through the INI file itself, which no window keeps open:
+//              the member's end----------------------------------------->  NOTHING
 //   OPENED   --writer: PENDING+SHARED alone at once, or in line PENDING
 //              then SHARED (WRITING_IN_STEPS, let go range by range)----->  WRITING
 //   WRITING  --the member's end------------------------------------------>  NOTHING
