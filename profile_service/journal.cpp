@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "profile_service/file_identity.h"
@@ -13,9 +14,10 @@
 namespace profile_service {
 namespace {
 
-// The mark's last byte is the layout's version: a journal of an earlier layout is one that
-// cannot be judged by identity, and is emptied like one cut short.
+// The mark's last byte is the layout's version. A journal of the previous layout, which
+// records no identity, is put back by the name it records, as that release did.
 constexpr char kMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '4'};
+constexpr char kPreviousMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '3'};
 constexpr size_t kFamilyBytes = 7;
 constexpr std::uint32_t kFileExisted = 1;
 
@@ -34,7 +36,18 @@ struct Header {
 };
 static_assert(sizeof(Header) == 48);
 
-std::uint64_t ChecksumOf(Header header, std::wstring_view name, std::string_view bytes) {
+// The previous layout: the same fields without the identity.
+struct PreviousHeader {
+  char mark[8];
+  std::uint32_t flags;
+  std::uint32_t nameUnits;
+  std::uint64_t length;
+  std::uint64_t checksum;
+};
+static_assert(sizeof(PreviousHeader) == 32);
+
+template <typename Layout>
+std::uint64_t ChecksumOf(Layout header, std::wstring_view name, std::string_view bytes) {
   header.checksum = 0;
   std::uint64_t hash = 14695981039346656037ull;
   auto add = [&](const void* data, size_t size) {
@@ -63,10 +76,14 @@ bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {
   return size == 0 || (ReadFile(file, buffer, size, &read, &at) && read == size);
 }
 
+// A write cut short reports success under Wine, with the last error as it was: a full disk.
 bool WriteAt(HANDLE file, ULONGLONG offset, const void* data, DWORD size) {
   OVERLAPPED at = At(offset);
   DWORD written = 0;
-  return size == 0 || (WriteFile(file, data, size, &written, &at) && written == size);
+  const BOOL done = size == 0 || WriteFile(file, data, size, &written, &at);
+  if (done && (size == 0 || written == size)) return true;
+  if (done) SetLastError(ERROR_DISK_FULL);
+  return false;
 }
 
 bool CutAt(HANDLE file, ULONGLONG size) {
@@ -123,31 +140,38 @@ std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bo
   return identity;
 }
 
-// A whole journal of the current layout, as stored.
+// A whole journal, as stored.
 struct Stored {
-  Header header{};
+  bool existed = false;
+  std::optional<FileIdentity> identity;  // none in the previous layout
   std::wstring name;
   std::string bytes;
 };
 
-std::optional<Stored> ReadStored(HANDLE lockFile) {
+template <typename Layout>
+std::optional<Stored> ReadStoredAs(HANDLE lockFile, const char (&mark)[8]) {
   const ULONGLONG size = SizeOf(lockFile);
-  Stored stored;
-  Header& header = stored.header;
+  Layout header{};
   if (size < sizeof header || !ReadAt(lockFile, 0, &header, sizeof header)) return std::nullopt;
-  if (std::memcmp(header.mark, kMark, sizeof kMark) != 0 || header.nameUnits == 0 || header.nameUnits > 32767 ||
+  if (std::memcmp(header.mark, mark, sizeof mark) != 0 || header.nameUnits == 0 || header.nameUnits > 32767 ||
       size != sizeof header + ULONGLONG{header.nameUnits} * sizeof(wchar_t) + header.length) {
     return std::nullopt;
   }
-  stored.name.resize(header.nameUnits);
-  stored.bytes.resize(static_cast<size_t>(header.length));
+  Stored stored{(header.flags & kFileExisted) != 0, std::nullopt, std::wstring(header.nameUnits, L'\0'),
+                std::string(static_cast<size_t>(header.length), '\0')};
   const ULONGLONG data = sizeof header + stored.name.size() * sizeof(wchar_t);
   if (!ReadAt(lockFile, sizeof header, stored.name.data(), header.nameUnits * sizeof(wchar_t)) ||
       !ReadAt(lockFile, data, stored.bytes.data(), static_cast<DWORD>(stored.bytes.size())) ||
       header.checksum != ChecksumOf(header, stored.name, stored.bytes)) {
     return std::nullopt;
   }
+  if constexpr (std::is_same_v<Layout, Header>) stored.identity = FileIdentity{header.volume, header.index};
   return stored;
+}
+
+std::optional<Stored> ReadStored(HANDLE lockFile) {
+  if (std::optional<Stored> stored = ReadStoredAs<Header>(lockFile, kMark)) return stored;
+  return ReadStoredAs<PreviousHeader>(lockFile, kPreviousMark);
 }
 
 // Whether `lockFile` is the lock file of the file at `path`, whose lock its holder then
@@ -246,12 +270,12 @@ DWORD PutBackWaitingJournal(HANDLE lockFile, const std::wstring& path) {
   if (!JournalWaiting(lockFile, path + kLockFileSuffix)) return 0;
   const std::optional<Stored> stored = ReadStored(lockFile);
   const std::wstring named = path.substr(0, path.size() - LeafOf(path).size()) + (stored ? stored->name : L"");
-  if (stored && (stored->header.flags & kFileExisted) && IsLockFileOf(lockFile, named)) {
+  if (stored && stored->existed && IsLockFileOf(lockFile, named)) {
     const UniqueHandle file(
         CreateFileW(named.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.Valid() && !IsMissingFile(GetLastError())) return GetLastError();
-    if (file.Valid() && IdentityOf(file.Get(), named, false) == FileIdentity{stored->header.volume, stored->header.index} &&
-        !WriteAllFlushed(file.Get(), stored->bytes)) {
+    const bool same = file.Valid() && (!stored->identity || IdentityOf(file.Get(), named, false) == stored->identity);
+    if (same && !WriteAllFlushed(file.Get(), stored->bytes)) {
       return GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
     }
   }

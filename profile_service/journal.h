@@ -19,12 +19,15 @@
 //      file) or none is left alone, and the journal emptied. A journal that says there was
 //      no file never removes the file there: another program may have made it since, and
 //      losing the dead writer's own key is the lesser harm. A journal cut short was
-//      stopped before the file was touched (1), and is emptied.
+//      stopped before the file was touched (1), and is emptied. A journal of the previous
+//      release, which records no identity, is put back by its name, as that release did.
 //   4. A whole journal that cannot be put back now (the file is held without sharing)
 //      stays, and every member of the file fails with the system's message until it can
 //      be: no change is made while a journal of the file waits.
 //   5. Bytes in the lock file that are not a journal are never overwritten, emptied or put
-//      back: a change then goes ahead without a journal.
+//      back: a change then goes ahead without a journal. So does a change that only removes
+//      (a key or a section) when the disk has no room for the journal: it cannot fail for
+//      want of room, and is never refused for it.
 // Clocks and name comparisons decide nothing. A program that changes the file in place
 // without this component while a journal waits is outside the lock's reach: its change
 // may be undone. The file keeps its identity: it is never replaced by another file, only

@@ -65,15 +65,18 @@ struct ProfileFile::Use {
   }
 
   // The first change of the use saves the file in its journal, where it has one. Only
-  // bytes in the lock file that are no journal let it go ahead without one.
-  bool BeginJournal() {
+  // bytes in the lock file that are no journal, or a disk without room for the journal
+  // when the change only removes, let it go ahead without one.
+  bool BeginJournal(bool removes) {
     if (Journaled()) {
       if (!AsFound()) return false;
       if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(asFound->bytes.value_or(""));
       if (WriteJournal(lock->JournalFile(), longPath, *asFound)) {
         journal.emplace(lock->JournalFile(), longPath, asFound->bytes);
         lastWritten = asFound->bytes.value_or("");
-      } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      } else if (const DWORD failure = GetLastError();
+                 failure != ERROR_ALREADY_EXISTS && !(removes && (failure == ERROR_DISK_FULL ||
+                                                                  failure == ERROR_HANDLE_DISK_FULL))) {
         return false;
       }
     }
@@ -176,13 +179,14 @@ Encoding ProfileFile::TextEncoding() {
   return *known;
 }
 
-bool ProfileFile::BeforeChange() {
+bool ProfileFile::BeforeChange(WriteShape::Kind kind) {
   if (use_->refusal) return true;  // the write is refused before it reaches the platform
   if (use_->changesRefused) {
     SetLastError(ERROR_DISK_FULL);
     return false;
   }
-  return use_->journalTried || use_->BeginJournal();
+  using Kind = WriteShape::Kind;
+  return use_->journalTried || use_->BeginJournal(kind == Kind::DeleteKey || kind == Kind::DeleteSection);
 }
 
 void ProfileFile::ChangeStarts() { ++use_->changesInProgress; }

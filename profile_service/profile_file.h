@@ -76,7 +76,7 @@ class ProfileFile {
   // other than `shape` says (the file is then put back, and the use makes no more
   // changes). A use that ends in the middle of a write (a fault in the platform) puts the
   // file back instead of keeping what was half written.
-  bool BeforeChange();
+  bool BeforeChange(WriteShape::Kind kind);
   void ChangeStarts();
   BOOL ChangeEnded(BOOL written, const WriteShape& shape);
 

@@ -153,7 +153,7 @@ DWORD GetSectionNamesInto(ProfileFile& file, Buffer<Calls>& buffer) {
 template <typename Calls, typename Write>
 BOOL Change(ProfileFile& file, WriteShape::Kind kind, const ServiceText& section, const ServiceText* key,
             size_t entries, Write write) {
-  if (!file.BeforeChange()) return FALSE;
+  if (!file.BeforeChange(kind)) return FALSE;
   file.ChangeStarts();
   const BOOL written = write();
   const std::wstring keyForm = key ? Calls::Wide(Calls::Form(*key)) : std::wstring();

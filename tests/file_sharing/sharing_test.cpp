@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -189,6 +191,21 @@ TEST_F(FileSharing, ProcessesKilledInTheMiddleOfAChangeLeaveTheFileWhole) {
   }
 }
 
+// A journal as the previous release wrote it: without the file's identity.
+std::string PreviousReleaseJournal(const std::wstring& name, const std::string& bytes) {
+  struct {
+    char mark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '3'};
+    std::uint32_t flags = 1, nameUnits;
+    std::uint64_t length, checksum = 0;
+  } header{.nameUnits = static_cast<std::uint32_t>(name.size()), .length = bytes.size()};
+  std::string journal = std::string(reinterpret_cast<const char*>(&header), sizeof header) +
+                        std::string(reinterpret_cast<const char*>(name.data()), name.size() * 2) + bytes;
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : journal) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  std::memcpy(journal.data() + 24, &hash, sizeof hash);
+  return journal;
+}
+
 // The hot-journal rule: what the next call makes of a journal that a dead writer left. The
 // file as it was before the change, whatever name of it the writer or the next caller
 // used, when the file there is the one the journal names; anything else at the name is
@@ -199,7 +216,7 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
   const std::wstring file = folder.PathOf(L"Abandoned Settings.ini"), other = folder.PathOf(L"other.ini"),
                      sibling = folder.PathOf(L"sibling.ini"), replacement = folder.PathOf(L"new.tmp");
   const std::string before = "[s]\r\nk=v\r\n", later = "[s]\r\nk=later\r\n", damaged = "damaged";
-  enum class Then { Nothing, Replaced, WrittenInPlace, Removed, SiblingReadFirst, HeldWithoutSharing };
+  enum class Then { Nothing, Replaced, WrittenInPlace, Removed, SiblingReadFirst, HeldWithoutSharing, OldRelease };
   struct Case {
     const wchar_t* how;
     bool existed;
@@ -217,6 +234,7 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
       {L"damage", true, false, Then::Removed, std::nullopt},
       {L"damage", true, false, Then::SiblingReadFirst, before},
       {L"damage", true, false, Then::HeldWithoutSharing, before},
+      {L"damage", true, false, Then::OldRelease, before},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.how << (c.existed ? " an existing file" : " a new file")
@@ -234,6 +252,7 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
     }
     if (c.then == Then::WrittenInPlace) test_support::WriteBytes(file, later);
     if (c.then == Then::Removed) DeleteFileW(file.c_str());
+    if (c.then == Then::OldRelease) test_support::WriteBytes(file + L"-lock", PreviousReleaseJournal(L"Abandoned Settings.ini", before));
     LONG sections = 0;
     // A sibling whose lock file is the file's, as "a.ini" reaches the lock file of "A.ini"
     // where names are looked up without regard to case.

@@ -180,7 +180,7 @@ int Run(int argc, wchar_t** argv) {
   if (role == L"abandoner") {  // dies in the middle of a change, as if killed there
     profile_service::ProfileFile file(profile_service::AnsiText::FromBstr(Bstr(std::wstring(argv[2])).Get(),
                                                                           profile_service::TextRole::FileName));
-    file.BeforeChange();
+    file.BeforeChange(profile_service::WriteShape::Kind::SetKey);
     if (std::wstring(argv[3]) == L"damage") {
       test_support::WriteBytes(argv[2], "damaged");  // the file half written
     } else {  // the journal half written
