@@ -95,17 +95,18 @@ if errorlevel 1 set "step_failed=1"
 goto :eof
 
 rem :remove_if_empty KEY - removes KEY (HKCU\...) when no key lies below it; its values
-rem do not count. reg query /s names every key below it in full, and may name KEY itself.
+rem do not count. reg query /s names in full every key below it, and KEY itself when
+rem KEY holds a value (Wine) or always (Windows): what it names beyond KEY lies below.
 :remove_if_empty
 reg query "%~1" %view% >nul 2>&1
 if errorlevel 1 goto :eof
 set "below=%~1"
 set "below=HKEY_CURRENT_USER\%below:~5%"
-set "subkeys="
-for /f "tokens=1,* delims=\" %%h in ('reg query "%~1" /s %view% 2^>nul') do (
-  if "%%h"=="HKEY_CURRENT_USER" if /i not "%%h\%%i"=="%below%" set "subkeys=1"
-)
-if defined subkeys goto :eof
+set "keys=0"
+set "itself=0"
+for /f "tokens=1 delims=\" %%h in ('reg query "%~1" /s %view% 2^>nul') do if "%%h"=="HKEY_CURRENT_USER" set /a "keys+=1" >nul
+for /f "delims=" %%l in ('reg query "%~1" /s %view% 2^>nul') do if /i "%%l"=="%below%" set /a "itself+=1" >nul
+if not "%keys%"=="%itself%" goto :eof
 reg delete "%~1" /f %view% >nul
 if errorlevel 1 set "step_failed=1"
 goto :eof
