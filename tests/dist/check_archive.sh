@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The release archive as a Windows user meets it, from the zip alone, in a fresh 64-bit
-# Wine prefix: unzipped into a folder whose path holds a space; with nothing registered,
+# Wine prefix: unzipped into a folder whose path holds a space, parentheses, & and ^; with nothing registered,
 # clients of each kind that find the DLL through its manifest (the example built and run
 # in x86\ and x64\ with its application manifest, and elsewhere activating the DLL's
 # manifest itself; the registration client's use of the object, also from a second
@@ -43,7 +43,8 @@ source "$project_root/tests/support/check_results.sh"
 wine_stop_at_exit wine_stop
 wine_fresh_prefix
 rm -rf "$work/Program Files" "$work/scratch"
-folder="$work/Program Files/VoskTolvane"
+# No % in it: Wine's cmd expands % signs again inside any expanded text (%~dp0, %cd%).
+folder="$work/Program Files/Vosk Tolvane (1.05) & Co ^1"
 scratch="$work/scratch"
 mkdir -p "$folder" "$scratch"
 
@@ -54,8 +55,13 @@ check() {
   "$@" </dev/null || status=$?
   record "$status" "$what"
 }
-# in_folder FOLDER COMMAND...: runs the command with FOLDER as the current directory.
-in_folder() { (cd "$1" && shift && "$@"); }
+# script CMD NAME [ARGUMENT...]: runs the archive's script NAME with that cmd, from the
+# scratch folder, named by its full path in quotes as it is typed at a prompt: through a
+# one-line batch file, as cmd /c cannot be given a quoted path holding & from here.
+script() {
+  printf '@"%s" %%*\r\n' "$(windows_path "$folder/$2" | sed 's/%/%%/g')" >"$scratch/run-script.cmd"
+  (cd "$scratch" && wine "$1" /c run-script.cmd "${@:3}")
+}
 
 echo "== $(basename "$archive"), unzipped into $folder"
 python3 -m zipfile -e "$archive" "$folder"
@@ -118,16 +124,16 @@ component_keys() {
 }
 
 echo "== register.cmd, from another folder, in a 64-bit cmd"
-check "register.cmd succeeds" in_folder "$work" wine cmd /c "$(windows_path "$folder/register.cmd")"
+check "register.cmd succeeds" script cmd register.cmd
 component_keys HKLM >"$scratch/machine-keys.txt"
 check "the machine's classes hold both kinds' keys" grep -qF '\Wow6432Node\CLSID\' "$scratch/machine-keys.txt"
 
 echo "== register-user.cmd, then register-user.cmd /u, in a 32-bit cmd"
-check "register-user.cmd succeeds" in_folder "$work" wine "$cmd32" /c "$(windows_path "$folder/register-user.cmd")"
+check "register-user.cmd succeeds" script "$cmd32" register-user.cmd
 check "the user's classes hold the machine's keys, both kinds, each in its view" \
   diff "$scratch/machine-keys.txt" <(component_keys HKCU)
 check "register-user.cmd /u succeeds" \
-  in_folder "$work" wine "$cmd32" /c "$(windows_path "$folder/register-user.cmd")" /u
+  script "$cmd32" register-user.cmd /u
 check "the user's classes hold no key of the component after" diff /dev/null <(component_keys HKCU)
 check "the machine's classes are as they were" cmp "$scratch/machine-keys.txt" <(component_keys HKLM)
 
@@ -180,7 +186,8 @@ for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
 done
 
 echo "== unregister.cmd, from another folder, in a 32-bit cmd"
-check "unregister.cmd succeeds" in_folder "$scratch" wine "$cmd32" /c "$(windows_path "$folder/unregister.cmd")"
+check "unregister.cmd /user succeeds" script "$cmd32" unregister.cmd /user
+check "unregister.cmd succeeds" script "$cmd32" unregister.cmd
 for bits in 32 64; do
   check "nothing of the component is left ($bits-bit probe)" \
     wine "$(windows_path "$widl_dir/archive_probe$bits.exe")" unregistered
