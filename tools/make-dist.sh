@@ -57,7 +57,12 @@ cp build/win64/VoskTolvane.dll build/win64/Voskini15T.tlb build/win64/manifests/
 [ -n "$signing" ] && tools/sign-files.sh "$stage/x86/VoskTolvane.dll" "$stage/x64/VoskTolvane.dll"
 cp build/win32/include/VoskTolvane.h build/win32/include/VoskTolvane.idl "$stage/include/"
 cp packaging/register.cmd build/win32/registration/register-user.cmd packaging/unregister.cmd "$stage/"
-sed "s/@VERSION@/$version/g; s/@FIXED_VERSION@/$fixed_version/g" packaging/README.txt >"$stage/README.txt"
+# The product code changes with each version (a major upgrade): README.txt names them.
+product_code() { python3 tools/msi-package.py code product "$1" "$2" "$fixed_version"; }
+sed -e "s/@VERSION@/$version/g; s/@FIXED_VERSION@/$fixed_version/g" \
+    -e "s/@PRODUCT_CODE_X86@/$(product_code x86 machine)/; s/@PRODUCT_CODE_X64@/$(product_code x64 machine)/" \
+    -e "s/@PRODUCT_CODE_X86_USER@/$(product_code x86 user)/; s/@PRODUCT_CODE_X64_USER@/$(product_code x64 user)/" \
+    packaging/README.txt >"$stage/README.txt"
 cp packaging/examples/* build/win32/manifests/manifest_client.exe.manifest examples/demo.vbs examples/demo.js \
   examples/sample.ini "$stage/examples/"
 # Text as Windows tools expect it: lines end in CR LF (cmd and the VBA editor need it).
@@ -78,15 +83,13 @@ for scope in machine user; do
     mkdir -p "$work"
     cp "$stage/$kind"/* build/win32/registration/*.wxi "$work/"
     touch -d "@$seconds" "$work"/*  # the cabinet inside keeps each file's time
-    # The product code changes with each version (a major upgrade); the package code with
-    # any change to what the package holds.
-    product_code="$(python3 tools/msi-package.py code product "$kind" "$scope" "$fixed_version")"
+    # The package code changes with any change to what the package holds.
     package_code="$(python3 tools/msi-package.py code package "$kind" "$scope" "$fixed_version" \
       "$(cd "$work" && cat -- * "$root/packaging/VoskTolvane.wxs" | sha256sum)")"
     template="Intel;1033"
     [ "$kind" = x64 ] && template="x64;1033"
     (cd "$work" && wixl -a "$kind" -D Kind="$kind" -D Scope="$scope" -D Version="$fixed_version" \
-      -D ProductCode="$product_code" -o "$dist/$package.msi" "$root/packaging/VoskTolvane.wxs")
+      -D ProductCode="$(product_code "$kind" "$scope")" -o "$dist/$package.msi" "$root/packaging/VoskTolvane.wxs")
     # wixl leaves the DLL unversioned, which would let any file replace it on a repair.
     msibuild "$dist/$package.msi" -q "UPDATE \`File\` SET \`Version\` = '$fixed_version', \`Language\` = '1036' WHERE \`File\` = 'dll'"
     msibuild "$dist/$package.msi" -s "VoskTolvane $fixed_version, $kind, for the $scope" VoskTolvane "$template" "{$package_code}"
