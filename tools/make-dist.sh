@@ -58,7 +58,7 @@ cp build/win64/VoskTolvane.dll build/win64/Voskini15T.tlb build/win64/manifests/
 cp build/win32/include/VoskTolvane.h build/win32/include/VoskTolvane.idl "$stage/include/"
 cp packaging/register.cmd build/win32/registration/register-user.cmd packaging/unregister.cmd "$stage/"
 # The product code changes with each version (a major upgrade): README.txt names them.
-product_code() { python3 tools/msi-package.py code product "$1" "$2" "$fixed_version"; }
+product_code() { python3 "$root/tools/msi-package.py" code product "$1" "$2" "$fixed_version"; }
 sed -e "s/@VERSION@/$version/g; s/@FIXED_VERSION@/$fixed_version/g" \
     -e "s/@PRODUCT_CODE_X86@/$(product_code x86 machine)/; s/@PRODUCT_CODE_X64@/$(product_code x64 machine)/" \
     -e "s/@PRODUCT_CODE_X86_USER@/$(product_code x86 user)/; s/@PRODUCT_CODE_X64_USER@/$(product_code x64 user)/" \
@@ -83,13 +83,14 @@ for scope in machine user; do
     mkdir -p "$work"
     cp "$stage/$kind"/* build/win32/registration/*.wxi "$work/"
     touch -d "@$seconds" "$work"/*  # the cabinet inside keeps each file's time
+    product="$(product_code "$kind" "$scope")"
     # The package code changes with any change to what the package holds.
     package_code="$(python3 tools/msi-package.py code package "$kind" "$scope" "$fixed_version" \
       "$(cd "$work" && cat -- * "$root/packaging/VoskTolvane.wxs" | sha256sum)")"
     template="Intel;1033"
     [ "$kind" = x64 ] && template="x64;1033"
     (cd "$work" && wixl -a "$kind" -D Kind="$kind" -D Scope="$scope" -D Version="$fixed_version" \
-      -D ProductCode="$(product_code "$kind" "$scope")" -o "$dist/$package.msi" "$root/packaging/VoskTolvane.wxs")
+      -D ProductCode="$product" -o "$dist/$package.msi" "$root/packaging/VoskTolvane.wxs")
     # wixl leaves the DLL unversioned, which would let any file replace it on a repair.
     msibuild "$dist/$package.msi" -q "UPDATE \`File\` SET \`Version\` = '$fixed_version', \`Language\` = '1036' WHERE \`File\` = 'dll'"
     msibuild "$dist/$package.msi" -s "VoskTolvane $fixed_version, $kind, for the $scope" VoskTolvane "$template" "{$package_code}"
