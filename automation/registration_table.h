@@ -2,7 +2,7 @@
 // class under its CLSID with a module as its in-process server (apartment model), the
 // ProgID both ways, the type library, and _Tolvane, marshalled from the type library.
 // Keys are named below a classes root (HKLM or HKCU\Software\Classes). The DLL writes it
-// (registration.cpp); at build time tools/registration_files/ turns the same table into
+// (registration.cpp); at build time tools/client_files/write_registration_files.cpp turns the same table into
 // the per-user script's key list and the installer packages' Registry rows.
 #pragma once
 
