@@ -251,7 +251,7 @@ check "the 32-bit cscript still uses the object" host_32
 check "the 64-bit cscript no longer creates it" fails host_64
 check "${packages[0]} uninstalls" msi /x "${packages[0]}"
 # Wine keeps a copy of the ProgID in each registry view, where Windows keeps one for
-# both; the component of the shared keys then leaves the 64-bit copy (see README.md).
+# both; the component of the shared keys then leaves the x64 package's copy (README.md).
 check "no class, interface or type library is left" \
   fails grep -E '^HIVE\\Software\\Classes\\(Wow6432Node\\)?(CLSID|Interface|TypeLib)\\' <(component_keys HKLM)
 
