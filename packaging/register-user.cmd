@@ -81,7 +81,7 @@ call :remove_%~1
 :kind_done
 if not defined step_failed echo   done
 if not defined step_failed goto :eof
-echo   failed: the registry tool could not change the user's classes (see its message above)
+echo   failed: the registry tool could not change the user's classes; its message is above
 set "failed=1"
 goto :eof
 

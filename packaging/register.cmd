@@ -90,15 +90,16 @@ goto :eof
 set "code=%errorlevel%"
 set "failed=1"
 echo   failed: regsvr32 exited with %code%
-if "%code%"=="3" echo   (3: the DLL could not be loaded: it is damaged, blocked by a policy, or not of this regsvr32's kind)
-if "%code%"=="4" echo   (4: the file is not a COM server)
+rem No parentheses in these texts: Wine's cmd takes them for a block even after echo.
+if "%code%"=="3" echo   3: the DLL could not be loaded: it is damaged, blocked by a policy, or not of this regsvr32's kind.
+if "%code%"=="4" echo   4: the file is not a COM server.
 if "%code%"=="5" goto regsvr32_denied
 goto :eof
 :regsvr32_denied
-echo   (5: the DLL could not change the machine's registry, which needs administrator
-echo   rights: open a command prompt with "Run as administrator" and run this script
-if defined option echo   again. To unregister what register-user.cmd registered, run register-user.cmd /u.)
-if not defined option echo   again. To register it for yourself alone, without them, run register-user.cmd.)
+echo   5: the DLL could not change the machine's registry, which needs administrator rights:
+echo   open a command prompt with "Run as administrator" and run this script again.
+if defined option echo   To unregister what register-user.cmd registered, run register-user.cmd /u.
+if not defined option echo   To register it for yourself alone, without them, run register-user.cmd.
 goto :eof
 
 rem :pause_if_own_window - waits for a key when cmd was started for this script alone
