@@ -105,13 +105,21 @@ std::string Escaped(const std::string& text) {
   return escaped;
 }
 
+// The value that names the DLL as the class's server is the component's key path where
+// the package says so ($(var.RegistryKeyPath): a per-user package, whose components
+// must be found in HKCU), and the DLL itself otherwise.
 std::string PackageRows(const Kind& kind, bool shared) {
   std::string rows = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Include>\n";
+  bool keyPathGiven = false;
   for (const RegistryValue& value : ValuesOf(kind, L"[#dll]")) {
     if ((value.place == KeyPlace::kShared) != shared) continue;
+    const bool keyPath = !shared && !keyPathGiven && value.key.starts_with(L"CLSID\\") && !value.name &&
+                         value.data == L"[#dll]";
+    keyPathGiven = keyPathGiven || keyPath;
     rows += "  <RegistryValue Root=\"$(var.Root)\" Key=\"Software\\Classes\\" + Escaped(Narrow(value.key.c_str())) +
             "\"" + (value.name ? " Name=\"" + Escaped(Narrow(value.name)) + "\"" : std::string()) + " Value=\"" +
-            Escaped(Narrow(value.data.c_str())) + "\" Type=\"string\"/>\n";
+            Escaped(Narrow(value.data.c_str())) + "\" Type=\"string\"" +
+            (keyPath ? " KeyPath=\"$(var.RegistryKeyPath)\"" : "") + "/>\n";
   }
   return rows + "</Include>\n";
 }
