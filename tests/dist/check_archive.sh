@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
 # The release archive as a Windows user meets it, from the zip alone, in a fresh 64-bit
-# Wine prefix: unzipped into a folder whose path holds a space, parentheses, & and ^; with nothing registered,
-# clients of each kind that find the DLL through its manifest (the example built and run
-# in x86\ and x64\ with its application manifest, and elsewhere activating the DLL's
-# manifest itself; the registration client's use of the object, also from a second
-# apartment); exactly four exports of each DLL; register.cmd, then register-user.cmd,
-# which writes the same keys under the user's classes, and its /u; the example
-# scripts under the 32-bit and the 64-bit cscript; the C and C++ examples built against
-# include/ alone with both MinGW-w64 compilers, and run; the IDL compiled by widl and a
-# client built on widl's header (tests/dist/archive_probe.c), which also compares widl's
-# type library and the shipped .tlb files with those inside the DLLs; unregister.cmd,
-# after which nothing of the component is left and a script cannot create the class.
-# Then the installer packages beside the archive, each prefix made afresh: x86 and x64
-# for the machine side by side (each used by its cscript, a repair, one removed and the
-# other still working, nothing left after both), and each per-user package (the user's
-# classes alone, nothing left after). Last, the DLLs and a package signed with a
-# certificate made for the run, and the signatures verified.
+# Wine prefix: unzipped into a folder whose path holds a space, parentheses, & and ^;
+# with nothing registered, clients of each kind that find the DLL through its manifest
+# (the example built and run in x86\ and x64\ with its application manifest, and
+# elsewhere activating the DLL's manifest itself; the registration client's use of the
+# object, also from a second apartment); exactly four exports of each DLL; register.cmd,
+# then register-user.cmd, which writes the same keys under the user's classes, and its
+# /u; the example scripts under the 32-bit and the 64-bit cscript; the C and C++ examples
+# built against include/ alone with both MinGW-w64 compilers, and run; the IDL compiled
+# by widl and a client built on widl's header (tests/dist/archive_probe.c), which also
+# compares widl's type library and the shipped .tlb files with those inside the DLLs;
+# unregister.cmd /user and unregister.cmd, after which nothing of the component is left
+# and a script cannot create the class.
+# Then the installer packages beside the archive: each machine package alone in a prefix
+# made afresh (used by its cscript, repaired, nothing left after), then both side by side
+# (the keys register.cmd wrote, x64 removed and x86 still working); each per-user package
+# in another prefix made afresh (the user's classes alone, nothing left after). Last, the
+# DLLs and a package signed with a certificate made for the run, and the signatures
+# verified.
 #   check_archive.sh <dist folder> <32-bit VoskTolvane.dll> <64-bit build folder>
 # The DLLs of the builds only tell whether the archive holds them; the checks use the
 # archive's own. Exits 77 (skipped) when the dist folder holds no archive.
