@@ -3,7 +3,9 @@
 #
 # Two DLLs come from the same sources: build/win32/VoskTolvane.dll (32-bit, the one
 # `make demo` uses) and build/win64/VoskTolvane.dll (64-bit, for 64-bit hosts).
-# `make dist` packs both into the release archive build/dist/VoskTolvane-<version>.zip.
+# `make dist` packs both into the release archive build/dist/VoskTolvane-<version>.zip and
+# builds the installer packages beside it; `make dist SIGN_CERT=cert.pem SIGN_KEY=key.pem`
+# (or SIGN_PKCS12=... SIGN_PASSWORD=...) signs the DLLs and the packages.
 
 .PHONY: all deps build build32 build64 dist test check demo bench clean
 

@@ -1,7 +1,5 @@
-// The DLL's entry point and its five exports (ordinals in VoskTolvane.def).
+// The DLL's entry point and its four exports (ordinals in VoskTolvane.def).
 #include <windows.h>
-
-#include <cwchar>
 
 #include "automation/class_factory.h"
 #include "automation/module_state.h"
@@ -25,16 +23,8 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* object) {
   return automation::GetClassObject(classId, iid, object);
 }
 
-STDAPI DllRegisterServer() { return automation::Register(automation::RegistrationScope::kMachine); }
+STDAPI DllRegisterServer() { return automation::Register(); }
 
-STDAPI DllUnregisterServer() { return automation::Unregister(automation::RegistrationScope::kMachine); }
-
-// Registration for the calling user alone: regsvr32 /n /i:user registers, /u /n /i:user
-// unregisters. "user" is the only command (in any case).
-STDAPI DllInstall(BOOL install, PCWSTR command) {
-  if (!command || _wcsicmp(command, L"user") != 0) return E_INVALIDARG;
-  return install ? automation::Register(automation::RegistrationScope::kUser)
-                 : automation::Unregister(automation::RegistrationScope::kUser);
-}
+STDAPI DllUnregisterServer() { return automation::Unregister(); }
 
 }  // extern "C"

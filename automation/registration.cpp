@@ -2,13 +2,11 @@
 
 #include <objbase.h>
 
-#include <cwchar>
 #include <string>
-#include <vector>
 
 #include "com_types/identity.h"
 #include "com_types/registry_key.h"
-#include "automation/registration_record.h"
+#include "automation/registration_table.h"
 #include "automation/type_information.h"
 
 namespace automation {
@@ -17,18 +15,6 @@ using com_types::kTargetSystem;
 using com_types::UniqueRegistryKey;
 
 namespace {
-
-std::wstring Widen(const char* text) {
-  std::wstring wide;
-  for (; text && *text; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
-  return wide;
-}
-
-std::wstring GuidText(const GUID& guid) {
-  wchar_t text[40] = {};
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
 
 std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -40,98 +26,14 @@ std::wstring ModulePath() {
   }
 }
 
-// A scope's classes root. Keys are named below it and reached from the hive by their
+// The machine's classes root. Keys are named below it and reached from the hive by their
 // full path, so that a registry view flag applies to the whole path.
 struct ClassesRoot {
   HKEY hive;
   std::wstring Path(const std::wstring& key) const { return L"Software\\Classes\\" + key; }
 };
 
-ClassesRoot RootOf(RegistrationScope scope) {
-  return {scope == RegistrationScope::kMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER};
-}
-
-struct ClassKeys {
-  std::wstring classId;       // {...}
-  std::wstring classKey;      // CLSID\{...}
-  std::wstring progId;        // library name "." class name
-  std::wstring interfaceKey;  // Interface\{...} of the default interface; empty when none
-};
-
-std::vector<ClassKeys> ClassesOf(const RegistrationRecord& record) {
-  std::vector<ClassKeys> classes;
-  const std::wstring library = Widen(RecordText(record, record.libraryNameOffset));
-  for (const ClassEntry* entry = RecordClass(record, record.firstClassOffset); entry;
-       entry = RecordClass(record, entry->nextClassOffset)) {
-    const std::wstring classId = GuidText(entry->classId);
-    const GUID* interfaceId =
-        entry->hasDefaultInterface ? RecordGuid(record, entry->defaultInterfaceIdOffset) : nullptr;
-    const std::wstring progId = library + L"." + Widen(RecordText(record, entry->classNameOffset));
-    classes.push_back(
-        {classId, L"CLSID\\" + classId, progId, interfaceId ? L"Interface\\" + GuidText(*interfaceId) : std::wstring()});
-  }
-  return classes;
-}
-
-// The type library's keys: TypeLib\{libid}\<major>.<minor>\<lcid>\<platform> names this
-// module. The 32-bit and the 64-bit DLL share the version key, each under its platform.
-struct LibraryKeys {
-  std::wstring libraryId;    // {...}
-  std::wstring version;      // major.minor
-  std::wstring libraryKey;   // TypeLib\{...}
-  std::wstring versionKey;   // TypeLib\{...}\6.0
-  std::wstring localeKey;    // TypeLib\{...}\6.0\0
-  std::wstring platformKey;  // TypeLib\{...}\6.0\0\win32 or \win64
-};
-
-LibraryKeys LibraryOf(const RegistrationRecord& record) {
-  LibraryKeys keys;
-  keys.libraryId = GuidText(record.libraryId);
-  keys.version = std::to_wstring(record.libraryMajorVersion) + L"." + std::to_wstring(record.libraryMinorVersion);
-  keys.libraryKey = L"TypeLib\\" + keys.libraryId;
-  keys.versionKey = keys.libraryKey + L"\\" + keys.version;
-  wchar_t locale[16] = {};
-  swprintf(locale, 16, L"%lx", static_cast<unsigned long>(record.libraryLocale));
-  keys.localeKey = keys.versionKey + L"\\" + locale;
-  keys.platformKey = keys.localeKey + (kTargetSystem == SYS_WIN64 ? L"\\win64" : L"\\win32");
-  return keys;
-}
-
-struct RegistryValue {
-  std::wstring key;     // under the scope's classes root
-  const wchar_t* name;  // nullptr: the key's default value
-  std::wstring data;
-};
-
-// Everything registration writes, for either scope.
-std::vector<RegistryValue> ValuesFor(const RegistrationRecord& record, const std::wstring& modulePath) {
-  const LibraryKeys library = LibraryOf(record);
-  const std::wstring marshaller = GuidText(com_types::kTypeLibraryMarshallerId);
-  std::vector<RegistryValue> values = {
-      {library.versionKey, nullptr, Widen(RecordText(record, record.libraryNameOffset))},
-      {library.versionKey + L"\\FLAGS", nullptr, std::to_wstring(com_types::kLibraryFlags)},
-      {library.versionKey + L"\\HELPDIR", nullptr, Widen(RecordText(record, record.helpDirectoryOffset))},
-      {library.platformKey, nullptr, modulePath},
-  };
-  for (const ClassKeys& served : ClassesOf(record)) {
-    values.push_back({served.classKey, nullptr, served.progId});
-    values.push_back({served.classKey + L"\\InprocServer32", nullptr, modulePath});
-    values.push_back({served.classKey + L"\\InprocServer32", L"ThreadingModel", com_types::kThreadingModel});
-    values.push_back({served.classKey + L"\\ProgID", nullptr, served.progId});
-    values.push_back({served.classKey + L"\\TypeLib", nullptr, library.libraryId});
-    values.push_back({served.classKey + L"\\VERSION", nullptr, library.version});
-    values.push_back({served.progId, nullptr, served.progId});
-    values.push_back({served.progId + L"\\CLSID", nullptr, served.classId});
-    if (served.interfaceKey.empty()) continue;
-    // The record names the default interface by its IID only; the class has one, _Tolvane.
-    values.push_back({served.interfaceKey, nullptr, com_types::kInterfaceName});
-    values.push_back({served.interfaceKey + L"\\ProxyStubClsid", nullptr, marshaller});
-    values.push_back({served.interfaceKey + L"\\ProxyStubClsid32", nullptr, marshaller});
-    values.push_back({served.interfaceKey + L"\\TypeLib", nullptr, library.libraryId});
-    values.push_back({served.interfaceKey + L"\\TypeLib", L"Version", library.version});
-  }
-  return values;
-}
+const ClassesRoot kMachineClasses = {HKEY_LOCAL_MACHINE};
 
 HRESULT Write(const ClassesRoot& root, const RegistryValue& value) {
   UniqueRegistryKey key;
@@ -183,19 +85,19 @@ HRESULT RemoveTypeLibrary(const ClassesRoot& root, const LibraryKeys& library) {
 
 }  // namespace
 
-HRESULT Register(RegistrationScope scope) {
-  const ClassesRoot root = RootOf(scope);
+HRESULT Register() {
+  const ClassesRoot& root = kMachineClasses;
   const std::wstring modulePath = ModulePath();
   if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
-  for (const RegistryValue& value : ValuesFor(kRegistrationRecord, modulePath)) {
+  for (const RegistryValue& value : RegistrationValues(kRegistrationRecord, modulePath, kTargetSystem)) {
     const HRESULT status = Write(root, value);
     if (FAILED(status)) return status;
   }
   return S_OK;
 }
 
-HRESULT Unregister(RegistrationScope scope) {
-  const ClassesRoot root = RootOf(scope);
+HRESULT Unregister() {
+  const ClassesRoot& root = kMachineClasses;
   HRESULT result = S_OK;
   const auto keepFirstFailure = [&result](HRESULT status) {
     if (FAILED(status) && SUCCEEDED(result)) result = status;
@@ -210,7 +112,7 @@ HRESULT Unregister(RegistrationScope scope) {
       keepFirstFailure(RemoveTree(root, served.progId));
     }
   }
-  keepFirstFailure(RemoveTypeLibrary(root, LibraryOf(kRegistrationRecord)));
+  keepFirstFailure(RemoveTypeLibrary(root, LibraryOf(kRegistrationRecord, kTargetSystem)));
   return result;
 }
 

@@ -23,7 +23,20 @@ function show(step, call) {
 var file = WScript.Arguments(0);
 var ini = null;
 
-show("var ini = new ActiveXObject(\"Voskini15T.Tolvane\")", function () { ini = new ActiveXObject("Voskini15T.Tolvane"); });
+// Without a registration of the DLL of this host's kind nothing below can work: say so
+// once, with what to do, rather than fail at every step.
+try {
+  ini = new ActiveXObject("Voskini15T.Tolvane");
+} catch (e) {
+  var kind = new ActiveXObject("WScript.Shell").Environment("Process")("PROCESSOR_ARCHITECTURE") == "AMD64" ? "x64" : "x86";
+  WScript.Echo("Voskini15T.Tolvane cannot be created (error " + (e.number >>> 0).toString(16).toUpperCase() + ": " +
+               e.description + ").");
+  WScript.Echo("Register the component first: install a package (VoskTolvane-<version>-x86.msi or -x64.msi),");
+  WScript.Echo("or run register.cmd as administrator, or register-user.cmd. This script host needs the " + kind +
+               " DLL. See README.txt, \"Troubleshooting\".");
+  WScript.Quit(1);
+}
+show("var ini = new ActiveXObject(\"Voskini15T.Tolvane\")", function () { return undefined; });
 show("IniFileName of a new object", function () { return ini.IniFileName; });
 
 WScript.Echo("Pointing the object at the file:");

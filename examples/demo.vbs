@@ -30,10 +30,27 @@ Function Shown(value)
   End If
 End Function
 
+' Without a registration of the DLL of this host's kind nothing below can work: say so
+' once, with what to do, rather than fail at every step.
+Sub StopUnregistered()
+  WScript.Echo "Voskini15T.Tolvane cannot be created (error " & Hex(Err.Number) & ": " & Err.Description & ")."
+  WScript.Echo "Register the component first: install a package (VoskTolvane-<version>-x86.msi or -x64.msi),"
+  WScript.Echo "or run register.cmd as administrator, or register-user.cmd. This script host needs the"
+  WScript.Echo HostKind() & " DLL. See README.txt, ""Troubleshooting""."
+  WScript.Quit 1
+End Sub
+
+' A 32-bit host on 64-bit Windows sees x86 here, as on 32-bit Windows.
+Function HostKind()
+  HostKind = "x86"
+  If CreateObject("WScript.Shell").Environment("Process")("PROCESSOR_ARCHITECTURE") = "AMD64" Then HostKind = "x64"
+End Function
+
 Dim file, ini, result
 file = WScript.Arguments(0)
 
 Set ini = CreateObject("Voskini15T.Tolvane")
+If Err.Number <> 0 Then StopUnregistered
 Show "Set ini = CreateObject(""Voskini15T.Tolvane"")", Empty
 result = ini.IniFileName
 Show "IniFileName of a new object", result

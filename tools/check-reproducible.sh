@@ -2,7 +2,7 @@
 # Builds the release archive twice, in two clones of one commit made in two temporary
 # folders of different lengths (so at two paths and, one after the other, at two
 # times), and compares what they made byte for byte: both DLLs, both type libraries, the
-# client files, the archive and SHA256SUMS. Also checks that neither clone's folder
+# client files, the archive, the installer packages and SHA256SUMS. Also checks that neither clone's folder
 # appears in any of them. Takes a few minutes.
 #   tools/check-reproducible.sh [COMMIT]      (default: HEAD; uncommitted changes are not seen)
 set -euo pipefail
@@ -33,8 +33,8 @@ for clone in "${clones[@]}"; do
 done
 
 status=0
-archive="$(cd "${clones[0]}" && ls build/dist/VoskTolvane-*.zip)"
-for output in "${outputs[@]}" "$archive"; do
+packages=($(cd "${clones[0]}" && ls build/dist/VoskTolvane-*.zip build/dist/VoskTolvane-*.msi))
+for output in "${outputs[@]}" "${packages[@]}"; do
   if cmp "${clones[0]}/$output" "${clones[1]}/$output"; then
     echo "same      $output"
   else

@@ -3,14 +3,15 @@
 # what is there: Wine (32- and 64-bit) to run the tools and tests, the MinGW-w64 C and C++
 # cross compilers, widl (mingw-w64-tools) with the platform's IDL files (libwine-dev) for
 # the archive's check, googletest, CMake and make, python3 to write and read the archive,
-# and git for the commit whose time the archive carries.
+# git for the commit whose time the archive carries, wixl and msitools (msibuild) for the
+# installer packages, and osslsigncode with openssl to sign them and the DLLs.
 set -euo pipefail
 
 need=()
 dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
 for pkg in wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
            g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-           mingw-w64-tools libwine-dev googletest cmake make python3 git; do
+           mingw-w64-tools libwine-dev googletest cmake make python3 git wixl msitools osslsigncode openssl; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && [ -z "${add_i386:-}" ] && exit 0

@@ -8,9 +8,13 @@
 #   registration.sh <build dir> <bits> script <f>   runs a .vbs/.js test with cscript, given
 #                                                   the scratch folder and the test's own
 #   registration.sh <build dir> <bits> unregister   regsvr32 /u /s, the client's checks
-#   registration.sh <build dir> <bits> per_user     new prefix; regsvr32 /n /i:user, then
-#                                                   without /n /i:user, then each with /u,
+#   registration.sh <build dir> <bits> per_user     new prefix; the built register-user.cmd
+#                                                   with the DLL in x86\ beside it, as in the
+#                                                   release; then regsvr32 of that DLL; then
+#                                                   register-user.cmd /u, then regsvr32 /u,
 #                                                   each followed by the client's checks
+#                                                   (32-bit only: the 64-bit script also
+#                                                   needs the x86 DLL; dist.archive runs it)
 #
 # <bits> is the DLL's, 32 or 64: the prefix, regsvr32 and cscript are of the same kind,
 # as an in-process server can only be loaded by a host of its own kind.
@@ -64,12 +68,16 @@ case "$command" in
   per_user)
     wine_stop_at_exit wine_stop
     start_afresh
-    path="$(windows_path "$dll")"
-    wine regsvr32 /s /n /i:user "$path"
+    release="$scratch/release"
+    mkdir -p "$release/x86"
+    cp "$build_dir/registration/register-user.cmd" "$release/"
+    cp "$dll" "$release/x86/"
+    path="$(windows_path "$release/x86/VoskTolvane.dll")"
+    wine cmd /c "$(windows_path "$release/register-user.cmd")" </dev/null
     wine "$client" user-registered "$(windows_path "$scratch")" "$@"
     wine regsvr32 /s "$path"
     wine "$client" both-registered "$(windows_path "$scratch")" "$@"
-    wine regsvr32 /s /u /n /i:USER "$path"  # the command in any case
+    wine cmd /c "$(windows_path "$release/register-user.cmd")" /u </dev/null
     wine "$client" user-unregistered "$(windows_path "$scratch")" "$@"
     wine regsvr32 /s /u "$path"
     wine "$client" unregistered "$(windows_path "$scratch")" "$@"

@@ -2,8 +2,8 @@
 //   registration_client registered <scratch folder>    after DllRegisterServer
 //   registration_client unregistered <scratch folder>  after DllUnregisterServer
 //   registration_client user-registered|both-registered|user-unregistered <scratch folder>
-//     after regsvr32 /n /i:user, then after DllRegisterServer besides, then after
-//     regsvr32 /u /n /i:user
+//     after register-user.cmd, then after DllRegisterServer besides, then after
+//     register-user.cmd /u
 //   registration_client manifest <scratch folder>      nothing registered; the class is
 //     found through this program's application manifest
 // It reaches the DLL only the way real clients do: through the registry and COM.

@@ -1,7 +1,6 @@
 // The class factory as a client reaches it: the DLL loaded with LoadLibrary and
 // DllGetClassObject found by name. Covers what the factory hands out, what it refuses,
-// the independence of the objects it creates, and when the DLL may be unloaded. Also the
-// commands that DllInstall refuses.
+// the independence of the objects it creates, and when the DLL may be unloaded.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -193,19 +192,6 @@ TEST_F(ClassFactory, AnUnlockWithoutALockChangesNothing) {
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   factory = {};
   EXPECT_EQ(server_.CanUnloadNow(), S_OK);
-}
-
-// "user" (in any case) is DllInstall's one command; registration.sh runs it.
-TEST(ServerInstall, AnyOtherCommandIsAnInvalidArgument) {
-  const server_tests::LoadedServer server;
-  ASSERT_TRUE(server.Ready());
-  const auto install = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR)>(
-      reinterpret_cast<void*>(GetProcAddress(server.Module(), "DllInstall")));
-  ASSERT_NE(install, nullptr);
-  for (const wchar_t* command : {static_cast<const wchar_t*>(nullptr), L"", L"machine", L"users", L" user"}) {
-    EXPECT_EQ(install(TRUE, command), E_INVALIDARG) << testing::PrintToString(command);
-    EXPECT_EQ(install(FALSE, command), E_INVALIDARG) << testing::PrintToString(command);
-  }
 }
 
 }  // namespace

@@ -156,15 +156,15 @@ TEST_F(ServerImage, IsADllForTheTargetProcessor) {
   EXPECT_TRUE(file.Characteristics & IMAGE_FILE_DLL);
 }
 
-TEST_F(ServerImage, ExportsExactlyTheFiveEntryPointsByNameWithTheirOrdinals) {
+TEST_F(ServerImage, ExportsExactlyTheFourEntryPointsByNameWithTheirOrdinals) {
   const IMAGE_DATA_DIRECTORY& directory = image_.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
   ASSERT_NE(directory.VirtualAddress, 0u);
   const auto* exports = image_.AtRva<IMAGE_EXPORT_DIRECTORY>(directory.VirtualAddress);
   ASSERT_NE(exports, nullptr);
   EXPECT_EQ(image_.TextAt(exports->Name), "VoskTolvane.dll");
   EXPECT_EQ(exports->Base, 1u);
-  EXPECT_EQ(exports->NumberOfFunctions, 5u);
-  ASSERT_EQ(exports->NumberOfNames, 5u);
+  EXPECT_EQ(exports->NumberOfFunctions, 4u);
+  ASSERT_EQ(exports->NumberOfNames, 4u);
 
   const auto* functions = image_.AtRva<DWORD>(exports->AddressOfFunctions);
   ASSERT_NE(functions, nullptr);
@@ -183,8 +183,7 @@ TEST_F(ServerImage, ExportsExactlyTheFiveEntryPointsByNameWithTheirOrdinals) {
     EXPECT_NE(address, 0u) << *name;
   }
   const std::map<DWORD, std::string> expected = {
-      {1, "DllCanUnloadNow"},     {2, "DllGetClassObject"}, {3, "DllRegisterServer"},
-      {4, "DllUnregisterServer"}, {5, "DllInstall"}};
+      {1, "DllCanUnloadNow"}, {2, "DllGetClassObject"}, {3, "DllRegisterServer"}, {4, "DllUnregisterServer"}};
   EXPECT_EQ(byOrdinal, expected);
 }
 

@@ -1,18 +1,19 @@
 // Writes the manifests through which clients use the DLL without registering it, from the
-// identity that registration writes too, and the DLL's own version block. Run at build
-// time (under Wine), in the folder that receives them, built for the DLL's processor:
+// identity that registration writes too. Run at build time (under Wine), in the folder
+// that receives them, built for the DLL's processor:
 //   write_manifests <path of VoskTolvane.dll>
 // It writes
 //   VoskTolvane.sxs.manifest       the DLL's assembly manifest, to lie beside the DLL
 //                                  (side-by-side loading finds an assembly by its name);
 //   manifest_client.exe.manifest   the application manifest of the example client, which
 //                                  depends on that assembly in the client's own folder.
-// The text depends on nothing but the identity and the version: no time, no path.
+// The text depends on nothing but the identity: no time, no path. The assembly's version
+// is the interface's (com_types::kAssemblyVersion), not the DLL's file version, so that
+// client manifests keep working across releases.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "com_types/identity.h"
 #include "tools/client_files/declaration_parts.h"
@@ -28,19 +29,6 @@ std::string Braced(const GUID& guid) {
   std::string braced = "{";
   braced += client_files::GuidText(guid);
   return braced + "}";
-}
-
-// The DLL's fixed file version, four numbers: the version of the assembly.
-std::string FileVersionOf(const wchar_t* dll) {
-  std::vector<BYTE> block(GetFileVersionInfoSizeW(dll, nullptr));
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT size = 0;
-  if (block.empty() || !GetFileVersionInfoW(dll, 0, static_cast<DWORD>(block.size()), block.data()) ||
-      !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) || size < sizeof *fixed) {
-    return {};
-  }
-  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 
 std::string AssemblyIdentity(const std::string& version, const char* processor) {
@@ -81,11 +69,11 @@ std::string ClientManifest(const std::string& version) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  const std::string version = argc == 2 ? FileVersionOf(argv[1]) : std::string();
-  if (version.empty()) {
-    std::fprintf(stderr, "usage: write_manifests <path of a DLL with a version block>\n");
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: write_manifests <path of the DLL>\n");
     return 2;
   }
+  const std::string version = com_types::kAssemblyVersion;
   const std::wstring path = argv[1];
   const std::string dllName = Narrow(path.substr(path.find_last_of(L"\\/") + 1).c_str());
   using client_files::WriteOutputFile;
