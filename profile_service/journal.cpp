@@ -194,12 +194,12 @@ std::optional<std::string> ReadWhole(HANDLE file) {
 }
 
 std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file.Valid()) return IsMissingFile(GetLastError()) ? std::optional<FileAsFound>(FileAsFound{}) : std::nullopt;
   const std::optional<FileIdentity> identity = IdentityOf(file.Get(), path, true);
   std::optional<std::string> bytes = ReadWhole(file.Get());
   if (!identity || !bytes) return std::nullopt;
-  return FileAsFound{std::move(bytes), *identity, std::move(file)};
+  return FileAsFound{std::move(bytes), *identity};
 }
 
 bool WriteJournal(HANDLE lockFile, const std::wstring& path, const FileAsFound& found) {
@@ -232,11 +232,11 @@ bool WriteJournal(HANDLE lockFile, const std::wstring& path, const FileAsFound& 
   return true;
 }
 
-void Journal::Commit() {
+void Journal::Commit(HANDLE file) {
   if (!std::exchange(open_, false)) return;
-  {
-    const UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (file.Valid()) FlushFileBuffers(file.Get());
+  if (!file || !FlushFileBuffers(file)) {
+    const UniqueHandle opened(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (opened.Valid()) FlushFileBuffers(opened.Get());
   }
   EmptyJournal(lockFile_);
 }

@@ -52,12 +52,10 @@ struct FileIdentity {
 };
 
 // The file at `path` as a writer found it under the write lock: its bytes (nothing when
-// there is no file) and identity, and the file kept open for reading, to look at it again
-// after each write. nullopt, with the last error set, when it cannot be read.
+// there is no file) and identity. nullopt, with the last error set, when it cannot be read.
 struct FileAsFound {
   std::optional<std::string> bytes;
   FileIdentity identity;
-  UniqueHandle file;
 };
 std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path);
 // The whole file open as `file`, as it is now.
@@ -79,8 +77,9 @@ class Journal {
 
   // The file's bytes as saved.
   const std::optional<std::string>& Saved() const { return saved_; }
-  // The change is complete: flushes the file, then empties the journal.
-  void Commit();
+  // The change is complete: flushes the file (through `file` when it is open for writing),
+  // then empties the journal.
+  void Commit(HANDLE file);
   // The change did not complete: puts the saved bytes back, flushed, then empties the
   // journal. False when the file could not be put back: the journal then stays.
   bool RollBack();

@@ -76,16 +76,12 @@ Opened OpenLockFile(LockHandle& handle, LockMode mode) {
                                              access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       handle.writable = true;
       if (handle.file.Valid()) return Opened::MadeLockFile;
-      // Made meanwhile by another: opened as it would have been found.
-      if (GetLastError() == ERROR_FILE_EXISTS && OpenForLocking(handle, handle.lockPath, OPEN_EXISTING, mode)) {
-        return Opened::LockFile;
-      }
     }
   }
-  const DWORD lockFileFailure = GetLastError();
-  if (FileThere(handle.lockPath)) {  // one lock must serve all who use the file
-    SetLastError(lockFileFailure);
-    return Opened::Refused;
+  // A lock file made meanwhile by another is opened as it would have been found; one
+  // that cannot be opened refuses the member: one lock must serve all who use the file.
+  if (FileThere(handle.lockPath)) {
+    return OpenForLocking(handle, handle.lockPath, OPEN_EXISTING, mode) ? Opened::LockFile : Opened::Refused;
   }
   if (!OpenForLocking(handle, handle.filePath, OPEN_EXISTING, mode)) return Opened::NoFile;
   handle.throughFile = true;

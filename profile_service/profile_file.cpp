@@ -84,15 +84,16 @@ struct ProfileFile::Use {
     return true;
   }
 
-  // After a write that reported success: whether the file is as written. (A file made by
-  // the write is opened at its first look.)
+  // After a write that reported success: whether the file is as written. The file stays
+  // open until the next write, or the journal's commit, which flushes it through this
+  // handle; it is never held open while the platform writes.
   bool LeftWhole(const WriteShape& shape) {
-    UniqueHandle& file = asFound->file;
-    if (!file.Valid()) {
-      file = UniqueHandle(CreateFileW(longPath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
+      written = UniqueHandle(CreateFileW(longPath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+      if (written.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
     }
-    std::optional<std::string> after = file.Valid() ? ReadWhole(file.Get()) : std::nullopt;
-    if (!file.Valid() && IsMissingFile(GetLastError())) after.emplace();  // the write made no file
+    std::optional<std::string> after = written.Valid() ? ReadWhole(written.Get()) : std::nullopt;
+    if (!written.Valid() && IsMissingFile(GetLastError())) after.emplace();  // the write made no file
     if (!after || !profile_service::LeftWhole(lastWritten, *after, shape)) return false;
     lastWritten = std::move(*after);
     return true;
@@ -109,6 +110,7 @@ struct ProfileFile::Use {
   bool journalTried = false;
   std::optional<Journal> journal;
   std::string lastWritten;  // the file after the last write, as the journal's check saw it
+  UniqueHandle written;     // the file as the check opened it
   bool changesRefused = false;  // a write left the file cut: it was put back
   int changesInProgress = 0;
   Use* outer = nullptr;  // the use further up this thread's call
@@ -127,7 +129,7 @@ void EndInnermostUse() {
     if (use->changesInProgress > 0) {
       use->journal->RollBack();
     } else {
-      use->journal->Commit();
+      use->journal->Commit(use->written.Get());
     }
   }
   if (use->lock) use->lock->Release();
@@ -185,6 +187,7 @@ bool ProfileFile::BeforeChange(WriteShape::Kind kind) {
     SetLastError(ERROR_DISK_FULL);
     return false;
   }
+  use_->written.Reset();
   using Kind = WriteShape::Kind;
   return use_->journalTried || use_->BeginJournal(kind == Kind::DeleteKey || kind == Kind::DeleteSection);
 }
