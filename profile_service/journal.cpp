@@ -185,10 +185,19 @@ bool IsLockFileOf(HANDLE lockFile, const std::wstring& path) {
 
 }  // namespace
 
-std::optional<std::string> ReadWhole(HANDLE file) {
+std::optional<std::string> ReadWhole(HANDLE file, size_t expected) {
+  // One read where the file is no longer than expected (and room to spare), which saves
+  // asking its size.
+  std::string bytes(expected + 65536, '\0');
+  OVERLAPPED at{};
+  DWORD read = 0;
+  if (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, &at) && read < bytes.size()) {
+    bytes.resize(read);
+    return bytes;
+  }
   const ULONGLONG size = SizeOf(file);
   if (size > 0x40000000) return std::nullopt;
-  std::string bytes(static_cast<size_t>(size), '\0');
+  bytes.resize(static_cast<size_t>(size));
   if (!ReadAt(file, 0, bytes.data(), static_cast<DWORD>(size))) return std::nullopt;
   return bytes;
 }
@@ -197,7 +206,7 @@ std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path) {
   const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file.Valid()) return IsMissingFile(GetLastError()) ? std::optional<FileAsFound>(FileAsFound{}) : std::nullopt;
   const std::optional<FileIdentity> identity = IdentityOf(file.Get(), path, true);
-  std::optional<std::string> bytes = ReadWhole(file.Get());
+  std::optional<std::string> bytes = ReadWhole(file.Get(), 0);
   if (!identity || !bytes) return std::nullopt;
   return FileAsFound{std::move(bytes), *identity};
 }

@@ -58,8 +58,8 @@ struct FileAsFound {
   FileIdentity identity;
 };
 std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path);
-// The whole file open as `file`, as it is now.
-std::optional<std::string> ReadWhole(HANDLE file);
+// The whole file open as `file`, as it is now, expected to hold about `expected` bytes.
+std::optional<std::string> ReadWhole(HANDLE file, size_t expected);
 
 // Writes the journal of `found`, the file at `path`, into the empty lock file `lockFile`.
 // False, with the last error set, when it could not be written (the lock file is then as

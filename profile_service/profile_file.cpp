@@ -92,7 +92,7 @@ struct ProfileFile::Use {
       written = UniqueHandle(CreateFileW(longPath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
       if (written.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
     }
-    std::optional<std::string> after = written.Valid() ? ReadWhole(written.Get()) : std::nullopt;
+    std::optional<std::string> after = written.Valid() ? ReadWhole(written.Get(), lastWritten.size()) : std::nullopt;
     if (!written.Valid() && IsMissingFile(GetLastError())) after.emplace();  // the write made no file
     if (!after || !profile_service::LeftWhole(lastWritten, *after, shape)) return false;
     lastWritten = std::move(*after);
