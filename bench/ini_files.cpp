@@ -8,11 +8,13 @@ namespace bench {
 TempFolder::TempFolder() {
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  folder_ = std::wstring(temp) + L"tolvane-bench-" + std::to_wstring(GetCurrentProcessId());
+  folder_ = std::wstring(temp) + L"tolvane-bench-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64());
   if (!CreateDirectoryW(folder_.c_str(), nullptr)) throw std::runtime_error("cannot create the temporary folder");
 }
 
 TempFolder::~TempFolder() {
+  Sleep(100);  // the last reads' windows end, and with them the lock files' handles
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {

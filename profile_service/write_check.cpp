@@ -25,6 +25,9 @@ std::wstring TextOf(std::string_view bytes) {
     if (bytes.size() % 2) text += L'\xFFFD';  // a cut unit is no whole line
     return text;
   }
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::wstring(bytes.begin(), bytes.end());  // ASCII reads alike in every code page
+  }
   const bool utf8 = bytes.starts_with("\xEF\xBB\xBF");
   if (utf8) bytes.remove_prefix(3);
   const UINT codePage = utf8 ? CP_UTF8 : CP_ACP;
@@ -46,20 +49,44 @@ std::wstring_view Trimmed(std::wstring_view text) {
 struct Section {
   std::wstring_view name;
   std::vector<std::wstring_view> keys;
-  bool operator==(const Section&) const = default;
 };
+
+// Plain loops over the characters: the library's character searches and comparisons
+// call into the runtime for each line, which costs more than the rest of the look.
+size_t Find(std::wstring_view text, size_t from, bool (*wanted)(wchar_t)) {
+  while (from < text.size() && !wanted(text[from])) ++from;
+  return from;
+}
+
+bool Equal(std::wstring_view one, std::wstring_view other) {
+  if (one.size() != other.size()) return false;
+  for (size_t i = 0; i < one.size(); ++i) {
+    if (one[i] != other[i]) return false;
+  }
+  return true;
+}
+
+bool Equal(const std::vector<std::wstring_view>& one, const std::vector<std::wstring_view>& other) {
+  return std::equal(one.begin(), one.end(), other.begin(), other.end(),
+                    [](std::wstring_view a, std::wstring_view b) { return Equal(a, b); });
+}
+
+bool Equal(const std::vector<Section>& one, const std::vector<Section>& other) {
+  return std::equal(one.begin(), one.end(), other.begin(), other.end(),
+                    [](const Section& a, const Section& b) { return Equal(a.name, b.name) && Equal(a.keys, b.keys); });
+}
 
 std::vector<Section> SectionsOf(std::wstring_view text) {
   std::vector<Section> sections(1);
   for (size_t start = 0; start < text.size();) {
-    const size_t end = std::min(text.find_first_of(L"\r\n", start), text.size());
+    const size_t end = Find(text, start, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
     const std::wstring_view line = Trimmed(text.substr(start, end - start));
     start = end + 1;
     if (line.empty()) continue;
     if (line.front() == L'[') {
       sections.push_back({Trimmed(line.substr(1, line.rfind(L']') - 1)), {}});
     } else {
-      sections.back().keys.push_back(Trimmed(line.substr(0, line.find(L'='))));
+      sections.back().keys.push_back(Trimmed(line.substr(0, Find(line, 0, [](wchar_t c) { return c == L'='; }))));
     }
   }
   return sections;
@@ -72,9 +99,19 @@ std::wstring_view UnendedLastLine(std::wstring_view text) {
   return text.substr(text.find_last_of(L"\r\n") + 1);
 }
 
-// Names compare as the platform compares them: without regard to case.
+// Names compare as the platform compares them: without regard to case (ASCII letters
+// folded here, which is most names and far quicker than asking the system).
+bool SameName(std::wstring_view one, std::wstring_view other) {
+  if (one.size() != other.size()) return false;
+  for (size_t i = 0; i < one.size(); ++i) {
+    if (one[i] >= 0x80 || other[i] >= 0x80) return SamePath(one, other);
+    if ((one[i] | 0x20) != (other[i] | 0x20) || ((one[i] | 0x20) - L'a' > 25u && one[i] != other[i])) return false;
+  }
+  return true;
+}
+
 size_t CountOf(const std::vector<std::wstring_view>& keys, std::wstring_view key) {
-  return static_cast<size_t>(std::count_if(keys.begin(), keys.end(), [&](auto one) { return SamePath(one, key); }));
+  return static_cast<size_t>(std::count_if(keys.begin(), keys.end(), [&](auto one) { return SameName(one, key); }));
 }
 
 }  // namespace
@@ -89,14 +126,14 @@ bool LeftWhole(std::string_view before, std::string_view after, const WriteShape
   for (auto [text, others, keys] : {std::tuple(&beforeText, &othersBefore, &keysBefore),
                                      std::tuple(&afterText, &othersAfter, &keysAfter)}) {
     for (Section& parsed : SectionsOf(*text)) {
-      if (!SamePath(parsed.name, section)) {
+      if (!SameName(parsed.name, section)) {
         others->push_back(std::move(parsed));
       } else {
         keys->insert(keys->end(), parsed.keys.begin(), parsed.keys.end());
       }
     }
   }
-  if (othersBefore != othersAfter) return false;
+  if (!Equal(othersBefore, othersAfter)) return false;
   const bool held = CountOf(keysBefore, key) > 0;
   switch (write.kind) {
     case WriteShape::Kind::SetKey:
@@ -106,7 +143,7 @@ bool LeftWhole(std::string_view before, std::string_view after, const WriteShape
     case WriteShape::Kind::DeleteSection:  // the first of sections of one name
       return keysAfter.size() <= keysBefore.size();
     case WriteShape::Kind::ReplaceSection:  // an empty list may leave the section as it was
-      return keysAfter.size() == write.entries || (write.entries == 0 && keysAfter == keysBefore);
+      return keysAfter.size() == write.entries || (write.entries == 0 && Equal(keysAfter, keysBefore));
   }
   return false;
 }
