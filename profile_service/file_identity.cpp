@@ -1,8 +1,12 @@
 #include "profile_service/file_identity.h"
 
 #include <windows.h>
+#include <winternl.h>
 
+#include <algorithm>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "com_types/registry_key.h"
 
@@ -119,6 +123,31 @@ bool SamePath(std::wstring_view one, std::wstring_view other) {
   if (one.empty() || other.empty()) return one.size() == other.size();  // the call refuses a null text
   return CompareStringOrdinal(one.data(), static_cast<int>(one.size()), other.data(), static_cast<int>(other.size()),
                               TRUE) == CSTR_EQUAL;
+}
+
+
+std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bool remembered) {
+  using Query = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+  static const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQueryInformationFile")));
+  constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+  IO_STATUS_BLOCK status{};
+  LARGE_INTEGER index{};
+  if (!query || query(file, &status, &index, sizeof index, kFileInternalInformation) < 0) return std::nullopt;
+  FileIdentity identity{0, static_cast<std::uint64_t>(index.QuadPart)};
+  static std::mutex guard;
+  static std::vector<std::pair<std::wstring, FileIdentity>> known;  // the newest last
+  std::lock_guard<std::mutex> held(guard);
+  const auto same = [&](const auto& entry) { return entry.first == path && entry.second.index == identity.index; };
+  if (const auto found = std::find_if(known.begin(), known.end(), same); remembered && found != known.end()) {
+    return found->second;
+  }
+  DWORD volume = 0;
+  if (GetVolumeInformationByHandleW(file, nullptr, 0, &volume, nullptr, nullptr, nullptr, 0)) identity.volume = volume;
+  std::erase_if(known, same);
+  if (known.size() >= 32) known.erase(known.begin());
+  known.emplace_back(path, identity);
+  return identity;
 }
 
 }  // namespace profile_service

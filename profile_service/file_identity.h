@@ -1,5 +1,6 @@
 // Which file a name reaches, as the profile functions open it, and the one spelling of it
-// under which its lock file and journal are found.
+// under which its lock file and journal are found; which file a handle reaches, by the
+// identity the system keeps for it.
 //
 // Names are judged on their characters as the profile functions see them: an ANSI file
 // name converted to UTF-16, never its bytes (under a double-byte code page the second byte
@@ -8,6 +9,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,6 +59,20 @@ const std::wstring& WindowsFolder();
 // platform maps some file names of the Windows folder there. Such a file gets no lock
 // file and no journal.
 bool MappedToRegistry(const std::wstring& path);
+
+// Which file a handle reaches, as the system keeps it.
+struct FileIdentity {
+  std::uint32_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file open as `file`, at `path`. The file index comes from the file
+// system (a few microseconds); the volume's serial number (0 where the system cannot
+// tell, as for some shares under Wine), which takes a call to the volume (most of a
+// millisecond under Wine), is kept per path and index when `remembered` (a writer's own
+// file, once per change), asked afresh otherwise (what recovery judges by).
+std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bool remembered);
 
 // Whether the system's `code` says there is no file at a path (nor perhaps its folder).
 inline bool IsMissingFile(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }

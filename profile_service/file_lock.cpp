@@ -119,18 +119,6 @@ void LetGoHeld(LockHandle& handle) {
   handle.throughFile = false;
 }
 
-// Holds the handle's guard for its life.
-class Guarded {
- public:
-  explicit Guarded(LockHandle& handle) : guard_(handle.guard) { AcquireSRWLockExclusive(&guard_); }
-  ~Guarded() { ReleaseSRWLockExclusive(&guard_); }
-  Guarded(const Guarded&) = delete;
-  Guarded& operator=(const Guarded&) = delete;
-
- private:
-  SRWLOCK& guard_;
-};
-
 // ---- Waiting -----------------------------------------------------------------------
 
 // The tries of one wait: until the member's deadline, every kPollMilliseconds, marked as
@@ -236,11 +224,11 @@ DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode, ULONG
   if (!OpenForLocking(throughFile, handle.filePath, OPEN_EXISTING, LockMode::Write)) return 0;
   const HANDLE file = throughFile.file.Get();
   {
-    Guarded guarded(handle);  // where the keeper finds it, should this thread end waiting
+    Exclusive guarded(handle.guard);  // where the keeper finds it, should this thread end waiting
     handle.madeLockFileAfter = std::move(throughFile.file);
   }
   const Entry entry = ComeIn(file, mode, deadline);
-  Guarded guarded(handle);
+  Exclusive guarded(handle.guard);
   Unlock(file, entry.held);
   handle.madeLockFileAfter.Reset();
   return entry.failure;
@@ -259,7 +247,7 @@ void NarrowToReading(LockHandle& handle) {
 // and a lock file was made meanwhile: its maker waited for it, and those that come after
 // use the lock file, so the thread lets go and comes in there.
 bool Settle(LockHandle& handle, Held held) {
-  Guarded guarded(handle);
+  Exclusive guarded(handle.guard);
   handle.held = held;
   if (handle.throughFile && FileThere(handle.lockPath)) {
     LetGoHeld(handle);
@@ -290,7 +278,7 @@ FileLock::FileLock(const std::wstring& resolvedPath, LockMode mode)
 void FileLock::Take() {
   LockHandle& handle = *handle_;
   {
-    Guarded guarded(handle);
+    Exclusive guarded(handle.guard);
     if (Reading(handle) && mode_ == LockMode::Read && GetTickCount64() < handle.windowEnd) {
       handle.inUse = true;
       return;
@@ -301,7 +289,7 @@ void FileLock::Take() {
   for (;;) {
     Opened opened;
     {
-      Guarded guarded(handle);
+      Exclusive guarded(handle.guard);
       opened = OpenLockFile(handle, mode_);
       if (handle.file.Valid()) handle.held = Held::Opened;
     }
@@ -323,7 +311,7 @@ void FileLock::Take() {
     if (!Settle(handle, entry.held)) continue;
     if (!handle.throughFile && JournalWaiting(handle.file.Get(), handle.lockPath)) {
       if (taking == LockMode::Read) {  // a reader takes the write lock for the member
-        Guarded guarded(handle);
+        Exclusive guarded(handle.guard);
         LetGoHeld(handle);
         taking = LockMode::Write;
         continue;
@@ -339,7 +327,7 @@ void FileLock::Take() {
   }
   if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.key);
   {
-    Guarded guarded(handle);
+    Exclusive guarded(handle.guard);
     handle.inUse = false;
     LetGoHeld(handle);
   }
@@ -361,7 +349,7 @@ void FileLock::Release() {
   LockHandle& handle = *std::exchange(handle_, nullptr);
   bool enteredNow = false;
   {
-    Guarded guarded(handle);
+    Exclusive guarded(handle.guard);
     handle.inUse = false;
     // Through the INI file itself there is no window: no handle to it stays open, which
     // would keep other programs from opening it alone.
@@ -378,7 +366,7 @@ void FileLock::Release() {
 
 Visit Tend(LockHandle& handle, ULONGLONG now) {
   constexpr ULONGLONG kOwnerLookInterval = 100;
-  Guarded guarded(handle);
+  Exclusive guarded(handle.guard);
   if (handle.held == Held::Entering && !handle.inUse) NarrowToReading(handle);
   if (Reading(handle) && !handle.inUse && now >= handle.windowEnd) LetGoHeld(handle);
   const bool open = handle.held != Held::Nothing;

@@ -1,12 +1,8 @@
 #include "profile_service/journal.h"
 
-#include <winternl.h>
-
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <type_traits>
-#include <vector>
 
 #include "profile_service/file_identity.h"
 #include "profile_service/unique_handle.h"
@@ -109,35 +105,6 @@ void EmptyJournal(HANDLE lockFile) {
   if (CutAt(lockFile, 0)) return;
   const char wiped[sizeof kMark] = {};
   WriteAt(lockFile, 0, wiped, sizeof wiped);
-}
-
-// The file index, from the file system (a few microseconds); the volume's serial number
-// (0 where the system cannot tell, as for some shares under Wine), which takes a call to
-// the volume (most of a millisecond under Wine), is kept per path and index when
-// `remembered` (a writer's own file, once per change), asked afresh otherwise (what
-// recovery judges by).
-std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bool remembered) {
-  using Query = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
-  static const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQueryInformationFile")));
-  constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
-  IO_STATUS_BLOCK status{};
-  LARGE_INTEGER index{};
-  if (!query || query(file, &status, &index, sizeof index, kFileInternalInformation) < 0) return std::nullopt;
-  FileIdentity identity{0, static_cast<std::uint64_t>(index.QuadPart)};
-  static std::mutex guard;
-  static std::vector<std::pair<std::wstring, FileIdentity>> known;  // the newest last
-  std::lock_guard<std::mutex> held(guard);
-  const auto same = [&](const auto& entry) { return entry.first == path && entry.second.index == identity.index; };
-  if (const auto found = std::find_if(known.begin(), known.end(), same); remembered && found != known.end()) {
-    return found->second;
-  }
-  DWORD volume = 0;
-  if (GetVolumeInformationByHandleW(file, nullptr, 0, &volume, nullptr, nullptr, nullptr, 0)) identity.volume = volume;
-  std::erase_if(known, same);
-  if (known.size() >= 32) known.erase(known.begin());
-  known.emplace_back(path, identity);
-  return identity;
 }
 
 // A whole journal, as stored.

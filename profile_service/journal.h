@@ -40,16 +40,10 @@
 #include <optional>
 #include <string>
 
+#include "profile_service/file_identity.h"
 #include "profile_service/unique_handle.h"
 
 namespace profile_service {
-
-// Which file a handle reaches, as the system keeps it.
-struct FileIdentity {
-  std::uint32_t volume = 0;
-  std::uint64_t index = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
 
 // The file at `path` as a writer found it under the write lock: its bytes (nothing when
 // there is no file) and identity. nullopt, with the last error set, when it cannot be read.

@@ -51,6 +51,18 @@ struct LockHandle {
   LockHandle* nextOfThread = nullptr;
 };
 
+// Holds an SRW lock, taken alone, for its life: a handle's guard, or the registry's.
+class Exclusive {
+ public:
+  explicit Exclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~Exclusive() { ReleaseSRWLockExclusive(&lock_); }
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
 // What the keeper's visit to a handle found.
 struct Visit {
   ULONGLONG next;  // when to look again

@@ -33,15 +33,6 @@ Registry& Handles() {
   return *registry;
 }
 
-// Holds the registry's guard for its life.
-class Registered {
- public:
-  Registered() { AcquireSRWLockExclusive(&Handles().guard); }
-  ~Registered() { ReleaseSRWLockExclusive(&Handles().guard); }
-  Registered(const Registered&) = delete;
-  Registered& operator=(const Registered&) = delete;
-};
-
 // This thread's handles, newest first.
 thread_local LockHandle* threadHandles = nullptr;
 
@@ -50,10 +41,8 @@ void CloseOldestIdle(Registry& registry) {
   LockHandle** oldestLink = nullptr;
   size_t count = 0;
   for (LockHandle** link = &threadHandles; *link; link = &(*link)->nextOfThread, ++count) {
-    AcquireSRWLockExclusive(&(*link)->guard);
-    const bool idle = (*link)->held == LockHandle::Held::Nothing && !(*link)->inUse;
-    ReleaseSRWLockExclusive(&(*link)->guard);
-    if (idle) oldestLink = link;
+    Exclusive guarded((*link)->guard);
+    if ((*link)->held == LockHandle::Held::Nothing && !(*link)->inUse) oldestLink = link;
   }
   if (count < kHandlesPerThread || !oldestLink) return;
   LockHandle* oldest = *oldestLink;
@@ -139,7 +128,7 @@ LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring&
   handle->owner = UniqueHandle(owner);
   handle->ownerId = GetCurrentThreadId();
   Registry& registry = Handles();
-  Registered registered;
+  Exclusive registered(Handles().guard);
   CloseOldestIdle(registry);
   handle->nextOfThread = threadHandles;
   threadHandles = handle;
@@ -149,7 +138,7 @@ LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring&
 
 void WakeKeeper() {
   Registry& registry = Handles();
-  Registered registered;
+  Exclusive registered(Handles().guard);
   registry.woken = true;
   if (registry.keeperRunning) {
     WakeConditionVariable(&registry.wake);
@@ -159,19 +148,17 @@ void WakeKeeper() {
 }
 
 bool HeldByAnotherThread(const std::wstring& key) {
-  Registered registered;
+  Exclusive registered(Handles().guard);
   for (LockHandle* handle : Handles().handles) {
     if (handle->key != key || handle->ownerId == GetCurrentThreadId()) continue;
-    AcquireSRWLockExclusive(&handle->guard);
-    const bool holds = handle->held != LockHandle::Held::Nothing && handle->held != LockHandle::Held::Opened;
-    ReleaseSRWLockExclusive(&handle->guard);
-    if (holds) return true;
+    Exclusive guarded(handle->guard);
+    if (handle->held != LockHandle::Held::Nothing && handle->held != LockHandle::Held::Opened) return true;
   }
   return false;
 }
 
 void CloseLockHandles() {
-  Registered registered;
+  Exclusive registered(Handles().guard);
   for (LockHandle* handle : Handles().handles) delete handle;
   Handles().handles.clear();
   threadHandles = nullptr;
