@@ -125,7 +125,6 @@ bool SamePath(std::wstring_view one, std::wstring_view other) {
                               TRUE) == CSTR_EQUAL;
 }
 
-
 std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bool remembered) {
   using Query = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
   static const auto query = reinterpret_cast<Query>(
@@ -135,9 +134,13 @@ std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bo
   LARGE_INTEGER index{};
   if (!query || query(file, &status, &index, sizeof index, kFileInternalInformation) < 0) return std::nullopt;
   FileIdentity identity{0, static_cast<std::uint64_t>(index.QuadPart)};
-  static std::mutex guard;
-  static std::vector<std::pair<std::wstring, FileIdentity>> known;  // the newest last
-  std::lock_guard<std::mutex> held(guard);
+  struct Known {
+    std::mutex guard;
+    std::vector<std::pair<std::wstring, FileIdentity>> entries;  // the newest last
+  };
+  static Known& remembers = *new Known;  // never destroyed: the keeper may ask at process exit
+  std::lock_guard<std::mutex> held(remembers.guard);
+  auto& known = remembers.entries;
   const auto same = [&](const auto& entry) { return entry.first == path && entry.second.index == identity.index; };
   if (const auto found = std::find_if(known.begin(), known.end(), same); remembered && found != known.end()) {
     return found->second;
