@@ -26,18 +26,14 @@ std::wstring ModulePath() {
   }
 }
 
-// The machine's classes root. Keys are named below it and reached from the hive by their
-// full path, so that a registry view flag applies to the whole path.
-struct ClassesRoot {
-  HKEY hive;
-  std::wstring Path(const std::wstring& key) const { return L"Software\\Classes\\" + key; }
-};
+// Keys are named below the machine's classes root and reached from the hive by their full
+// path, so that a registry view flag applies to the whole path.
+const HKEY kHive = HKEY_LOCAL_MACHINE;
+std::wstring ClassesPath(const std::wstring& key) { return L"Software\\Classes\\" + key; }
 
-const ClassesRoot kMachineClasses = {HKEY_LOCAL_MACHINE};
-
-HRESULT Write(const ClassesRoot& root, const RegistryValue& value) {
+HRESULT Write(const RegistryValue& value) {
   UniqueRegistryKey key;
-  LSTATUS status = RegCreateKeyExW(root.hive, root.Path(value.key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  LSTATUS status = RegCreateKeyExW(kHive, ClassesPath(value.key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_SET_VALUE, nullptr, key.Put(), nullptr);
   if (status == ERROR_SUCCESS) {
     status = RegSetValueExW(key.Get(), value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data.c_str()),
@@ -46,73 +42,71 @@ HRESULT Write(const ClassesRoot& root, const RegistryValue& value) {
   return HRESULT_FROM_WIN32(status);
 }
 
-HRESULT RemoveTree(const ClassesRoot& root, const std::wstring& key) {
-  const std::wstring path = root.Path(key);
-  const LSTATUS status = RegDeleteTreeW(root.hive, path.c_str());
+HRESULT RemoveTree(const std::wstring& key) {
+  const std::wstring path = ClassesPath(key);
+  const LSTATUS status = RegDeleteTreeW(kHive, path.c_str());
   if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
-    RegDeleteKeyW(root.hive, path.c_str());
+    RegDeleteKeyW(kHive, path.c_str());
     return S_OK;
   }
   return HRESULT_FROM_WIN32(status);
 }
 
-bool HasSubkeys(const ClassesRoot& root, const std::wstring& key) {
+bool HasSubkeys(const std::wstring& key) {
   UniqueRegistryKey opened;
   DWORD subkeys = 0;
-  return RegOpenKeyExW(root.hive, root.Path(key).c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS &&
+  return RegOpenKeyExW(kHive, ClassesPath(key).c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS &&
          RegQueryInfoKeyW(opened.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                           nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
          subkeys > 0;
 }
 
 // Class and interface keys live in a 32-bit and a 64-bit registry view, but ProgID keys
-// are shared by both: while the DLL of the other kind is registered in the same scope,
+// are shared by both: while the DLL of the other kind is registered for the machine,
 // its hosts still need the ProgID.
-bool RegisteredInOtherView(const ClassesRoot& root, const std::wstring& classKey) {
+bool RegisteredInOtherView(const std::wstring& classKey) {
   const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
   UniqueRegistryKey opened;
-  const std::wstring server = root.Path(classKey + L"\\InprocServer32");
-  return RegOpenKeyExW(root.hive, server.c_str(), 0, KEY_READ | otherView, opened.Put()) == ERROR_SUCCESS;
+  const std::wstring server = ClassesPath(classKey + L"\\InprocServer32");
+  return RegOpenKeyExW(kHive, server.c_str(), 0, KEY_READ | otherView, opened.Put()) == ERROR_SUCCESS;
 }
 
 // This module's platform key, then the keys above it that no other platform still uses.
-HRESULT RemoveTypeLibrary(const ClassesRoot& root, const LibraryKeys& library) {
-  HRESULT status = RemoveTree(root, library.platformKey);
-  if (SUCCEEDED(status) && !HasSubkeys(root, library.localeKey)) status = RemoveTree(root, library.versionKey);
-  if (SUCCEEDED(status) && !HasSubkeys(root, library.libraryKey)) status = RemoveTree(root, library.libraryKey);
+HRESULT RemoveTypeLibrary(const LibraryKeys& library) {
+  HRESULT status = RemoveTree(library.platformKey);
+  if (SUCCEEDED(status) && !HasSubkeys(library.localeKey)) status = RemoveTree(library.versionKey);
+  if (SUCCEEDED(status) && !HasSubkeys(library.libraryKey)) status = RemoveTree(library.libraryKey);
   return status;
 }
 
 }  // namespace
 
 HRESULT Register() {
-  const ClassesRoot& root = kMachineClasses;
   const std::wstring modulePath = ModulePath();
   if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
   for (const RegistryValue& value : RegistrationValues(kRegistrationRecord, modulePath, kTargetSystem)) {
-    const HRESULT status = Write(root, value);
+    const HRESULT status = Write(value);
     if (FAILED(status)) return status;
   }
   return S_OK;
 }
 
 HRESULT Unregister() {
-  const ClassesRoot& root = kMachineClasses;
   HRESULT result = S_OK;
   const auto keepFirstFailure = [&result](HRESULT status) {
     if (FAILED(status) && SUCCEEDED(result)) result = status;
   };
   for (const ClassKeys& served : ClassesOf(kRegistrationRecord)) {
-    const HRESULT classRemoved = RemoveTree(root, served.classKey);
+    const HRESULT classRemoved = RemoveTree(served.classKey);
     keepFirstFailure(classRemoved);
-    if (!served.interfaceKey.empty()) keepFirstFailure(RemoveTree(root, served.interfaceKey));
+    if (!served.interfaceKey.empty()) keepFirstFailure(RemoveTree(served.interfaceKey));
     // Asked only once this module's class key is gone: where there is one registry
     // view (32-bit Windows), the "other" view is this one.
-    if (SUCCEEDED(classRemoved) && !RegisteredInOtherView(root, served.classKey)) {
-      keepFirstFailure(RemoveTree(root, served.progId));
+    if (SUCCEEDED(classRemoved) && !RegisteredInOtherView(served.classKey)) {
+      keepFirstFailure(RemoveTree(served.progId));
     }
   }
-  keepFirstFailure(RemoveTypeLibrary(root, LibraryOf(kRegistrationRecord, kTargetSystem)));
+  keepFirstFailure(RemoveTypeLibrary(LibraryOf(kRegistrationRecord, kTargetSystem)));
   return result;
 }
 

@@ -106,16 +106,14 @@ std::vector<Converted> ConvertGuarded(std::wstring_view source, TextRole role, s
     const size_t offset = converted.size();
     AppendNearestMatch(converted, source.data() + i, static_cast<int>(width));
     const size_t size = converted.size() - offset;
-    characters.push_back(
-        {offset, size, source[i] >= 0x80 && size == 1 && static_cast<unsigned char>(converted[offset]) < 0x80, i, width});
+    const bool lookAlike = source[i] >= 0x80 && size == 1 && static_cast<unsigned char>(converted[offset]) < 0x80;
+    characters.push_back({offset, size, lookAlike, i, width});
     i += width;
   }
   const Meaning meaning(converted, characters, role);
   for (size_t index = 0; index < characters.size(); ++index) {
     Converted& character = characters[index];
     character.lookAlike = character.lookAlike && meaning.Carried(index);
-  }
-  for (const Converted& character : characters) {
     if (character.lookAlike) converted[character.offset] = '?';
   }
   return characters;

@@ -235,6 +235,7 @@ DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode, ULONG
 }
 
 bool Reading(const LockHandle& handle) { return handle.held == Held::Entering || handle.held == Held::Reading; }
+bool Writing(const LockHandle& handle) { return handle.held == Held::Writing || handle.held == Held::WritingInSteps; }
 
 // ENTERING to READING: keeps SHARED, lets PENDING go (its guard held).
 void NarrowToReading(LockHandle& handle) {
@@ -335,9 +336,7 @@ void FileLock::Take() {
 }
 
 HANDLE FileLock::JournalFile() const {
-  if (!handle_ || handle_->throughFile || !handle_->writable) return nullptr;
-  const LockHandle::Held held = handle_->held;
-  return held == LockHandle::Held::Writing || held == LockHandle::Held::WritingInSteps ? handle_->file.Get() : nullptr;
+  return handle_ && !handle_->throughFile && handle_->writable && Writing(*handle_) ? handle_->file.Get() : nullptr;
 }
 
 std::optional<Encoding>& FileLock::KnownEncoding() {
@@ -373,8 +372,9 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
   if (now >= handle.nextLook) {
     handle.nextLook = now + (open ? kOwnerLookInterval : 10 * kOwnerLookInterval);
     if (WaitForSingleObject(handle.owner.Get(), 0) == WAIT_OBJECT_0) {  // the thread ended
-      const bool writing = handle.held == Held::Writing || handle.held == Held::WritingInSteps;
-      if (writing && !handle.throughFile && handle.writable) PutBackWaitingJournal(handle.file.Get(), handle.filePath);
+      if (Writing(handle) && !handle.throughFile && handle.writable) {
+        PutBackWaitingJournal(handle.file.Get(), handle.filePath);
+      }
       LetGoHeld(handle);
       handle.inUse = false;
       return {now, false, true};

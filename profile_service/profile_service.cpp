@@ -7,8 +7,6 @@
 namespace profile_service {
 namespace {
 
-const Functions& Service() { return ActiveFunctions(); }
-
 bool Refuse(DWORD code) {
   SetLastError(code);
   return true;
@@ -22,19 +20,19 @@ struct AnsiCalls {
   static const char* Name(const ProfileFile& file) { return file.AnsiServiceName()->Argument(); }
   static std::wstring Wide(std::string_view text) { return WideOf(text); }
   static DWORD GetString(const char* section, const char* key, char* buffer, DWORD size, const char* file) {
-    return Service().getString(section, key, "", buffer, size, file);
+    return ActiveFunctions().getString(section, key, "", buffer, size, file);
   }
   static DWORD GetSection(const char* section, char* buffer, DWORD size, const char* file) {
-    return Service().getSection(section, buffer, size, file);
+    return ActiveFunctions().getSection(section, buffer, size, file);
   }
   static DWORD GetSectionNames(char* buffer, DWORD size, const char* file) {
-    return Service().getSectionNames(buffer, size, file);
+    return ActiveFunctions().getSectionNames(buffer, size, file);
   }
   static BOOL WriteString(const char* section, const char* key, const char* value, const char* file) {
-    return Service().writeString(section, key, value, file);
+    return ActiveFunctions().writeString(section, key, value, file);
   }
   static BOOL WriteSection(const char* section, const char* entries, const char* file) {
-    return Service().writeSection(section, entries, file);
+    return ActiveFunctions().writeSection(section, entries, file);
   }
 };
 
@@ -46,19 +44,19 @@ struct WideCalls {
   static const wchar_t* Name(const ProfileFile& file) { return file.WideServiceName().c_str(); }
   static std::wstring Wide(std::wstring_view text) { return std::wstring(text); }
   static DWORD GetString(const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD size, const wchar_t* file) {
-    return Service().getStringW(section, key, L"", buffer, size, file);
+    return ActiveFunctions().getStringW(section, key, L"", buffer, size, file);
   }
   static DWORD GetSection(const wchar_t* section, wchar_t* buffer, DWORD size, const wchar_t* file) {
-    return Service().getSectionW(section, buffer, size, file);
+    return ActiveFunctions().getSectionW(section, buffer, size, file);
   }
   static DWORD GetSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
-    return Service().getSectionNamesW(buffer, size, file);
+    return ActiveFunctions().getSectionNamesW(buffer, size, file);
   }
   static BOOL WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value, const wchar_t* file) {
-    return Service().writeStringW(section, key, value, file);
+    return ActiveFunctions().writeStringW(section, key, value, file);
   }
   static BOOL WriteSection(const wchar_t* section, const wchar_t* entries, const wchar_t* file) {
-    return Service().writeSectionW(section, entries, file);
+    return ActiveFunctions().writeSectionW(section, entries, file);
   }
 };
 
@@ -247,16 +245,17 @@ const std::wstring& ServiceText::Guarded() const {
   return *guarded_;
 }
 
+bool ServiceText::GuardedIn(ProfileFile& file) const {
+  return text_ && !IsAscii() && file.TextEncoding() == Encoding::UnicodeOtherMark;
+}
+
 std::optional<std::wstring> ServiceText::Stored(ProfileFile& file) const {
-  if (!text_ || IsAscii() || file.TextEncoding() != Encoding::UnicodeOtherMark) return Seen(file);
-  return Guarded();
+  return GuardedIn(file) ? Guarded() : Seen(file);
 }
 
 ServiceText ServiceText::StoredIn(ProfileFile& file) const {
-  if (!text_ || IsAscii() || file.TextEncoding() != Encoding::UnicodeOtherMark) return *this;
-  return ServiceText(std::wstring_view(Guarded()), role_);
+  return GuardedIn(file) ? ServiceText(std::wstring_view(Guarded()), role_) : *this;
 }
-
 
 DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value) {
   return ReadIn(file, {&section, &key}, value, [&](auto calls) -> DWORD {

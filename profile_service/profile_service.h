@@ -75,6 +75,9 @@ class ServiceText {
   const std::optional<std::wstring>& AnsiWidened() const;
 
  private:
+  // Whether a write stores the text in `file` as GuardLookAlikes gives it.
+  bool GuardedIn(ProfileFile& file) const;
+
   std::optional<std::wstring> text_;
   TextRole role_;
   mutable std::optional<AnsiText> ansi_;

@@ -41,7 +41,8 @@ std::vector<RegistryValue> ValuesOf(const Kind& kind, const wchar_t* modulePath)
 // working in the 64-bit view (%view%); both are empty on 32-bit Windows.
 
 std::string UserKey(const std::wstring& key, KeyPlace place, bool x86) {
-  return "HKCU\\Software\\Classes\\" + std::string(x86 && place == KeyPlace::kView ? "%wow%" : "") + Narrow(key.c_str());
+  const std::string wow = x86 && place == KeyPlace::kView ? "%wow%" : "";
+  return "HKCU\\Software\\Classes\\" + wow + Narrow(key.c_str());
 }
 
 std::string AddLines(const Kind& kind) {
@@ -73,8 +74,7 @@ std::string RemoveLines(const Kind& kind) {
   for (const automation::ClassKeys& served : automation::ClassesOf(record)) {
     // The other kind's class key, as that kind names it: on 32-bit Windows the x64 key is
     // this one, already gone.
-    const std::string otherClass =
-        "HKCU\\Software\\Classes\\" + std::string(x86 ? "" : "%wow%") + Narrow(served.classKey.c_str());
+    const std::string otherClass = UserKey(served.classKey, KeyPlace::kView, !x86);
     lines += "reg query \"" + otherClass + "\\InprocServer32\" %view% >nul 2>&1\n"
              "if errorlevel 1 call :remove_key \"" + UserKey(served.progId, KeyPlace::kShared, x86) + "\"\n";
   }
