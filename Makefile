@@ -7,7 +7,7 @@
 # builds the installer packages beside it; `make dist SIGN_CERT=cert.pem SIGN_KEY=key.pem`
 # (or SIGN_PKCS12=... SIGN_PASSWORD=...) signs the DLLs and the packages.
 
-.PHONY: all deps build build32 build64 dist test check demo bench clean
+.PHONY: all deps build build32 build64 dist test check demo bench format clean
 
 all: build
 
@@ -50,6 +50,10 @@ demo: build32
 
 bench: build32
 	@tools/run-bench.sh
+
+# Formats every C++ source file with the style of .clang-format.
+format: deps
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf build

@@ -14,7 +14,7 @@ namespace automation {
 
 #pragma pack(push, 1)
 struct ClassEntry {
-  uint32_t nextClassOffset;         // 0 ends the list
+  uint32_t nextClassOffset;  // 0 ends the list
   uint32_t classNameOffset;
   uint32_t classDescriptionOffset;  // 0: none
   uint32_t instancing;              // 2: creatable by clients

@@ -33,8 +33,8 @@ std::vector<ClassKeys> ClassesOf(const RegistrationRecord& record) {
     const GUID* interfaceId =
         entry->hasDefaultInterface ? RecordGuid(record, entry->defaultInterfaceIdOffset) : nullptr;
     const std::wstring progId = library + L"." + Widen(RecordText(record, entry->classNameOffset));
-    classes.push_back(
-        {classId, L"CLSID\\" + classId, progId, interfaceId ? L"Interface\\" + GuidText(*interfaceId) : std::wstring()});
+    classes.push_back({classId, L"CLSID\\" + classId, progId,
+                       interfaceId ? L"Interface\\" + GuidText(*interfaceId) : std::wstring()});
   }
   return classes;
 }

@@ -14,6 +14,7 @@
 namespace automation {
 
 using com_types::FindMember;
+using com_types::kProgId;
 using com_types::Member;
 using com_types::Parameter;
 using com_types::SafeArrayData;
@@ -21,7 +22,6 @@ using com_types::UniqueBstr;
 using com_types::UniqueSafeArray;
 using com_types::UniqueVariant;
 using com_types::ValueType;
-using com_types::kProgId;
 
 namespace {
 
@@ -122,8 +122,8 @@ bool ReadProperty(IDispatch* object, const std::wstring& name, VARIANT* value) {
   DISPID id = DISPID_UNKNOWN;
   if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return false;
   DISPPARAMS none{};
-  return SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr,
-                                  nullptr));
+  return SUCCEEDED(
+      object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr));
 }
 
 // A JScript array (a script object with length and elements "0", "1", ...) as a text
@@ -273,8 +273,8 @@ HRESULT TypeMismatch(const Member& member, size_t parameter, EXCEPINFO* exceptio
 }  // namespace
 
 HRESULT InvokeWithScriptArguments(ITypeInfo* functionTable, IDispatch* object, DISPID dispid, WORD flags,
-                                  DISPPARAMS* arguments, VARIANT* result, EXCEPINFO* exception,
-                                  UINT* argumentError, HRESULT refusal) {
+                                  DISPPARAMS* arguments, VARIANT* result, EXCEPINFO* exception, UINT* argumentError,
+                                  HRESULT refusal) {
   const Member* member = MemberFor(dispid, flags);
   if (!member || !TakesSomethingByReference(*member) || !arguments) return refusal;
   const bool isPut = member->kind == INVOKE_PROPERTYPUT;
@@ -305,8 +305,8 @@ HRESULT InvokeWithScriptArguments(ITypeInfo* functionTable, IDispatch* object, D
   DISPPARAMS typedParameters{typedArguments.data(), arguments->rgdispidNamedArgs,
                              static_cast<UINT>(typedArguments.size()), arguments->cNamedArgs};
   UniqueVariant typedResult;
-  const HRESULT status = functionTable->Invoke(object, dispid, flags, &typedParameters, typedResult.Get(),
-                                               exception, argumentError);
+  const HRESULT status =
+      functionTable->Invoke(object, dispid, flags, &typedParameters, typedResult.Get(), exception, argumentError);
   try {
     for (TypedArgument& argument : typed) argument.WriteBack();
     if (result && SUCCEEDED(status)) {

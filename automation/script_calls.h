@@ -15,7 +15,7 @@ namespace automation {
 // Serves a call that the standard dispatch refused. Returns `refusal` unchanged when
 // the member takes nothing by reference or the arguments are not a script form either.
 HRESULT InvokeWithScriptArguments(ITypeInfo* functionTable, IDispatch* object, DISPID dispid, WORD flags,
-                                  DISPPARAMS* arguments, VARIANT* result, EXCEPINFO* exception,
-                                  UINT* argumentError, HRESULT refusal);
+                                  DISPPARAMS* arguments, VARIANT* result, EXCEPINFO* exception, UINT* argumentError,
+                                  HRESULT refusal);
 
 }  // namespace automation

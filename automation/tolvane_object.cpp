@@ -110,8 +110,8 @@ HRESULT TolvaneObject::Invoke(DISPID dispid, REFIID iid, LCID, WORD flags, DISPP
   _Tolvane* self = this;
   HRESULT status = functionTable->Invoke(self, dispid, flags, arguments, result, exception, argumentError);
   if (status == DISP_E_TYPEMISMATCH || status == DISP_E_BADPARAMCOUNT || status == DISP_E_PARAMNOTOPTIONAL) {
-    status = InvokeWithScriptArguments(functionTable, self, dispid, flags, arguments, result, exception,
-                                       argumentError, status);
+    status = InvokeWithScriptArguments(functionTable, self, dispid, flags, arguments, result, exception, argumentError,
+                                       status);
   }
   Release();
   return status;

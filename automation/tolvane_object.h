@@ -30,8 +30,7 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   // IDispatch
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
-                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID iid, LCID locale, WORD flags, DISPPARAMS* arguments,
                                    VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
 
@@ -43,8 +42,7 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE put_IniFileName(BSTR* newFileName) override;
   HRESULT STDMETHODCALLTYPE get_LastErrorA(BSTR* result) override;
   HRESULT STDMETHODCALLTYPE ReadValue(BSTR* section, BSTR* key, BSTR* result) override;
-  HRESULT STDMETHODCALLTYPE ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values,
-                                        VARIANT* result) override;
+  HRESULT STDMETHODCALLTYPE ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values, VARIANT* result) override;
   HRESULT STDMETHODCALLTYPE CreateKeyAndValue(BSTR section, BSTR key, BSTR value, VARIANT_BOOL* result) override;
   HRESULT STDMETHODCALLTYPE WriteValue(BSTR* section, BSTR* key, BSTR* value, VARIANT_BOOL* result) override;
   HRESULT STDMETHODCALLTYPE get_SectionsCount(LONG* result) override;

@@ -37,8 +37,8 @@ TypeInformation* Load() {
 // Loaded once; a thread that loses the race to publish its copy drops it.
 const TypeInformation* Cached() {
   static TypeInformation* cached = nullptr;
-  TypeInformation* current = static_cast<TypeInformation*>(InterlockedCompareExchangePointer(
-      reinterpret_cast<void**>(&cached), nullptr, nullptr));
+  TypeInformation* current = static_cast<TypeInformation*>(
+      InterlockedCompareExchangePointer(reinterpret_cast<void**>(&cached), nullptr, nullptr));
   if (current) return current;
   TypeInformation* loaded = Load();
   if (!loaded) return nullptr;

@@ -44,7 +44,7 @@ constexpr int kReadValueKeys = 1000;
 constexpr int kReadValueCalls = 3000;  // calls of each variant, timed one by one, cycling through the keys
 constexpr int kReadValueWarmUp = 100;
 constexpr int kWriteValueCalls = 300;  // of each variant, timed one by one, cycling through the keys
-constexpr int kLoneReadCalls = 12;  // of each variant, each after the file was left alone
+constexpr int kLoneReadCalls = 12;     // of each variant, each after the file was left alone
 constexpr DWORD kLoneReadPauseMilliseconds = 1000;
 constexpr int kOwnWorkCalls = 1000;
 constexpr int kCallRounds = 30;  // for the section members, whose calls take milliseconds
@@ -197,8 +197,7 @@ class Benchmark {
   // The read file as the component leaves a file it changed: with its lock file, made by
   // a write (of a value the file already holds). Its twin was never changed through the
   // component: its readers lock the file itself, call by call.
-  Benchmark()
-      : readValueFile_(folder_.PathOf(L"readvalue.ini")), unchangedFile_(folder_.PathOf(L"unchanged.ini")) {
+  Benchmark() : readValueFile_(folder_.PathOf(L"readvalue.ini")), unchangedFile_(folder_.PathOf(L"unchanged.ini")) {
     for (const std::wstring& file : {readValueFile_, unchangedFile_}) {
       WriteIniFile(file, SectionText("data", NumberedPairs(kReadValueKeys, "key%04d", "value%04d")));
     }
@@ -414,8 +413,8 @@ class Benchmark {
       Sleep(kLoneReadPauseMilliseconds);
       return TimedReadValue(object.Get(), section, key, L"value0500", failures);
     };
-    const Medians perCall =
-        InterleavedCallMedians({{"readvalue_lone_raw", raw}, {"readvalue_lone_vtable", throughTable}}, kLoneReadCalls, 1);
+    const Medians perCall = InterleavedCallMedians(
+        {{"readvalue_lone_raw", raw}, {"readvalue_lone_vtable", throughTable}}, kLoneReadCalls, 1);
     Require(failures == 0, "a lone ReadValue read something else");
     report_.Note("lone ReadValue: " + std::to_string(kLoneReadCalls) + " rounds of one call per variant, each " +
                  std::to_string(kLoneReadPauseMilliseconds) + " ms after the last call; median call");
@@ -435,7 +434,7 @@ class Benchmark {
     for (int i = 0; i < kReadValueKeys; ++i) {
       const std::wstring number = std::to_wstring(10000 + i);
       keys.push_back(UniqueBstr::Copy((L"\u043a\u043b\u044e\u0447" + number).c_str()));  // ключ
-      values.push_back(L"\u0437\u043d\u0430\u0447\u0435\u043d\u0438\u0435" + number);     // значение
+      values.push_back(L"\u0437\u043d\u0430\u0447\u0435\u043d\u0438\u0435" + number);    // значение
       text += TextOf(keys.back().Get()) + L"=" + values.back() + L"\r\n";
     }
     WriteIniFile(file, std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
@@ -457,8 +456,9 @@ class Benchmark {
       return TimedReadValue(object.Get(), section, keys[index % kReadValueKeys], values[index % kReadValueKeys],
                             failures);
     };
-    const Medians perCall = InterleavedCallMedians(
-        {{"readvalue_unicode_raw", raw}, {"readvalue_unicode_vtable", throughTable}}, kReadValueCalls, kReadValueWarmUp);
+    const Medians perCall =
+        InterleavedCallMedians({{"readvalue_unicode_raw", raw}, {"readvalue_unicode_vtable", throughTable}},
+                               kReadValueCalls, kReadValueWarmUp);
     Require(failures == 0, "ReadValue of a Unicode file read something else");
     report_.Note("ReadValue of a Unicode file: as ReadValue, Cyrillic section, keys and values");
     report_.Figure(perCall, "readvalue_unicode_raw", kMicroseconds, "us");

@@ -25,7 +25,7 @@ namespace identity_detail {
 // The ProgID is the library name, a full stop and the class name.
 template <size_t LibraryLength, size_t ClassLength>
 constexpr std::array<wchar_t, LibraryLength + ClassLength> JoinProgId(const wchar_t (&library)[LibraryLength],
-                                                                       const wchar_t (&className)[ClassLength]) {
+                                                                      const wchar_t (&className)[ClassLength]) {
   std::array<wchar_t, LibraryLength + ClassLength> joined{};
   size_t at = 0;
   for (size_t i = 0; i + 1 < LibraryLength; ++i) joined[at++] = library[i];

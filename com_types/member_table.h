@@ -40,6 +40,7 @@ constexpr Parameter ArrayRef(const wchar_t* name) { return {name, ValueType::Tex
 inline constexpr std::array<Member, 14> kMembers = [] {
   using namespace member_table_detail;
   constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET, kPut = INVOKE_PROPERTYPUT, kMethod = INVOKE_FUNC;
+  // clang-format off
   return std::array<Member, 14>{{
       {L"IniFileName", kGet, 0x68030002, {}, 0, ValueType::Text},
       {L"IniFileName", kPut, 0x68030002, {TextRef(L"New_FileName")}, 1, ValueType::None},
@@ -62,6 +63,7 @@ inline constexpr std::array<Member, 14> kMembers = [] {
       {L"DeleteSection", kMethod, 0x6003000B, {TextIn(L"Section")}, 1, ValueType::None},
       {L"DeleteKey", kMethod, 0x6003000C, {TextIn(L"Section"), TextIn(L"Key")}, 2, ValueType::None},
   }};
+  // clang-format on
 }();
 
 // How many of the member's parameters the type library names: all but a property put's

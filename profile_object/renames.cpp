@@ -151,9 +151,8 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
     CaptureLastError();
     return;
   }
-  const bool copied = NameListHolds(names, SeenIn(target, file))
-                          ? MergeIntoExistingSection(*movable, target)
-                          : CopyIntoNewSection(*movable, target, list, file);
+  const bool copied = NameListHolds(names, SeenIn(target, file)) ? MergeIntoExistingSection(*movable, target)
+                                                                 : CopyIntoNewSection(*movable, target, list, file);
   if (copied) ThrowIfFailed(self_.DeleteSection(current.Bstr().Get()));
 }
 

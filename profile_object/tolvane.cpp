@@ -91,8 +91,7 @@ bool Tolvane::RefusedSectionStart(const ServiceText& section, const ServiceText&
 
 bool Tolvane::SectionExists(const ServiceText& section, ProfileFile& file) {
   std::wstring names;
-  return service::ReadAllSectionNames(file, names) &&
-         NameListHolds(names, section.Seen(file).value_or(L""));
+  return service::ReadAllSectionNames(file, names) && NameListHolds(names, section.Seen(file).value_or(L""));
 }
 
 // ---- Single keys ----------------------------------------------------------------------

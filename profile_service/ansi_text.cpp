@@ -57,14 +57,10 @@ class Meaning {
     const bool atAnEnd = index < firstNonBlank_ || index > lastNonBlank_;
     const bool first = index == firstNonBlank_, last = index == lastNonBlank_;
     switch (role_) {
-      case TextRole::FileName:
-        return OneOf(c, "\t\v\f\x1a \"*./:;<=>?[\\]|"sv);
-      case TextRole::Key:
-        return c == '=' || (atAnEnd && Blank(index)) || (first && (c == ';' || c == '['));
-      case TextRole::Section:
-        return c == ']' || (atAnEnd && Blank(index));
-      case TextRole::Value:
-        return (atAnEnd && Blank(index)) || ((first || last) && (c == '"' || c == '\''));
+      case TextRole::FileName: return OneOf(c, "\t\v\f\x1a \"*./:;<=>?[\\]|"sv);
+      case TextRole::Key: return c == '=' || (atAnEnd && Blank(index)) || (first && (c == ';' || c == '['));
+      case TextRole::Section: return c == ']' || (atAnEnd && Blank(index));
+      case TextRole::Value: return (atAnEnd && Blank(index)) || ((first || last) && (c == '"' || c == '\''));
     }
     return true;
   }

@@ -34,7 +34,8 @@ std::optional<std::wstring> GrowingAnswer(Fill fill) {
 }
 
 std::wstring FullPathOf(const std::wstring& path) {
-  return GrowingAnswer([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, nullptr); })
+  return GrowingAnswer(
+             [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, nullptr); })
       .value_or(L"");
 }
 
@@ -69,8 +70,8 @@ std::wstring WithoutAliases(std::wstring path) {
     plain = plain.substr(4);
   }
   constexpr std::wstring_view kDataStream = L"::$DATA";
-  if (plain.size() > kDataStream.size() && SamePath(std::wstring_view(plain).substr(plain.size() - kDataStream.size()),
-                                                     kDataStream)) {
+  if (plain.size() > kDataStream.size() &&
+      SamePath(std::wstring_view(plain).substr(plain.size() - kDataStream.size()), kDataStream)) {
     plain.resize(plain.size() - kDataStream.size());
   }
   if (plain == path) return path;
@@ -102,8 +103,7 @@ bool MappedToRegistry(const std::wstring& path) {
       !SamePath(std::wstring_view(path).substr(0, leaf), WindowsFolder())) {
     return false;
   }
-  const std::wstring key =
-      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\" + path.substr(leaf + 1);
+  const std::wstring key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\" + path.substr(leaf + 1);
   com_types::UniqueRegistryKey mapping;
   return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, mapping.Put()) ==
          ERROR_SUCCESS;

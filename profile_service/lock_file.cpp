@@ -9,7 +9,9 @@ namespace {
 
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-bool IsFolder(DWORD attributes) { return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY); }
+bool IsFolder(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 // The INI file's access list, applied to its lock file, so that everyone who may read or
 // write the INI file may read or write the lock file, whoever made it (a service, an
@@ -19,8 +21,8 @@ class AccessOfFile {
  public:
   explicit AccessOfFile(const std::wstring& path) {
     PACL list = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
-                              nullptr, &owned_) != ERROR_SUCCESS) {
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
+                              &owned_) != ERROR_SUCCESS) {
       owned_ = nullptr;
       return;
     }

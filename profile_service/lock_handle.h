@@ -35,18 +35,18 @@ struct LockHandle {
   const std::wstring lockPath;  // the lock file beside the INI file
   const std::wstring filePath;  // the INI file, under its long name
   std::wstring foundAs;         // the resolved path by which a member last found it
-  UniqueHandle owner;  // the thread whose handle this is, to see whether it ended
+  UniqueHandle owner;           // the thread whose handle this is, to see whether it ended
   DWORD ownerId = 0;
-  SRWLOCK guard = SRWLOCK_INIT;  // what follows, between that thread and the keeper
-  UniqueHandle file;          // open only while something is held or waited for
+  SRWLOCK guard = SRWLOCK_INIT;    // what follows, between that thread and the keeper
+  UniqueHandle file;               // open only while something is held or waited for
   UniqueHandle madeLockFileAfter;  // the INI file, while this thread, which made the lock
                                    // file, waits for those that locked through it
-  bool throughFile = false;  // `file` is the INI file itself, open for one member
-  bool writable = false;     // `file` is open for writing too
+  bool throughFile = false;        // `file` is the INI file itself, open for one member
+  bool writable = false;           // `file` is open for writing too
   Held held = Held::Nothing;
   bool inUse = false;  // a member of the owner holds the lock right now
   ULONGLONG windowEnd = 0;
-  ULONGLONG nextLook = 0;  // when the keeper next looks whether the owner still runs
+  ULONGLONG nextLook = 0;                 // when the keeper next looks whether the owner still runs
   std::optional<Encoding> knownEncoding;  // learned while the lock is held
   LockHandle* nextOfThread = nullptr;
 };

@@ -75,7 +75,8 @@ DWORD WINAPI Keep(void* module) {
     if (!holding && !registry.woken && now - lastHeld >= kKeeperIdleMilliseconds) break;
     if (!registry.woken) {
       const ULONGLONG wait = std::max<ULONGLONG>(next, now + 1) - now;
-      SleepConditionVariableSRW(&registry.wake, &registry.guard, static_cast<DWORD>(std::min<ULONGLONG>(wait, kKeeperIdleMilliseconds)), 0);
+      SleepConditionVariableSRW(&registry.wake, &registry.guard,
+                                static_cast<DWORD>(std::min<ULONGLONG>(wait, kKeeperIdleMilliseconds)), 0);
     }
     registry.woken = false;
   }
@@ -113,7 +114,8 @@ LockHandle* HandleFoundAs(const std::wstring& foundAs) {
   return nullptr;
 }
 
-LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath, const std::wstring& foundAs) {
+LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath,
+                               const std::wstring& foundAs) {
   const std::wstring key = FoldedPath(lockPath);
   for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
     if (handle->key == key) {

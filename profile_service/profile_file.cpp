@@ -15,8 +15,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // `path` in the ANSI code page, when it crosses there and back unchanged.
 std::optional<std::string> ExactAnsiOf(const std::wstring& path) {
   const int length = static_cast<int>(path.size());
-  std::string ansi(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, path.data(), length, nullptr, 0, nullptr, nullptr)),
-                   '\0');
+  std::string ansi(
+      static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, path.data(), length, nullptr, 0, nullptr, nullptr)), '\0');
   WideCharToMultiByte(CP_ACP, 0, path.data(), length, ansi.data(), static_cast<int>(ansi.size()), nullptr, nullptr);
   if (WideOf(ansi) != path) return std::nullopt;
   return ansi;
@@ -75,8 +75,8 @@ struct ProfileFile::Use {
         journal.emplace(lock->JournalFile(), longPath, asFound->bytes);
         lastWritten = asFound->bytes.value_or("");
       } else if (const DWORD failure = GetLastError();
-                 failure != ERROR_ALREADY_EXISTS && !(removes && (failure == ERROR_DISK_FULL ||
-                                                                  failure == ERROR_HANDLE_DISK_FULL))) {
+                 failure != ERROR_ALREADY_EXISTS &&
+                 !(removes && (failure == ERROR_DISK_FULL || failure == ERROR_HANDLE_DISK_FULL))) {
         return false;
       }
     }
@@ -109,8 +109,8 @@ struct ProfileFile::Use {
   std::optional<FileAsFound> asFound;  // once read; nullopt when it could not be read
   bool journalTried = false;
   std::optional<Journal> journal;
-  std::string lastWritten;  // the file after the last write, as the journal's check saw it
-  UniqueHandle written;     // the file as the check opened it
+  std::string lastWritten;      // the file after the last write, as the journal's check saw it
+  UniqueHandle written;         // the file as the check opened it
   bool changesRefused = false;  // a write left the file cut: it was put back
   int changesInProgress = 0;
   Use* outer = nullptr;  // the use further up this thread's call

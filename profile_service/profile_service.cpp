@@ -103,7 +103,8 @@ bool Refused(const ProfileFile& file, std::initializer_list<const ServiceText*> 
 
 // A write without a section has nothing to write or remove (Wine crashes looking for it).
 template <typename Calls>
-bool RefusedWrite(const ProfileFile& file, const ServiceText& section, std::initializer_list<const ServiceText*> texts) {
+bool RefusedWrite(const ProfileFile& file, const ServiceText& section,
+                  std::initializer_list<const ServiceText*> texts) {
   return Refused<Calls>(file, texts) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER));
 }
 
@@ -332,16 +333,18 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
 
 bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstring& entries) {
   return ReadIn(file, {&section}, entries, [&](auto calls) -> DWORD {
-    using Calls = decltype(calls);
-    return ReadGrowingList<Calls>(entries, [&](Buffer<Calls>& buffer) { return GetSectionInto<Calls>(file, section, buffer); });
-  }) != 0;
+           using Calls = decltype(calls);
+           return ReadGrowingList<Calls>(
+               entries, [&](Buffer<Calls>& buffer) { return GetSectionInto<Calls>(file, section, buffer); });
+         }) != 0;
 }
 
 bool ReadAllSectionNames(ProfileFile& file, std::wstring& names) {
   return ReadIn(file, {}, names, [&](auto calls) -> DWORD {
-    using Calls = decltype(calls);
-    return ReadGrowingList<Calls>(names, [&](Buffer<Calls>& buffer) { return GetSectionNamesInto<Calls>(file, buffer); });
-  }) != 0;
+           using Calls = decltype(calls);
+           return ReadGrowingList<Calls>(
+               names, [&](Buffer<Calls>& buffer) { return GetSectionNamesInto<Calls>(file, buffer); });
+         }) != 0;
 }
 
 DWORD LastError() { return GetLastError(); }

@@ -109,11 +109,9 @@ bool ReadWholeSection(ProfileFile& file, const ServiceText& section, std::wstrin
 // The file's section names as a name list, however long; false when there is none.
 bool ReadAllSectionNames(ProfileFile& file, std::wstring& names);
 
-
 DWORD LastError();
 // The system's message for `code` (FormatMessageA, system table, no inserts, into
 // a 255-character buffer), up to its first NUL; empty when there is none.
 std::string MessageFor(DWORD code);
-
 
 }  // namespace profile_service

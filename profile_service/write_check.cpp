@@ -123,8 +123,8 @@ bool LeftWhole(std::string_view before, std::string_view after, const WriteShape
   // Every other section as it was; the written one's keys, all its sections together.
   std::vector<Section> othersBefore, othersAfter;
   std::vector<std::wstring_view> keysBefore, keysAfter;
-  for (auto [text, others, keys] : {std::tuple(&beforeText, &othersBefore, &keysBefore),
-                                     std::tuple(&afterText, &othersAfter, &keysAfter)}) {
+  for (auto [text, others, keys] :
+       {std::tuple(&beforeText, &othersBefore, &keysBefore), std::tuple(&afterText, &othersAfter, &keysAfter)}) {
     for (Section& parsed : SectionsOf(*text)) {
       if (!SameName(parsed.name, section)) {
         others->push_back(std::move(parsed));

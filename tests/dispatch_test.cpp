@@ -39,10 +39,10 @@ using Texts = std::vector<Text>;
 using Pairs = std::vector<std::pair<Text, Text>>;
 
 const MemberName kAllNames[] = {
-    dispatch_calls::kIniFileName,    dispatch_calls::kLastErrorA,         dispatch_calls::kReadValue,
-    dispatch_calls::kReadSection,    dispatch_calls::kCreateKeyAndValue,  dispatch_calls::kWriteValue,
-    dispatch_calls::kSectionsCount,  dispatch_calls::kSectionAdd,         dispatch_calls::kSectionWriteAtOnce,
-    dispatch_calls::kRenameKey,      dispatch_calls::kRenameSection,      dispatch_calls::kDeleteSection,
+    dispatch_calls::kIniFileName,   dispatch_calls::kLastErrorA,        dispatch_calls::kReadValue,
+    dispatch_calls::kReadSection,   dispatch_calls::kCreateKeyAndValue, dispatch_calls::kWriteValue,
+    dispatch_calls::kSectionsCount, dispatch_calls::kSectionAdd,        dispatch_calls::kSectionWriteAtOnce,
+    dispatch_calls::kRenameKey,     dispatch_calls::kRenameSection,     dispatch_calls::kDeleteSection,
     dispatch_calls::kDeleteKey,
 };
 
@@ -126,8 +126,8 @@ TEST_F(DispatchObject, ResolvesParameterNamesToTheirPositions) {
     if (names.size() == 1) continue;
     SCOPED_TRACE(testing::Message() << member.name);
     std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
-    ASSERT_EQ(dispatch_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()),
-                                       LOCALE_USER_DEFAULT, ids.data()),
+    ASSERT_EQ(dispatch_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
+                                       ids.data()),
               S_OK);
     EXPECT_EQ(ids[0], member.dispid);
     for (size_t i = 1; i < ids.size(); ++i) EXPECT_EQ(ids[i], static_cast<DISPID>(i - 1));
@@ -152,8 +152,7 @@ TEST_F(DispatchObject, LeavesUnknownNamesAndMembersUnresolved) {
 
   LPOLESTR unknownParameter[] = {const_cast<LPOLESTR>(L"ReadValue"), const_cast<LPOLESTR>(L"Value")};
   DISPID ids[2] = {};
-  EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, unknownParameter, 2, LOCALE_USER_DEFAULT, ids),
-            DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, unknownParameter, 2, LOCALE_USER_DEFAULT, ids), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], dispatch_calls::kReadValue.dispid);
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
 

@@ -77,8 +77,7 @@ class RecordingTolvane : public DoubleBase {
   HRESULT STDMETHODCALLTYPE ReadValue(BSTR* section, BSTR* key, BSTR* result) override {
     return Record(L"ReadValue", {section, key, result});
   }
-  HRESULT STDMETHODCALLTYPE ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values,
-                                        VARIANT* result) override {
+  HRESULT STDMETHODCALLTYPE ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values, VARIANT* result) override {
     return Record(L"ReadSection", {section, keys, values, result});
   }
   HRESULT STDMETHODCALLTYPE CreateKeyAndValue(BSTR section, BSTR key, BSTR value, VARIANT_BOOL* result) override {
@@ -87,9 +86,7 @@ class RecordingTolvane : public DoubleBase {
   HRESULT STDMETHODCALLTYPE WriteValue(BSTR* section, BSTR* key, BSTR* value, VARIANT_BOOL* result) override {
     return Record(L"WriteValue", {section, key, value, result});
   }
-  HRESULT STDMETHODCALLTYPE get_SectionsCount(LONG* result) override {
-    return Record(L"get_SectionsCount", {result});
-  }
+  HRESULT STDMETHODCALLTYPE get_SectionsCount(LONG* result) override { return Record(L"get_SectionsCount", {result}); }
   HRESULT STDMETHODCALLTYPE SectionAdd(BSTR section, VARIANT_BOOL* result) override {
     return Record(L"SectionAdd", {section, result});
   }
@@ -104,9 +101,7 @@ class RecordingTolvane : public DoubleBase {
     return Record(L"RenameSection", {current, renamed});
   }
   HRESULT STDMETHODCALLTYPE DeleteSection(BSTR section) override { return Record(L"DeleteSection", {section}); }
-  HRESULT STDMETHODCALLTYPE DeleteKey(BSTR section, BSTR key) override {
-    return Record(L"DeleteKey", {section, key});
-  }
+  HRESULT STDMETHODCALLTYPE DeleteKey(BSTR section, BSTR key) override { return Record(L"DeleteKey", {section, key}); }
 
  private:
   HRESULT Record(const wchar_t* name, std::initializer_list<const void*> received) {
@@ -394,10 +389,9 @@ TEST_F(ObjectLifetime, AnObjectReleasedByItsCallerDuringACallFinishesTheCallFirs
 
   ReleasingArgument section{ComPtr<IDispatch>(object)};  // the only reference now
   UniqueBstr key = Bstr(L"k"), value = Bstr(L"v");
-  const dispatch_calls::Outcome outcome =
-      dispatch_calls::Invoke(object, dispatch_calls::kCreateKeyAndValue.dispid, DISPATCH_METHOD,
-                             {dispatch_calls::ByValue(&section), dispatch_calls::ByValue(key.Get()),
-                              dispatch_calls::ByValue(value.Get())});
+  const dispatch_calls::Outcome outcome = dispatch_calls::Invoke(
+      object, dispatch_calls::kCreateKeyAndValue.dispid, DISPATCH_METHOD,
+      {dispatch_calls::ByValue(&section), dispatch_calls::ByValue(key.Get()), dispatch_calls::ByValue(value.Get())});
 
   EXPECT_EQ(section.objectsAfterRelease, objectsAlive);  // still alive inside the call
   EXPECT_EQ(outcome.status, S_OK);

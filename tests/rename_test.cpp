@@ -21,9 +21,21 @@ TEST_F(Rename, RenameKeyMovesTheValueToTheNewName) {
     std::string header = "[s]\r\n";
   };
   const Case cases[] = {
-      {L"s", L"a", L"c"},  {L" s", L"a", L"c"},    {L"s\f", L"a", L"c"},  {L"s", L" a", L"c"},
-      {L"s", L"\ta", L"c"}, {L"s", L"a\v", L"c"},  {L"s", L"\x1a" L"a", L"c"}, {L"s", L"a", L" c"},
-      {L"s", L"a", L"c "}, {L"s", L"a", L"c\t"},  {L"", L"a", L"c", ""},  {L" \v", L"a", L"c", ""},
+      {L"s", L"a", L"c"},
+      {L" s", L"a", L"c"},
+      {L"s\f", L"a", L"c"},
+      {L"s", L" a", L"c"},
+      {L"s", L"\ta", L"c"},
+      {L"s", L"a\v", L"c"},
+      {L"s",
+       L"\x1a"
+       L"a",
+       L"c"},
+      {L"s", L"a", L" c"},
+      {L"s", L"a", L"c "},
+      {L"s", L"a", L"c\t"},
+      {L"", L"a", L"c", ""},
+      {L" \v", L"a", L"c", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.section) + L", " + c.current + L" -> " + c.renamed));
@@ -55,13 +67,12 @@ TEST_F(Rename, RenameKeyChangesNothingWhenThereIsNothingToMove) {
     const wchar_t *section, *current, *renamed;
   };
   const Case cases[] = {
-      {L"s", L"key", L"KEY"},        // the same key to the service
-      {L"s", L"key", L"  Key "},     // likewise
-      {L"s", L"key", L"key\v"},      // likewise: the service trims VT, FF and 0x1A too
-      {L"s", L"key", L"\f\x1aKEY"},
-      {L"s", L"missing", L"new"},    // the key under the new name keeps its value
-      {L"missing", L"key", L"new"},  // no such section
-      {L"s", L"key", L"a=b"},        // a new name that may not be written
+      {L"s", L"key", L"KEY"},                                    // the same key to the service
+      {L"s", L"key", L"  Key "},                                 // likewise
+      {L"s", L"key", L"key\v"},                                  // likewise: the service trims VT, FF and 0x1A too
+      {L"s", L"key", L"\f\x1aKEY"}, {L"s", L"missing", L"new"},  // the key under the new name keeps its value
+      {L"missing", L"key", L"new"},                              // no such section
+      {L"s", L"key", L"a=b"},                                    // a new name that may not be written
       {L"s", L"key", L";key"},
   };
   for (const Case& c : cases) {
@@ -84,11 +95,11 @@ TEST_F(Rename, RenamesRefuseNamesThatNameNothing) {
     std::wstring naming;
   };
   const Case cases[] = {
-      {false, L"a", std::nullopt, L"new key name"},    {false, L"a", L"", L"new key name"},
-      {false, L"a", L" \t ", L"new key name"},         {false, std::nullopt, L"b", L"current key name"},
-      {false, L"", L"b", L"current key name"},         {true, L"t", std::nullopt, L"new section name"},
-      {true, L"t", L"", L"new section name"},          {true, L"t", L"  ", L"new section name"},
-      {false, L"a", L"\v", L"new key name"},          {false, L"a", L"\x1a", L"new key name"},
+      {false, L"a", std::nullopt, L"new key name"}, {false, L"a", L"", L"new key name"},
+      {false, L"a", L" \t ", L"new key name"},      {false, std::nullopt, L"b", L"current key name"},
+      {false, L"", L"b", L"current key name"},      {true, L"t", std::nullopt, L"new section name"},
+      {true, L"t", L"", L"new section name"},       {true, L"t", L"  ", L"new section name"},
+      {false, L"a", L"\v", L"new key name"},        {false, L"a", L"\x1a", L"new key name"},
       {true, L"t", L"\v\f", L"new section name"},
   };
   for (const Case& c : cases) {
@@ -134,8 +145,8 @@ TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
     RenameKey(c.section, L"a", L"b");
     EXPECT_EQ(LastError(), expected);
     EXPECT_NE(expected, L"Missing IniFilename");
-    EXPECT_EQ(FileBytes(), c.section == std::wstring(L"e") ? "[s]\r\nother=1\r\n[e]\r\nb=\r\n"
-                                                           : "[s]\r\nother=1\r\n[e]\r\na=\r\n");
+    EXPECT_EQ(FileBytes(),
+              c.section == std::wstring(L"e") ? "[s]\r\nother=1\r\n[e]\r\nb=\r\n" : "[s]\r\nother=1\r\n[e]\r\na=\r\n");
   }
 }
 
@@ -143,7 +154,7 @@ TEST_F(Rename, RenameKeyLeavesLastErrorAAsItsReadWould) {
 
 // Blanks at the ends of either name do not count, into a new section or an existing one.
 const std::vector<std::pair<const wchar_t*, const wchar_t*>> kSectionRenames = {
-    {L"old", L"new"},  {L" old", L"new"}, {L"old\x1a", L"new"}, {L"old", L" new"},
+    {L"old", L"new"},  {L" old", L"new"},  {L"old\x1a", L"new"}, {L"old", L" new"},
     {L"old", L"new "}, {L"old", L"new\t"}, {L"\vold", L"\fnew"},
 };
 

@@ -179,9 +179,9 @@ TEST_F(ScriptForms, ReadSectionRefusesOneVariableAsBothArrays) {
   GivenFile("[s]\r\na=1\r\n");
   UniqueVariant section = TextVariant(L"s"), filled = ScriptArray({L"kept"}), unset;
   for (VARIANT* shared : {filled.Get(), unset.Get()}) {
-    const Outcome read = Invoke(object_.Get(), kReadSection.dispid, kScriptCall,
-                                {ByReference(section.Get()), ByReference(shared), ByReference(shared)},
-                                ArgumentPassing::Borrowed);
+    const Outcome read =
+        Invoke(object_.Get(), kReadSection.dispid, kScriptCall,
+               {ByReference(section.Get()), ByReference(shared), ByReference(shared)}, ArgumentPassing::Borrowed);
     EXPECT_EQ(read.status, DISP_E_EXCEPTION);
     EXPECT_EQ(read.exception.scode, profile_object::kInvalidArgument);
   }

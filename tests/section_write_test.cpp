@@ -13,7 +13,8 @@ using profile_object::kSubscriptOutOfRange;
 
 class SectionWrite : public test_support::TolvaneTest {
  protected:
-  test_support::SectionWriteOutcome Write(const Text& section, const UniqueSafeArray& keys, const UniqueSafeArray& values) {
+  test_support::SectionWriteOutcome Write(const Text& section, const UniqueSafeArray& keys,
+                                          const UniqueSafeArray& values) {
     return SectionWriteAtOnce(section, keys.Get(), values.Get());
   }
 };
@@ -45,7 +46,8 @@ TEST_F(SectionWrite, OnlyTheUpperBoundsMustAgree) {
 
   // Values -5..2 covers every index of Keys 0..2.
   GivenFile("");
-  call = Write(L"s", TextArray({L"a", L"b", L"c"}), TextArray({L"-5", L"-4", L"-3", L"-2", L"-1", L"0", L"1", L"2"}, -5));
+  call =
+      Write(L"s", TextArray({L"a", L"b", L"c"}), TextArray({L"-5", L"-4", L"-3", L"-2", L"-1", L"0", L"1", L"2"}, -5));
   EXPECT_EQ(call.status, S_OK);
   EXPECT_EQ(call.result, 2);
   EXPECT_EQ(FileBytes(), "[s]\r\na=0\r\nb=1\r\nc=2\r\n");

@@ -13,7 +13,9 @@ using test_support::IniFolder;
 namespace {
 
 AnsiText Ansi(const std::string& text) { return AnsiText(text); }
-service::ServiceText Text(const wchar_t* text) { return service::ServiceText(std::wstring_view(text), service::TextRole::Key); }
+service::ServiceText Text(const wchar_t* text) {
+  return service::ServiceText(std::wstring_view(text), service::TextRole::Key);
+}
 
 TEST(ProfileService, BindsTheProfileFunctionsOnceAcrossThreads) {
   const service::Functions* seen[2] = {};
@@ -73,18 +75,20 @@ TEST(ProfileService, TextCrossesAsItsNearestMatchUnlessThatCarriesMeaning) {
   };
   const Case cases[] = {
       {L"a = [b]; \"c\" \\/:*?<>|.", Role::FileName, "a = [b]; \"c\" \\/:*?<>|."},  // ASCII as it is
-      {L"\u0141\u00f3d\u017a \u0151", Role::Value, "L\xf3" "dz o"},
-      {L"\u4e00", Role::Key, "?"},  // no match at all
+      {L"\u0141\u00f3d\u017a \u0151", Role::Value,
+       "L\xf3"
+       "dz o"},
+      {L"\u4e00", Role::Key, "?"},                                                        // no match at all
       {L"\uff3c\u2216\uff0f\u2044\uff1a\u2236\uff0e\uff0e", Role::FileName, "????????"},  // separators, colon, dots
       {L"\uff02\u02ba\uff5c\u01c0\u2329\u232a\uff0a\u3000", Role::FileName, "????????"},  // what names may not hold
-      {L"k\uff1dq\u2261", Role::Key, "k?q?"},                           // "=" in a key
-      {L"\u3000\uff1bk\uff1b\uff3b\uff3d", Role::Key, "??k;[]"},           // a hidden or a leading ";"
+      {L"k\uff1dq\u2261", Role::Key, "k?q?"},                                             // "=" in a key
+      {L"\u3000\uff1bk\uff1b\uff3b\uff3d", Role::Key, "??k;[]"},                          // a hidden or a leading ";"
       {L"\u3000;\u2002[", Role::Key, "?; ["},
-      {L"\u2003s\uff3dx\uff3b\uff1b\u2003", Role::Section, "?s?x[;?"},    // "]" and end blanks in a section
+      {L"\u2003s\uff3dx\uff3b\uff1b\u2003", Role::Section, "?s?x[;?"},  // "]" and end blanks in a section
       {L"\uff07abc\uff07", Role::Value, "?abc?"},                       // quotes that would be stripped
       {L"\u2002\uff02a\uff02b\uff07 ", Role::Value, "??a\"b? "},
       {L"3\uff0e5 12\uff1a30 a\uff1db\u3000c", Role::Value, "3.5 12:30 a=b c"},  // meaningless in a value
-      {L"\uff01\u2010\uff21", Role::FileName, "!-A"},                   // harmless look-alikes keep their match
+      {L"\uff01\u2010\uff21", Role::FileName, "!-A"},  // harmless look-alikes keep their match
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.text));

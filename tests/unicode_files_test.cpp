@@ -84,7 +84,7 @@ TEST_P(UnicodeFiles, EveryMemberPassesTextAsTheFileKeepsIt) {
   RenameSection(section, renamed);
   DeleteSection(empty);
   EXPECT_EQ(FileBytes(), FileOf(kind, L"[" + whole + L"]\r\n\u043a=\u0432\r\n[" + renamed + L"]\r\n" + added +
-                                             L"=\u0394\r\n" + moved + L"=" + value + L"\r\n"));
+                                          L"=\u0394\r\n" + moved + L"=" + value + L"\r\n"));
 }
 
 // Names in ASCII, which read alike in every kind of file, with a value outside the code
@@ -126,8 +126,8 @@ TEST_P(UnicodeFiles, ALookAlikeIsWrittenAsWindowsCanKeepIt) {
   EXPECT_EQ(written, VARIANT_TRUE);
   EXPECT_EQ(TextOf(key.Get()), Kept(kind, stored));  // by reference, as the file holds it
   EXPECT_TRUE(SectionAdd(L"n\uff3d"));
-  EXPECT_EQ(FileBytes(), FileOf(kind, L"[s]\r\n" + stored + L"=\u0416\r\n[n" +
-                                          (guarded(L'\uff3d') ? L"?" : L"\uff3d") + L"]\r\n"));
+  EXPECT_EQ(FileBytes(),
+            FileOf(kind, L"[s]\r\n" + stored + L"=\u0416\r\n[n" + (guarded(L'\uff3d') ? L"?" : L"\uff3d") + L"]\r\n"));
   // A rename does not move what a write would store otherwise: fullwidth quotes around a value.
   const std::wstring quoted = L"[t]\r\nk=\uff02v\uff02\r\n";
   GivenFile(FileOf(kind, quoted));
@@ -145,8 +145,8 @@ TEST_P(UnicodeFiles, AnEmptiedFileIsWrittenAsAnAnsiFile) {
   EXPECT_EQ(FileBytes(), FileOf(Kind::Ansi, L"[s]\r\n\u0416=\u0416\r\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryKind, UnicodeFiles,
-                         testing::Values(Kind::Ansi, Kind::Utf16LE, Kind::Utf16BE, Kind::Utf8), NameOf);
+INSTANTIATE_TEST_SUITE_P(EveryKind, UnicodeFiles, testing::Values(Kind::Ansi, Kind::Utf16LE, Kind::Utf16BE, Kind::Utf8),
+                         NameOf);
 
 class UnicodeFileRenames : public test_support::TolvaneTest {};
 

@@ -130,11 +130,18 @@ TEST_F(ValueOperations, ByReferenceTextComesBackAsTheServiceSawIt) {
 // Other programs write "\u0141\u00f3d\u017a" through the platform's ordinary conversion, as "L\xf3dz".
 TEST_F(ValueOperations, NamesOutsideTheCodePageFindWhatOtherProgramsWrote) {
   const std::wstring lodz = L"\u0141\u00f3d\u017a";
-  test_support::WriteBytes(folder_.PathOf(L"L\u00f3dz.ini"), "[L\xf3" "dz]\r\nL\xf3" "dz=1\r\n");
+  test_support::WriteBytes(folder_.PathOf(L"L\u00f3dz.ini"),
+                           "[L\xf3"
+                           "dz]\r\nL\xf3"
+                           "dz=1\r\n");
   UseFile(folder_.PathOf(lodz + L".ini"));
   EXPECT_EQ(ReadValue(lodz, lodz), L"1");
   EXPECT_TRUE(WriteValue(lodz, L"k", lodz));
-  EXPECT_EQ(test_support::ReadBytes(folder_.PathOf(L"L\u00f3dz.ini")), "[L\xf3" "dz]\r\nL\xf3" "dz=1\r\nk=L\xf3" "dz\r\n");
+  EXPECT_EQ(test_support::ReadBytes(folder_.PathOf(L"L\u00f3dz.ini")),
+            "[L\xf3"
+            "dz]\r\nL\xf3"
+            "dz=1\r\nk=L\xf3"
+            "dz\r\n");
 }
 
 TEST_F(ValueOperations, ANameThatDoesNotExistYetIsAcceptedAndCreatedByAWrite) {

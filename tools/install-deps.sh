@@ -4,14 +4,15 @@
 # cross compilers, widl (mingw-w64-tools) with the platform's IDL files (libwine-dev) for
 # the archive's check, googletest, CMake and make, python3 to write and read the archive,
 # git for the commit whose time the archive carries, wixl and msitools (msibuild) for the
-# installer packages, and osslsigncode with openssl to sign them and the DLLs.
+# installer packages, osslsigncode with openssl to sign them and the DLLs, and clang-format
+# for `make format`.
 set -euo pipefail
 
 need=()
 dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
 for pkg in wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
            g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-           mingw-w64-tools libwine-dev googletest cmake make python3 git wixl msitools osslsigncode openssl; do
+           mingw-w64-tools libwine-dev googletest cmake make python3 git wixl msitools osslsigncode openssl clang-format; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && [ -z "${add_i386:-}" ] && exit 0

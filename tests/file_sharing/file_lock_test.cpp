@@ -254,8 +254,8 @@ BOOL WINAPI ChangeFolderThenWrite(const Char* section, const Char* key, const Ch
 }
 
 TEST_F(LockHeldElsewhereTest, ARelativeNameIsResolvedOncePerCall) {
-  const std::pair<const wchar_t*, const wchar_t*> folderNames[] = {{L"here", L"there"},
-                                                                   {L"\u0437\u0434\u0435\u0441\u044c", L"\u0442\u0430\u043c"}};
+  const std::pair<const wchar_t*, const wchar_t*> folderNames[] = {
+      {L"here", L"there"}, {L"\u0437\u0434\u0435\u0441\u044c", L"\u0442\u0430\u043c"}};
   for (const auto& [hereName, thereName] : folderNames) {
     const std::wstring here = folder_.PathOf(hereName), there = folder_.PathOf(thereName);
     for (const std::wstring& folder : {here, there}) {

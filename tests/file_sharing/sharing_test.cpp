@@ -252,7 +252,8 @@ TEST_F(FileSharing, TheNextCallPutsBackWhatADeadWriterLeft) {
     }
     if (c.then == Then::WrittenInPlace) test_support::WriteBytes(file, later);
     if (c.then == Then::Removed) DeleteFileW(file.c_str());
-    if (c.then == Then::OldRelease) test_support::WriteBytes(file + L"-lock", PreviousReleaseJournal(L"Abandoned Settings.ini", before));
+    if (c.then == Then::OldRelease)
+      test_support::WriteBytes(file + L"-lock", PreviousReleaseJournal(L"Abandoned Settings.ini", before));
     LONG sections = 0;
     // A sibling whose lock file is the file's, as "a.ini" reaches the lock file of "A.ini"
     // where names are looked up without regard to case.

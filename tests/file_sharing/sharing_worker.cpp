@@ -3,9 +3,8 @@
 //   file_sharing_worker renamer <file> <go event> [<first renamed section> <sections>]
 //   file_sharing_worker reader  <file> <go event> <stop event>
 //   file_sharing_worker holder  <file> <holding event>
-//   file_sharing_worker ended   <file> <holding event>      its writing thread terminated half way; the process lives on
-//   file_sharing_worker churner <file> write|rename
-//   file_sharing_worker abandoner <file> damage|tear
+//   file_sharing_worker ended   <file> <holding event>      its writing thread terminated half way; the process lives
+//   on file_sharing_worker churner <file> write|rename file_sharing_worker abandoner <file> damage|tear
 //   file_sharing_worker init    <file>                      writes the file the workers start from
 //   file_sharing_worker verify  <file> <writers> <keys>     checks it after them (every section renamed)
 // The workers start together when the test sets the go event ("-": at once, for workers
@@ -43,8 +42,10 @@ class Worker {
   void Write(const Write& write) {
     if (write.member == Member::SectionWriteAtOnce) {
       std::vector<test_support::Text> keys, values;
-      for (const auto& [key, value] : write.pairs) keys.push_back(WideOfAscii(key)), values.push_back(WideOfAscii(value));
-      test_support::UniqueSafeArray keyArray = test_support::TextArray(keys), valueArray = test_support::TextArray(values);
+      for (const auto& [key, value] : write.pairs)
+        keys.push_back(WideOfAscii(key)), values.push_back(WideOfAscii(value));
+      test_support::UniqueSafeArray keyArray = test_support::TextArray(keys),
+                                    valueArray = test_support::TextArray(values);
       SAFEARRAY* keySlot = keyArray.Get();
       SAFEARRAY* valueSlot = valueArray.Get();
       UniqueBstr section = Text(write.section);
@@ -74,7 +75,8 @@ class Worker {
     BSTR read = nullptr;
     const HRESULT status = object_->ReadValue(section.InOut(), key.InOut(), &read);
     UniqueBstr value(read);
-    Check(status == S_OK && test_support::TextOf(value.Get()) == WideOfAscii(kReaderValue), "ReadValue", kReaderSection);
+    Check(status == S_OK && test_support::TextOf(value.Get()) == WideOfAscii(kReaderValue), "ReadValue",
+          kReaderSection);
   }
 
   // See ChurnedFile().
@@ -121,7 +123,8 @@ BOOL WINAPI HoldForever(LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
 
 // The same, after emptying the file as the platform's write does first.
 BOOL WINAPI EmptyThenHoldForever(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  CloseHandle(CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+  CloseHandle(
+      CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, TRUNCATE_EXISTING, 0, nullptr));
   return HoldForever(section, key, value, file);
 }
 
@@ -154,7 +157,8 @@ bool AwaitEvent(const wchar_t* name) {
 int Verify(const wchar_t* file, int writers, int keys) {
   const std::vector<std::string> departures =
       Departures(test_support::ReadBytes(file).value_or(""), ExpectedFile(writers, keys, true));
-  for (size_t i = 0; i < std::min<size_t>(departures.size(), 10); ++i) std::fprintf(stderr, "%s\n", departures[i].c_str());
+  for (size_t i = 0; i < std::min<size_t>(departures.size(), 10); ++i)
+    std::fprintf(stderr, "%s\n", departures[i].c_str());
   return static_cast<int>(std::min<size_t>(departures.size(), 100));
 }
 
@@ -178,12 +182,12 @@ int Run(int argc, wchar_t** argv) {
   }
   if (role == L"churner") worker.Churn(std::wstring(argv[3]) == L"write");
   if (role == L"abandoner") {  // dies in the middle of a change, as if killed there
-    profile_service::ProfileFile file(profile_service::AnsiText::FromBstr(Bstr(std::wstring(argv[2])).Get(),
-                                                                          profile_service::TextRole::FileName));
+    profile_service::ProfileFile file(
+        profile_service::AnsiText::FromBstr(Bstr(std::wstring(argv[2])).Get(), profile_service::TextRole::FileName));
     file.BeforeChange(profile_service::WriteShape::Kind::SetKey);
     if (std::wstring(argv[3]) == L"damage") {
       test_support::WriteBytes(argv[2], "damaged");  // the file half written
-    } else {  // the journal half written
+    } else {                                         // the journal half written
       HANDLE journal = CreateFileW((std::wstring(argv[2]) + L"-lock").c_str(), GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
       SetFilePointer(journal, 40, nullptr, FILE_BEGIN);

@@ -29,11 +29,11 @@
 namespace {
 
 using com_types::ComPtr;
-using com_types::UniqueBstr;
-using com_types::UniqueRegistryKey;
 using com_types::kClassId;
 using com_types::kInterfaceId;
 using com_types::kLibraryId;
+using com_types::UniqueBstr;
+using com_types::UniqueRegistryKey;
 // The server this client was built with: VoskTolvane.dll next to it.
 using test_support::ServerDllPath;
 
@@ -130,8 +130,8 @@ const std::wstring kThreadingModelEntry = kClassKey + L"\\InprocServer32|Threadi
 
 // What a thread of the multithreaded apartment did with a _Tolvane handed to it in a stream.
 struct OtherApartment {
-  IStream* stream = nullptr;      // taken over by the thread
-  _Tolvane* original = nullptr;   // the object in the creating apartment, to compare with
+  IStream* stream = nullptr;     // taken over by the thread
+  _Tolvane* original = nullptr;  // the object in the creating apartment, to compare with
   HRESULT apartment = E_FAIL, unmarshal = E_FAIL, write = E_FAIL, read = E_FAIL;
   bool proxied = false;
   VARIANT_BOOL written = VARIANT_FALSE;
@@ -144,8 +144,7 @@ DWORD WINAPI CallFromTheMultithreadedApartment(void* context) {
   if (FAILED(other.apartment)) return 1;
   {
     ComPtr<_Tolvane> proxy;
-    other.unmarshal =
-        CoGetInterfaceAndReleaseStream(other.stream, kInterfaceId, reinterpret_cast<void**>(proxy.Put()));
+    other.unmarshal = CoGetInterfaceAndReleaseStream(other.stream, kInterfaceId, reinterpret_cast<void**>(proxy.Put()));
     if (SUCCEEDED(other.unmarshal)) {
       other.proxied = proxy.Get() != other.original;
       UniqueBstr section = UniqueBstr::Copy(L"s"), key = UniqueBstr::Copy(L"new"), value = UniqueBstr::Copy(L"2");
@@ -169,9 +168,9 @@ class Registered : public test_support::ComApartment {
     CLSID classId{};
     EXPECT_EQ(CLSIDFromProgID(com_types::kProgId, &classId), S_OK);
     ComPtr<_Tolvane> object;
-    EXPECT_EQ(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, kInterfaceId,
-                               reinterpret_cast<void**>(object.Put())),
-              S_OK);
+    EXPECT_EQ(
+        CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, kInterfaceId, reinterpret_cast<void**>(object.Put())),
+        S_OK);
     return object;
   }
 };
@@ -297,9 +296,9 @@ TEST_F(Unregistered, ProgIdNoLongerResolves) {
 
 TEST_F(Unregistered, ClassIsNoLongerRegistered) {
   ComPtr<IUnknown> object;
-  EXPECT_EQ(CoCreateInstance(kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             reinterpret_cast<void**>(object.Put())),
-            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(
+      CoCreateInstance(kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(object.Put())),
+      REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(KeyExists(kClassKey));
 }
 

@@ -77,11 +77,11 @@ const Member kMembers[] = {
 // What a call gave back, whatever the binding.
 struct Result {
   HRESULT status = E_FAIL;
-  std::wstring description;     // of the error information or the EXCEPINFO
-  std::optional<LONG> number;   // a Boolean (-1 / 0) or count result
-  std::vector<Text> texts;      // the by-reference texts as they came back
+  std::wstring description;    // of the error information or the EXCEPINFO
+  std::optional<LONG> number;  // a Boolean (-1 / 0) or count result
+  std::vector<Text> texts;     // the by-reference texts as they came back
   bool lateBound = false;
-  SCODE exceptionCode = S_OK;   // of the EXCEPINFO, for DISP_E_EXCEPTION
+  SCODE exceptionCode = S_OK;  // of the EXCEPINFO, for DISP_E_EXCEPTION
 };
 
 // A failing call explains itself, in the way its binding reports failures.
@@ -254,7 +254,7 @@ std::string Ansi(const std::wstring& text, Role role) {
     char match[4] = {};
     const int size = WideCharToMultiByte(CP_ACP, 0, &c, 1, match, sizeof match, nullptr, nullptr);
     const bool atAnEnd = text.find_first_not_of(L" \t") == i || text.find_last_not_of(L" \t") == i;
-    const std::string_view meaningful = role == Role::FileName ? "=[];\"\\/:|<>*?. \t"
+    const std::string_view meaningful = role == Role::FileName  ? "=[];\"\\/:|<>*?. \t"
                                         : role == Role::Section ? "]"
                                         : role == Role::Key     ? (text.find_first_not_of(L" \t") == i ? "=;[" : "=")
                                                                 : (atAnEnd ? "\"'" : "");
@@ -323,7 +323,8 @@ class BadInput : public test_support::ComApartment {
     const std::vector<IniSection> before = ReadWellFormed(kFixture), now = ReadWellFormed(*after);
     std::set<std::string> named;
     for (size_t i = 0; i < texts.size(); ++i) {
-      if (member.texts[i].role == Role::Section && texts[i]) named.insert(Lowercase(Trimmed(Ansi(*texts[i], Role::Section))));
+      if (member.texts[i].role == Role::Section && texts[i])
+        named.insert(Lowercase(Trimmed(Ansi(*texts[i], Role::Section))));
     }
     std::vector<const IniSection*> unnamedBefore, unnamedNow;
     for (const IniSection& section : before) {
@@ -450,8 +451,8 @@ TEST_F(BadInput, EveryTextParameterTakesAwkwardTextsInEveryCallingForm) {
             for (size_t i = 0; i < member.texts.size(); ++i) {
               if (!member.texts[i].byReference) continue;
               const Text expected = refused ? arguments.texts[i] : RoundTrip(arguments.texts[i], member.texts[i].role);
-              EXPECT_EQ(result.texts[i], expected) << "parameter " << i + 1 << " came back as "
-                                                   << Printable(result.texts[i]);
+              EXPECT_EQ(result.texts[i], expected)
+                  << "parameter " << i + 1 << " came back as " << Printable(result.texts[i]);
             }
           }
           if (SUCCEEDED(result.status) && !refused && (member.Is(kWriteValue) || member.Is(kCreateKeyAndValue))) {
@@ -548,18 +549,37 @@ const std::vector<ArrayCase>& ArrayCases() {
   static const std::vector<ArrayCase> cases = {
       {"unallocated", [] { return UniqueSafeArray(); }, false, S_OK, kSubscriptOutOfRange},
       {"empty (0 to -1)", [] { return TextArray({}); }, false, S_OK, S_OK},
-      {"negative lower bound", [] { return TextArray({L"a", L"b"}, -5); }, false, S_OK, S_OK},
-      {"lower bound near the top", [] { return TextArray({L"a", L"b"}, 0x7FFFFFF0); }, false, S_OK, S_OK},
-      {"bounds past a 32-bit index", [] { return TextArray({L"a", L"b"}, 0x7FFFFFFF); }, false, S_OK, kOverflow},
+      {"negative lower bound",
+       [] {
+         return TextArray({L"a", L"b"}, -5);
+       },
+       false, S_OK, S_OK},
+      {"lower bound near the top",
+       [] {
+         return TextArray({L"a", L"b"}, 0x7FFFFFF0);
+       },
+       false, S_OK, S_OK},
+      {"bounds past a 32-bit index",
+       [] {
+         return TextArray({L"a", L"b"}, 0x7FFFFFFF);
+       },
+       false, S_OK, kOverflow},
       {"lowest lower bound", [] { return TextArray({L"a"}, LONG_MIN); }, false, S_OK, S_OK},
       {"empty, at the lowest lower bound", [] { return TextArray({}, LONG_MIN); }, false, S_OK, kOverflow},
       {"empty, at the highest lower bound", [] { return TextArray({}, LONG_MAX); }, false, S_OK, S_OK},
       {"two-dimensional", [] { return TwoDimensional(); }, false, kTypeMismatch, kTypeMismatch},
       {"of integers", [] { return OfIntegers(); }, false, kTypeMismatch, kTypeMismatch},
       {"of variants", [] { return OfVariants(); }, false, kTypeMismatch, kTypeMismatch},
-      {"fixed-size", [] { return WithFeatures(TextArray({L"a", L"b"}), FADF_FIXEDSIZE); }, false, kArrayFixedOrLocked,
-       S_OK},
-      {"locked", [] { return TextArray({L"a", L"b"}); }, true, kArrayFixedOrLocked, S_OK},
+      {"fixed-size",
+       [] {
+         return WithFeatures(TextArray({L"a", L"b"}), FADF_FIXEDSIZE);
+       },
+       false, kArrayFixedOrLocked, S_OK},
+      {"locked",
+       [] {
+         return TextArray({L"a", L"b"});
+       },
+       true, kArrayFixedOrLocked, S_OK},
   };
   return cases;
 }
@@ -657,8 +677,7 @@ TEST_F(BadInput, FileNamesThatDoNotNameAWritableFileChangeNothingElse) {
        false},
       {"a path of MAX_PATH characters", folder_.PathOf(std::wstring(MAX_PATH - folder_.Path().size() - 1, L'd')),
        false},
-      {"a path one character shorter", folder_.PathOf(std::wstring(MAX_PATH - folder_.Path().size() - 2, L'e')),
-       true},
+      {"a path one character shorter", folder_.PathOf(std::wstring(MAX_PATH - folder_.Path().size() - 2, L'e')), true},
       {"1 MiB", folder_.PathOf(kHuge), false},
       {"outside code page 1252", folder_.PathOf(L"\u4e00.ini"), false},
       {"look-alike separators", folder_.PathOf(L"sub\uff3c..\uff3csibling.ini"), false},

@@ -113,8 +113,7 @@ HRESULT SectionAdd(_Tolvane* object, const wchar_t* section) {
   VARIANT_BOOL added = VARIANT_FALSE;
   return object->SectionAdd(s.Get(), &added);
 }
-HRESULT SectionWriteAtOnce(_Tolvane* object, const wchar_t* section, std::vector<Text> keys,
-                           std::vector<Text> values) {
+HRESULT SectionWriteAtOnce(_Tolvane* object, const wchar_t* section, std::vector<Text> keys, std::vector<Text> values) {
   UniqueBstr s = Bstr(section);
   UniqueSafeArray k = TextArray(keys), v = TextArray(values);
   SAFEARRAY* keySlot = k.Get();
@@ -155,7 +154,9 @@ const std::vector<Scenario>& Scenarios() {
       Single("SectionAdd, a section with keys", [](_Tolvane* o) { return SectionAdd(o, L"s"); }),
       Single("SectionAdd, an empty section", [](_Tolvane* o) { return SectionAdd(o, L"E"); }),
       Single("SectionWriteAtOnce, an existing section",
-             [](_Tolvane* o) { return SectionWriteAtOnce(o, L"t", {L"a", L"b"}, {L"1", L"2"}); }),
+             [](_Tolvane* o) {
+               return SectionWriteAtOnce(o, L"t", {L"a", L"b"}, {L"1", L"2"});
+             }),
       Single("SectionWriteAtOnce, a new section",
              [](_Tolvane* o) { return SectionWriteAtOnce(o, L"n", {L"a"}, {L"1"}); }),
       Single("SectionWriteAtOnce, no pairs", [](_Tolvane* o) { return SectionWriteAtOnce(o, L"s", {}, {}); }),
@@ -180,18 +181,23 @@ const std::vector<Scenario>& Scenarios() {
                LONG count = 0;
                return o->get_SectionsCount(&count);
              }),
-      KeyRename("RenameKey, to a new name", [](_Tolvane* o) { return RenameKey(o, L"s", L"k", L"n"); }, "s", "k"),
-      KeyRename("RenameKey, onto an existing key", [](_Tolvane* o) { return RenameKey(o, L"s", L"k", L"J"); }, "s",
-                "k"),
-      KeyRename("RenameKey, a quoted value", [](_Tolvane* o) { return RenameKey(o, L"x", L"q", L"r"); }, "x", "q"),
-      SectionRename("RenameSection, to a new section", [](_Tolvane* o) { return RenameSection(o, L"s", L"n"); },
-                    "s", "n"),
-      SectionRename("RenameSection, into an existing section",
-                    [](_Tolvane* o) { return RenameSection(o, L"s", L"T"); }, "s", "t"),
-      SectionRename("RenameSection, an empty section to a new one",
-                    [](_Tolvane* o) { return RenameSection(o, L"e", L"n"); }, "e", "n"),
-      SectionRename("RenameSection, an empty section into one with keys",
-                    [](_Tolvane* o) { return RenameSection(o, L"e", L"t"); }, "e", "t"),
+      KeyRename(
+          "RenameKey, to a new name", [](_Tolvane* o) { return RenameKey(o, L"s", L"k", L"n"); }, "s", "k"),
+      KeyRename(
+          "RenameKey, onto an existing key", [](_Tolvane* o) { return RenameKey(o, L"s", L"k", L"J"); }, "s", "k"),
+      KeyRename(
+          "RenameKey, a quoted value", [](_Tolvane* o) { return RenameKey(o, L"x", L"q", L"r"); }, "x", "q"),
+      SectionRename(
+          "RenameSection, to a new section", [](_Tolvane* o) { return RenameSection(o, L"s", L"n"); }, "s", "n"),
+      SectionRename(
+          "RenameSection, into an existing section", [](_Tolvane* o) { return RenameSection(o, L"s", L"T"); }, "s",
+          "t"),
+      SectionRename(
+          "RenameSection, an empty section to a new one", [](_Tolvane* o) { return RenameSection(o, L"e", L"n"); }, "e",
+          "n"),
+      SectionRename(
+          "RenameSection, an empty section into one with keys",
+          [](_Tolvane* o) { return RenameSection(o, L"e", L"t"); }, "e", "t"),
   };
   return scenarios;
 }
@@ -257,8 +263,8 @@ TEST_F(FaultInjection, EveryFailingServiceCallLeavesTheFileBeforeOrAfterAndLoses
       }
       if (*now == kBefore || *now == *after) continue;
       if (scenario.kind == Scenario::Single) {
-        ADD_FAILURE() << "half-done: " << Shown(now) << "\n  before: " << Shown(kBefore) << "\n  after:  "
-                      << Shown(after);
+        ADD_FAILURE() << "half-done: " << Shown(now) << "\n  before: " << Shown(kBefore)
+                      << "\n  after:  " << Shown(after);
         continue;
       }
       // A rename that stopped part-way: its source whole, and nothing lost.

@@ -176,8 +176,8 @@ class ManyObjects : public test_support::ComApartment {
     const SIZE_T end = PrivateBytes();
     EXPECT_EQ(wrong, 0);
     const SSIZE_T growth = static_cast<SSIZE_T>(end) - static_cast<SSIZE_T>(start);
-    printf("%s: %d create/call/release rounds; private bytes %lu KiB before, %lu KiB after, growth %+ld KiB\n",
-           through, rounds, static_cast<unsigned long>(start / 1024), static_cast<unsigned long>(end / 1024),
+    printf("%s: %d create/call/release rounds; private bytes %lu KiB before, %lu KiB after, growth %+ld KiB\n", through,
+           rounds, static_cast<unsigned long>(start / 1024), static_cast<unsigned long>(end / 1024),
            static_cast<long>(growth / 1024));
     fflush(stdout);
     return growth;
@@ -202,9 +202,9 @@ TEST(PrivateBytes, SeeMemoryTheProcessKeeps) {
 TEST_F(ManyObjects, AHundredThousandObjectsComeAndGoWithoutLeaking) {
   {
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(automation::GetClassObject(com_types::kClassId, IID_IClassFactory,
-                                         reinterpret_cast<void**>(factory.Put())),
-              S_OK);
+    ASSERT_EQ(
+        automation::GetClassObject(com_types::kClassId, IID_IClassFactory, reinterpret_cast<void**>(factory.Put())),
+        S_OK);
     EXPECT_LT(Measure("linked-in class factory", factory.Get(), 100000), kGenerousGrowth);
     EXPECT_EQ(automation::Current(Count::Objects), 0);
     EXPECT_FALSE(automation::CanUnload());  // the factory is still held
@@ -220,8 +220,8 @@ TEST_F(ManyObjects, TheServerDllCanUnloadAfterObjectsComeAndGo) {
   ASSERT_TRUE(server) << "cannot load " << testing::PrintToString(path);
   using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
-  auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
-      reinterpret_cast<void*>(GetProcAddress(server, "DllGetClassObject")));
+  auto getClassObject =
+      reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(GetProcAddress(server, "DllGetClassObject")));
   auto canUnloadNow =
       reinterpret_cast<CanUnloadNowFunction>(reinterpret_cast<void*>(GetProcAddress(server, "DllCanUnloadNow")));
   ASSERT_TRUE(getClassObject && canUnloadNow);

@@ -195,8 +195,8 @@ class Walk : public test_support::ComApartment {
 
 const std::vector<std::string> kSections = {"s", "S", "t", "T", "u", "v w"};
 const std::vector<std::string> kKeys = {"a", "A", "b", "B", "ab", "c d"};
-const std::vector<std::string> kValues = {"", "1", "x y", "v=w", "z;[q]", std::string(300, 'L'),
-                                          std::string(254, 'M') + "m"};
+const std::vector<std::string> kValues = {
+    "", "1", "x y", "v=w", "z;[q]", std::string(300, 'L'), std::string(254, 'M') + "m"};
 
 TEST_F(Walk, RandomOperationsKeepTheFileExactlyAsTheModelSaysAndLoseNothing) {
   const uint32_t seed = SeedFrom("ROBUSTNESS_MODEL_SEED");

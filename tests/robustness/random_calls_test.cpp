@@ -20,9 +20,9 @@ using dispatch_calls::MemberName;
 
 struct MemberShape {
   MemberName member;
-  int texts;        // text parameters, first
+  int texts;         // text parameters, first
   bool byReference;  // whether they are taken by reference
-  bool arrays;      // then Keys and Values
+  bool arrays;       // then Keys and Values
 
   std::string Name() const { return (testing::Message() << member.name).GetString(); }
 };
@@ -105,11 +105,26 @@ VARIANTARG AnyVariant(RandomInput& input, Held& held) {
   switch (input.Below(12)) {
     case 0: break;  // Empty
     case 1: V_VT(v) = VT_NULL; break;
-    case 2: V_VT(v) = VT_I4; V_I4(v) = input.Below(1000) - 500; break;
-    case 3: V_VT(v) = VT_R8; V_R8(v) = 1.5e300; break;
-    case 4: V_VT(v) = VT_BOOL; V_BOOL(v) = VARIANT_TRUE; break;
-    case 5: V_VT(v) = VT_DISPATCH; V_DISPATCH(v) = nullptr; break;
-    case 6: V_VT(v) = VT_ERROR; V_ERROR(v) = DISP_E_PARAMNOTFOUND; break;
+    case 2:
+      V_VT(v) = VT_I4;
+      V_I4(v) = input.Below(1000) - 500;
+      break;
+    case 3:
+      V_VT(v) = VT_R8;
+      V_R8(v) = 1.5e300;
+      break;
+    case 4:
+      V_VT(v) = VT_BOOL;
+      V_BOOL(v) = VARIANT_TRUE;
+      break;
+    case 5:
+      V_VT(v) = VT_DISPATCH;
+      V_DISPATCH(v) = nullptr;
+      break;
+    case 6:
+      V_VT(v) = VT_ERROR;
+      V_ERROR(v) = DISP_E_PARAMNOTFOUND;
+      break;
     case 7: {
       UniqueSafeArray texts = input.AnyArray();
       if (texts.Get()) {
@@ -149,7 +164,8 @@ std::string Shape(SAFEARRAY* array) {
   if (!array) return "(none)";
   std::string shape = std::to_string(SafeArrayGetDim(array)) + "d";
   for (UINT d = 0; d < SafeArrayGetDim(array); ++d) {
-    shape += " [" + std::to_string(array->rgsabound[d].lLbound) + " +" + std::to_string(array->rgsabound[d].cElements) + "]";
+    shape +=
+        " [" + std::to_string(array->rgsabound[d].lLbound) + " +" + std::to_string(array->rgsabound[d].cElements) + "]";
   }
   VARTYPE type = VT_EMPTY;
   SafeArrayGetVartype(array, &type);
@@ -167,7 +183,8 @@ HRESULT CallEarly(_Tolvane* object, const MemberShape& member, std::vector<Uniqu
   const std::string name = member.Name();
   if (name == "ReadValue") status = object->ReadValue(texts[0].InOut(), texts[1].InOut(), text.InOut());
   if (name == "ReadSection") status = object->ReadSection(texts[0].InOut(), keys, values, variant.Get());
-  if (name == "CreateKeyAndValue") status = object->CreateKeyAndValue(texts[0].Get(), texts[1].Get(), texts[2].Get(), &flag);
+  if (name == "CreateKeyAndValue")
+    status = object->CreateKeyAndValue(texts[0].Get(), texts[1].Get(), texts[2].Get(), &flag);
   if (name == "WriteValue") status = object->WriteValue(texts[0].InOut(), texts[1].InOut(), texts[2].InOut(), &flag);
   if (name == "SectionAdd") status = object->SectionAdd(texts[0].Get(), &flag);
   if (name == "SectionWriteAtOnce") status = object->SectionWriteAtOnce(texts[0].InOut(), keys, values, &count);
@@ -227,7 +244,8 @@ TEST(RandomCalls, AnyInputEndsInAKnownOutcomeAndTouchesNoOtherFile) {
         SAFEARRAY* keySlot = keys.Release();
         SAFEARRAY* valueSlot = values.Release();
         SAFEARRAY** valueArgument = input.OneIn(20) ? &keySlot : &valueSlot;  // one variable for both
-        if (trace) fprintf(stderr, "  function table, Keys %s, Values %s\n", Shape(keySlot).c_str(), Shape(valueSlot).c_str());
+        if (trace)
+          fprintf(stderr, "  function table, Keys %s, Values %s\n", Shape(keySlot).c_str(), Shape(valueSlot).c_str());
         SetErrorInfo(0, nullptr);
         const HRESULT status = CallEarly(object.Get(), member, texts, &keySlot, valueArgument);
         keys.Reset(keySlot);

@@ -48,10 +48,8 @@ bool IsKnownFault(HRESULT status) {
     case profile_object::kSubscriptOutOfRange:
     case profile_object::kArrayFixedOrLocked:
     case profile_object::kTypeMismatch:
-    case E_POINTER:
-      return true;
-    default:
-      return false;
+    case E_POINTER: return true;
+    default: return false;
   }
 }
 

@@ -37,8 +37,8 @@ using test_support::ReadBytes;
 using test_support::Text;
 using test_support::TextArray;
 using test_support::TextOf;
-using test_support::WindowsFolder;
 using test_support::WideOfAscii;
+using test_support::WindowsFolder;
 using test_support::WriteBytes;
 
 using dispatch_calls::ArgumentPassing;

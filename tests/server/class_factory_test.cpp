@@ -15,9 +15,9 @@
 namespace {
 
 using com_types::ComPtr;
-using com_types::UniqueBstr;
 using com_types::kClassId;
 using com_types::kInterfaceId;
+using com_types::UniqueBstr;
 
 // A pointer value no call would hand out, to see that a failing call nulls it.
 void* const kGarbage = reinterpret_cast<void*>(0x1234);

@@ -83,9 +83,7 @@ TEST_F(ServerResources, StringTableNamesTheModuleAndItsVersion) {
   EXPECT_EQ(String(L"NoSuchEntry"), std::nullopt);  // an absent entry does read as absent
 }
 
-TEST_F(ServerResources, IsMarkedSelfRegisteringWithAnEmptyValue) {
-  EXPECT_EQ(String(L"OLESelfRegister"), L"");
-}
+TEST_F(ServerResources, IsMarkedSelfRegisteringWithAnEmptyValue) { EXPECT_EQ(String(L"OLESelfRegister"), L""); }
 
 TEST_F(ServerResources, TranslationIsFrenchInUnicode) {
   void* data = nullptr;

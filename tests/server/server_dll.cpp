@@ -4,8 +4,8 @@ namespace server_tests {
 
 LoadedServer::LoadedServer() : module_(LoadLibraryW(ServerDllPath().c_str())) {
   if (!module_) return;
-  getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
-      reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+  getClassObject_ =
+      reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
   canUnloadNow_ =
       reinterpret_cast<NoArgumentFunction>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
 }

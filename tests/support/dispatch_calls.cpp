@@ -146,8 +146,8 @@ Outcome Call(IDispatch* object, DISPID dispid, WORD flags, const std::vector<VAR
   Outcome outcome;
   EXCEPINFO exception{};
   outcome.argumentError = static_cast<UINT>(-1);
-  outcome.status = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
-                                  outcome.result.Get(), &exception, &outcome.argumentError);
+  outcome.status = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, outcome.result.Get(),
+                                  &exception, &outcome.argumentError);
   outcome.exception = Owned(exception);
   outcome.arguments = list.Take();
   return outcome;

@@ -79,8 +79,8 @@ struct StandInFunctions {
                                 const Char* file) {
     if (active->FailThisCall(ServiceFunction::GetString)) return 0;
     if (FromMemory()) return CopyValue(ValueAnswer<Char>(), buffer, size);
-    return (Platform().*Pick<Char>(&Functions::getString, &Functions::getStringW))(section, key, fallback, buffer,
-                                                                                   size, file);
+    return (Platform().*Pick<Char>(&Functions::getString, &Functions::getStringW))(section, key, fallback, buffer, size,
+                                                                                   file);
   }
   template <typename Char>
   static DWORD WINAPI GetSection(const Char* section, Char* buffer, DWORD size, const Char* file) {
@@ -112,9 +112,10 @@ struct StandInFunctions {
   static BOOL Written(BOOL written, const Char* file) {
     const std::optional<LONGLONG> cut = active->behaviour_.cutWrittenFileAt;
     if (!written || !cut) return written;
-    HANDLE handle = std::is_same_v<Char, char>
-                        ? CreateFileA(reinterpret_cast<const char*>(file), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)
-                        : CreateFileW(reinterpret_cast<const wchar_t*>(file), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE handle =
+        std::is_same_v<Char, char>
+            ? CreateFileA(reinterpret_cast<const char*>(file), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)
+            : CreateFileW(reinterpret_cast<const wchar_t*>(file), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
     LARGE_INTEGER size{}, at{};
     if (GetFileSizeEx(handle, &size) && size.QuadPart > *cut) at.QuadPart = *cut < 0 ? size.QuadPart + *cut : *cut;
     if (at.QuadPart > 0 && SetFilePointerEx(handle, at, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
@@ -122,9 +123,9 @@ struct StandInFunctions {
     return written;
   }
 
-  static constexpr Functions kTable{&GetString<char>,    &GetSection<char>,    &GetSectionNames<char>,
-                                    &WriteString<char>,  &WriteSection<char>,  &GetString<wchar_t>,
-                                    &GetSection<wchar_t>, &GetSectionNames<wchar_t>, &WriteString<wchar_t>,
+  static constexpr Functions kTable{&GetString<char>,      &GetSection<char>,         &GetSectionNames<char>,
+                                    &WriteString<char>,    &WriteSection<char>,       &GetString<wchar_t>,
+                                    &GetSection<wchar_t>,  &GetSectionNames<wchar_t>, &WriteString<wchar_t>,
                                     &WriteSection<wchar_t>};
 };
 

@@ -74,8 +74,8 @@ IniFolder::IniFolder() {
   static std::atomic<int> serial{0};
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  folder_ = std::wstring(temp) + L"tolvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++serial);
+  folder_ =
+      std::wstring(temp) + L"tolvane-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
   RemoveTree(folder_);
   CreateDirectoryW(folder_.c_str(), nullptr);
 }

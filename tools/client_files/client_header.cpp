@@ -70,8 +70,7 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
 }
 
 void WriteCppClass(std::ostream& out, const std::string& interfaceName, const GUID& interfaceId) {
-  out << "MIDL_INTERFACE(\"" << GuidText(interfaceId) << "\")\n"
-      << interfaceName << " : public IDispatch\n{\n";
+  out << "MIDL_INTERFACE(\"" << GuidText(interfaceId) << "\")\n" << interfaceName << " : public IDispatch\n{\n";
   for (const Entry& entry : OwnEntries()) {
     out << "    virtual " << entry.result << " STDMETHODCALLTYPE " << entry.name << "(";
     out << (entry.parameters.empty() ? "void" : "\n        " + Joined(entry.parameters, ",\n        "));
@@ -110,8 +109,8 @@ void WriteCTable(std::ostream& out, const std::string& interfaceName) {
       std::vector<std::string> names{"This"};
       names.insert(names.end(), entry.names.begin(), entry.names.end());
       const std::string arguments = Joined(names, ",");
-      out << "#define " << interfaceName << "_" << entry.name << "(" << arguments << ") ((This)->lpVtbl->"
-          << entry.name << "(" << arguments << "))\n";
+      out << "#define " << interfaceName << "_" << entry.name << "(" << arguments << ") ((This)->lpVtbl->" << entry.name
+          << "(" << arguments << "))\n";
     }
   }
   out << "#endif\n";

@@ -40,6 +40,7 @@ std::string AssemblyManifest(const std::string& dllName, const std::string& vers
   using namespace com_types;
   const std::string library = Braced(kLibraryId);
   const std::string libraryVersion = std::to_string(kLibraryMajorVersion) + "." + std::to_string(kLibraryMinorVersion);
+  // clang-format off
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
          "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
          "  " + AssemblyIdentity(version, kTargetSystem == SYS_WIN64 ? "amd64" : "x86") + "\n"
@@ -52,10 +53,12 @@ std::string AssemblyManifest(const std::string& dllName, const std::string& vers
          "  <comInterfaceExternalProxyStub name=\"" + Narrow(kInterfaceName) + "\" iid=\"" + Braced(kInterfaceId) +
          "\" proxyStubClsid32=\"" + Braced(kTypeLibraryMarshallerId) + "\" tlbid=\"" + library + "\"/>\n"
          "</assembly>\n";
+  // clang-format on
 }
 
 // "*": the assembly of the client's own processor, so one manifest serves both builds.
 std::string ClientManifest(const std::string& version) {
+  // clang-format off
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
          "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
          "  <dependency>\n"
@@ -64,6 +67,7 @@ std::string ClientManifest(const std::string& version) {
          "    </dependentAssembly>\n"
          "  </dependency>\n"
          "</assembly>\n";
+  // clang-format on
 }
 
 }  // namespace

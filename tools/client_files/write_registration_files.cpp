@@ -49,10 +49,12 @@ std::string AddLines(const Kind& kind) {
   std::string lines = ":add_" + std::string(kind.name) + "\n";
   const bool x86 = kind.system == SYS_WIN32;
   for (const RegistryValue& value : ValuesOf(kind, L"%dll%")) {
+    // clang-format off
     lines += "reg add \"" + UserKey(value.key, value.place, x86) + "\" " +
              (value.name ? "/v \"" + Narrow(value.name) + "\"" : std::string("/ve")) + " /d \"" +
              Narrow(value.data.c_str()) + "\" /f %view% >nul\n"
              "if errorlevel 1 set \"step_failed=1\"\n";
+    // clang-format on
   }
   return lines + "goto :eof\n";
 }
@@ -75,12 +77,16 @@ std::string RemoveLines(const Kind& kind) {
     // The other kind's class key, as that kind names it: on 32-bit Windows the x64 key is
     // this one, already gone.
     const std::string otherClass = UserKey(served.classKey, KeyPlace::kView, !x86);
+    // clang-format off
     lines += "reg query \"" + otherClass + "\\InprocServer32\" %view% >nul 2>&1\n"
              "if errorlevel 1 call :remove_key \"" + UserKey(served.progId, KeyPlace::kShared, x86) + "\"\n";
+    // clang-format on
   }
+  // clang-format off
   lines += "reg query \"" + UserKey(otherLibrary.platformKey, KeyPlace::kKind, x86) + "\" %view% >nul 2>&1\n"
            "if errorlevel 1 call :remove_key \"" + UserKey(library.versionKey, KeyPlace::kShared, x86) + "\"\n"
            "call :remove_if_empty \"" + UserKey(library.libraryKey, KeyPlace::kShared, x86) + "\"\n";
+  // clang-format on
   return lines + "goto :eof\n";
 }
 
@@ -113,8 +119,8 @@ std::string PackageRows(const Kind& kind, bool shared) {
   bool keyPathGiven = false;
   for (const RegistryValue& value : ValuesOf(kind, L"[#dll]")) {
     if ((value.place == KeyPlace::kShared) != shared) continue;
-    const bool keyPath = !shared && !keyPathGiven && value.key.starts_with(L"CLSID\\") && !value.name &&
-                         value.data == L"[#dll]";
+    const bool keyPath =
+        !shared && !keyPathGiven && value.key.starts_with(L"CLSID\\") && !value.name && value.data == L"[#dll]";
     keyPathGiven = keyPathGiven || keyPath;
     rows += "  <RegistryValue Root=\"$(var.Root)\" Key=\"Software\\Classes\\" + Escaped(Narrow(value.key.c_str())) +
             "\"" + (value.name ? " Name=\"" + Escaped(Narrow(value.name)) + "\"" : std::string()) + " Value=\"" +

@@ -32,8 +32,8 @@ struct TypeDescriptions {
   TYPEDESC variant{{nullptr}, VT_VARIANT};
   TYPEDESC boolean{{nullptr}, VT_BOOL};
   TYPEDESC integer{{nullptr}, VT_I4};
-  TYPEDESC pointerTo[5] = {{{&text}, VT_PTR}, {{&textArray}, VT_PTR}, {{&variant}, VT_PTR},
-                           {{&boolean}, VT_PTR}, {{&integer}, VT_PTR}};
+  TYPEDESC pointerTo[5] = {
+      {{&text}, VT_PTR}, {{&textArray}, VT_PTR}, {{&variant}, VT_PTR}, {{&boolean}, VT_PTR}, {{&integer}, VT_PTR}};
 
   const TYPEDESC& Of(ValueType type) const {
     switch (type) {
@@ -132,17 +132,16 @@ int wmain(int argc, wchar_t** argv) {
     ComPtr<ITypeInfo> dispatchInfo;
     Check(standardOle->GetTypeInfoOfGuid(IID_IDispatch, dispatchInfo.Put()), "GetTypeInfoOfGuid(IDispatch)");
 
-    ComPtr<ICreateTypeInfo> interfaceInfo =
-        CreateType(library.Get(), com_types::kInterfaceName, TKIND_INTERFACE, com_types::kInterfaceId,
-                   com_types::kInterfaceTypeFlags);
+    ComPtr<ICreateTypeInfo> interfaceInfo = CreateType(library.Get(), com_types::kInterfaceName, TKIND_INTERFACE,
+                                                       com_types::kInterfaceId, com_types::kInterfaceTypeFlags);
     Implement(interfaceInfo.Get(), dispatchInfo.Get());
     const TypeDescriptions types;
-    for (UINT i = 0; i < com_types::kMembers.size(); ++i) AddMember(interfaceInfo.Get(), types, i, com_types::kMembers[i]);
+    for (UINT i = 0; i < com_types::kMembers.size(); ++i)
+      AddMember(interfaceInfo.Get(), types, i, com_types::kMembers[i]);
     Check(interfaceInfo->LayOut(), "LayOut(_Tolvane)");
 
-    ComPtr<ICreateTypeInfo> classInfo =
-        CreateType(library.Get(), com_types::kClassName, TKIND_COCLASS, com_types::kClassId,
-                   com_types::kClassTypeFlags);
+    ComPtr<ICreateTypeInfo> classInfo = CreateType(library.Get(), com_types::kClassName, TKIND_COCLASS,
+                                                   com_types::kClassId, com_types::kClassTypeFlags);
     ComPtr<ITypeInfo> interfaceTypeInfo;
     Check(interfaceInfo->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(interfaceTypeInfo.Put())),
           "QueryInterface(ITypeInfo)");

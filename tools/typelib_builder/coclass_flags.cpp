@@ -14,9 +14,9 @@ namespace typelib_builder {
 namespace {
 
 // Layout of the MSFT format, as far as this needs it (offsets in bytes).
-constexpr uint32_t kMagic = 0x5446534D;      // "MSFT"
+constexpr uint32_t kMagic = 0x5446534D;  // "MSFT"
 constexpr size_t kHeaderSize = 0x54;
-constexpr size_t kVarFlagsOffset = 0x14;     // bit 0x100: a help DLL name follows the header
+constexpr size_t kVarFlagsOffset = 0x14;  // bit 0x100: a help DLL name follows the header
 constexpr size_t kTypeInfoCountOffset = 0x20;
 constexpr size_t kTypeInfoEntrySize = 0x64;  // one entry of the type-info table
 constexpr size_t kTypeKindOffset = 0x00;     // low nibble: TYPEKIND
