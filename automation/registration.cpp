@@ -5,7 +5,7 @@
 #include <string>
 
 #include "com_types/identity.h"
-#include "com_types/registry_key.h"
+#include "com_types/owners.h"
 #include "automation/registration_table.h"
 #include "automation/type_information.h"
 

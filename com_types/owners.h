@@ -1,55 +1,77 @@
-// Owners for the automation values that cross the interface: BSTR, VARIANT,
-// SAFEARRAY (and its data lock) and interface pointers. Each frees what it holds,
-// so no code path can leak one, and Release() hands ownership on to a caller.
+// Owners: of the automation values that cross the interface (BSTR, VARIANT, SAFEARRAY and
+// its data lock, interface pointers) and of the system's handles, registry keys, local
+// memory and modules. Each frees what it holds, so no code path can leak one, and
+// Release() hands ownership on to a caller.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdint>
 #include <cwchar>
 #include <new>
 #include <utility>
 
 namespace com_types {
 
-class UniqueBstr {
+// The owner of one resource that `Close` releases: released when the owner goes, or when
+// it is given another. Besides null, `kAlsoNone` holds nothing (INVALID_HANDLE_VALUE, for
+// the kernel's handles).
+template <typename Value, auto Close, std::intptr_t kAlsoNone = 0>
+class UniqueOwner {
  public:
-  UniqueBstr() = default;
-  explicit UniqueBstr(BSTR owned) : value_(owned) {}
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  UniqueBstr(UniqueBstr&& other) noexcept : value_(other.Release()) {}
-  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
+  UniqueOwner() = default;
+  explicit UniqueOwner(Value owned) : value_(owned) {}
+  UniqueOwner(const UniqueOwner&) = delete;
+  UniqueOwner& operator=(const UniqueOwner&) = delete;
+  UniqueOwner(UniqueOwner&& other) noexcept : value_(other.Release()) {}
+  UniqueOwner& operator=(UniqueOwner&& other) noexcept {
     Reset(other.Release());
     return *this;
   }
-  ~UniqueBstr() { Reset(); }
+  ~UniqueOwner() { Reset(); }
 
-  // A new BSTR holding `length` characters of `text`; throws std::bad_alloc.
-  static UniqueBstr Copy(const wchar_t* text, UINT length);
-  static UniqueBstr Copy(BSTR text) { return text ? Copy(text, SysStringLen(text)) : UniqueBstr(); }
-  static UniqueBstr Copy(const wchar_t* text) { return Copy(text, static_cast<UINT>(wcslen(text))); }
-
-  BSTR Get() const { return value_; }
-  // For an in-out BSTR* parameter: the callee may free the text and store another.
-  BSTR* InOut() { return &value_; }
-  UINT Length() const { return SysStringLen(value_); }
-  bool IsAbsent() const { return value_ == nullptr; }
-  BSTR Release() { return std::exchange(value_, nullptr); }
-  void Reset(BSTR owned = nullptr) {
-    if (value_ != owned) SysFreeString(value_);
+  Value Get() const { return value_; }
+  bool Valid() const { return value_ && reinterpret_cast<std::intptr_t>(value_) != kAlsoNone; }
+  // For an out parameter: releases what was held first.
+  Value* Put() {
+    Reset();
+    return &value_;
+  }
+  // For an in-out parameter: the callee may release what is held and store another.
+  Value* InOut() { return &value_; }
+  Value Release() { return std::exchange(value_, Value{}); }
+  void Reset(Value owned = Value{}) {
+    if (Valid() && value_ != owned) Close(value_);
     value_ = owned;
   }
 
  private:
-  BSTR value_ = nullptr;
+  Value value_{};
 };
 
-inline UniqueBstr UniqueBstr::Copy(const wchar_t* text, UINT length) {
-  BSTR copy = SysAllocStringLen(text, length);
-  if (!copy) throw std::bad_alloc();
-  return UniqueBstr(copy);
-}
+using UniqueHandle = UniqueOwner<HANDLE, &CloseHandle, -1>;
+using UniqueRegistryKey = UniqueOwner<HKEY, &RegCloseKey>;
+using UniqueLocalMemory = UniqueOwner<HLOCAL, &LocalFree>;
+using UniqueModule = UniqueOwner<HMODULE, &FreeLibrary>;
+using UniqueSafeArray = UniqueOwner<SAFEARRAY*, &SafeArrayDestroy>;
+
+class UniqueBstr : public UniqueOwner<BSTR, &SysFreeString> {
+ public:
+  using UniqueOwner::UniqueOwner;
+
+  // A new BSTR holding `length` characters of `text`; throws std::bad_alloc.
+  static UniqueBstr Copy(const wchar_t* text, UINT length) {
+    UniqueBstr copy(SysAllocStringLen(text, length));
+    if (!copy.Valid()) throw std::bad_alloc();
+    return copy;
+  }
+  static UniqueBstr Copy(BSTR text) { return text ? Copy(text, SysStringLen(text)) : UniqueBstr(); }
+  static UniqueBstr Copy(const wchar_t* text) { return Copy(text, static_cast<UINT>(wcslen(text))); }
+
+  UINT Length() const { return SysStringLen(Get()); }
+  bool IsAbsent() const { return !Valid(); }
+};
 
 class UniqueVariant {
  public:
@@ -77,31 +99,12 @@ class UniqueVariant {
   VARIANT value_;
 };
 
-class UniqueSafeArray {
- public:
-  UniqueSafeArray() = default;
-  explicit UniqueSafeArray(SAFEARRAY* owned) : value_(owned) {}
-  UniqueSafeArray(const UniqueSafeArray&) = delete;
-  UniqueSafeArray& operator=(const UniqueSafeArray&) = delete;
-  UniqueSafeArray(UniqueSafeArray&& other) noexcept : value_(other.Release()) {}
-  UniqueSafeArray& operator=(UniqueSafeArray&& other) noexcept {
-    Reset(other.Release());
-    return *this;
-  }
-  ~UniqueSafeArray() { Reset(); }
-
-  SAFEARRAY* Get() const { return value_; }
-  // For an in-out SAFEARRAY** parameter: the callee may destroy the array and store another.
-  SAFEARRAY** InOut() { return &value_; }
-  SAFEARRAY* Release() { return std::exchange(value_, nullptr); }
-  void Reset(SAFEARRAY* owned = nullptr) {
-    if (value_ && value_ != owned) SafeArrayDestroy(value_);
-    value_ = owned;
-  }
-
- private:
-  SAFEARRAY* value_ = nullptr;
-};
+// Whether the array cannot be replaced now: it is locked, or of a fixed size (declared
+// so, static, embedded in a structure or on the stack).
+inline bool FixedOrLocked(const SAFEARRAY* array) {
+  constexpr USHORT kNotResizable = FADF_FIXEDSIZE | FADF_STATIC | FADF_EMBEDDED | FADF_AUTO;
+  return array->cLocks != 0 || (array->fFeatures & kNotResizable) != 0;
+}
 
 // Holds a SAFEARRAY's data locked (SafeArrayAccessData) for its lifetime.
 template <typename Element>

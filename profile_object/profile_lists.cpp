@@ -3,17 +3,6 @@
 #include "profile_service/profile_syntax.h"
 
 namespace profile_object {
-namespace {
-
-bool IsBlank(wchar_t c) { return profile_service::IsProfileBlank(c); }
-
-}  // namespace
-
-std::wstring_view WithoutBlanksAround(std::wstring_view name) {
-  while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
-  while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
-  return name;
-}
 
 Entry SplitEntry(std::wstring_view line) {
   const size_t equals = line.find(L'=');
@@ -22,7 +11,7 @@ Entry SplitEntry(std::wstring_view line) {
 }
 
 std::wstring ProfileNameKey(std::wstring_view name) {
-  std::wstring key(WithoutBlanksAround(name));
+  std::wstring key(profile_service::WithoutBlanks(name));
   if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
   return key;
 }

@@ -52,9 +52,6 @@ struct Entry {
 };
 Entry SplitEntry(std::wstring_view line);
 
-// A name without the blanks around it, which the service's key lookup skips.
-std::wstring_view WithoutBlanksAround(std::wstring_view name);
-
 // A section or key name in the form under which the service takes names as the same:
 // without the blanks around it, upper-cased.
 std::wstring ProfileNameKey(std::wstring_view name);

@@ -80,8 +80,14 @@ void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
                     current = NameText(currentKeyName, service::TextRole::Key),
                     renamedGiven = NameText(newKeyName, service::TextRole::Key);
   if (Refused(RefusalForKeyRename(current, renamedGiven))) return;
-  ProfileFile file(FileName(), service::LockMode::WriteExisting);
-  if (!Usable(file)) return;
+  WithFile(service::LockMode::WriteExisting, [&](ProfileFile& file, GiveBacks&) -> std::optional<bool> {
+    RenameKeyIn(file, sectionGiven, current, renamedGiven);
+    return true;
+  });
+}
+
+void Tolvane::RenameKeyIn(ProfileFile& file, const ServiceText& sectionGiven, const ServiceText& current,
+                          const ServiceText& renamedGiven) {
   // The names that are written go to every part in the form the writes store them.
   const ServiceText sectionText = sectionGiven.StoredIn(file), renamed = renamedGiven.StoredIn(file);
   const std::wstring currentSeen = SeenIn(current, file);
@@ -123,8 +129,13 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const ServiceText current = NameText(currentSectionName, service::TextRole::Section),
                     targetGiven = NameText(newSectionName, service::TextRole::Section);
   if (Refused(RefusalForSectionRename(targetGiven))) return;
-  ProfileFile file(FileName(), service::LockMode::WriteExisting);
-  if (!Usable(file)) return;
+  WithFile(service::LockMode::WriteExisting, [&](ProfileFile& file, GiveBacks&) -> std::optional<bool> {
+    RenameSectionIn(file, current, targetGiven);
+    return true;
+  });
+}
+
+void Tolvane::RenameSectionIn(ProfileFile& file, const ServiceText& current, const ServiceText& targetGiven) {
   const ServiceText target = targetGiven.StoredIn(file);  // written: as the writes store it
   if (SameProfileName(SeenIn(current, file), SeenIn(target, file)) || RefusedNewSection(target, file)) return;
 
@@ -161,7 +172,7 @@ void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
 // and reports nothing, as the reads and the deletion this rename stands for report nothing.
 void Tolvane::RenameEmptySection(const ServiceText& current, const ServiceText& target, ProfileFile& file) {
   const DWORD readFailure = service::LastError();
-  if (readFailure == ERROR_FILE_NOT_FOUND || readFailure == ERROR_PATH_NOT_FOUND) return;
+  if (service::IsMissingFile(readFailure)) return;
   if (readFailure != 0) {
     CaptureLastError();
     return;

@@ -1,6 +1,7 @@
 #include "profile_object/text_arrays.h"
 
 #include <climits>
+#include <utility>
 
 #include "profile_object/fault.h"
 
@@ -41,19 +42,22 @@ com_types::UniqueSafeArray NewTextArray(LONG count) {
 }
 
 void ReplaceTextArray(SAFEARRAY** slot, com_types::UniqueSafeArray replacement) {
-  SAFEARRAY* old = *slot;
-  constexpr USHORT kNotResizable = FADF_FIXEDSIZE | FADF_STATIC | FADF_EMBEDDED | FADF_AUTO;
-  if (old && (old->cLocks != 0 || (old->fFeatures & kNotResizable) != 0)) throw Fault::ArrayFixedOrLocked();
-  if (old && FAILED(SafeArrayDestroy(old))) throw Fault::ArrayFixedOrLocked();
-  *slot = replacement.Release();
+  if (*slot && com_types::FixedOrLocked(*slot)) throw Fault::ArrayFixedOrLocked();
+  const com_types::UniqueSafeArray replaced(std::exchange(*slot, replacement.Release()));
 }
 
-com_types::UniqueSafeArray NewPairArray(LONG count) {
+com_types::UniqueSafeArray PairArrayOf(SAFEARRAY* keys, SAFEARRAY* values) {
+  const ULONG count = keys->rgsabound[0].cElements;
   // SafeArrayCreate takes the leftmost (fastest varying) dimension first.
-  SAFEARRAYBOUND bounds[2] = {{2, 0}, {static_cast<ULONG>(count), 0}};
-  com_types::UniqueSafeArray array(SafeArrayCreate(VT_BSTR, 2, bounds));
-  if (!array.Get()) throw std::bad_alloc();
-  return array;
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {count, 0}};
+  com_types::UniqueSafeArray pairs(SafeArrayCreate(VT_BSTR, 2, bounds));
+  if (!pairs.Get()) throw std::bad_alloc();
+  com_types::SafeArrayData<BSTR> elements(pairs.Get());
+  for (ULONG i = 0; i < count; ++i) {
+    elements[2 * i] = com_types::UniqueBstr::Copy(TextAt(keys, static_cast<LONG>(i))).Release();
+    elements[2 * i + 1] = com_types::UniqueBstr::Copy(TextAt(values, static_cast<LONG>(i))).Release();
+  }
+  return pairs;
 }
 
 }  // namespace profile_object

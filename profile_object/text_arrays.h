@@ -31,7 +31,8 @@ com_types::UniqueSafeArray NewTextArray(LONG count);
 void ReplaceTextArray(SAFEARRAY** slot, com_types::UniqueSafeArray replacement);
 
 // A two-dimensional text array: first index 0 to 1 (key, value), varying fastest,
-// second index 0 to count - 1.
-com_types::UniqueSafeArray NewPairArray(LONG count);
+// second index 0 to count - 1, holding copies of the texts of `keys` and `values`, two
+// text arrays of `count` elements from index 0.
+com_types::UniqueSafeArray PairArrayOf(SAFEARRAY* keys, SAFEARRAY* values);
 
 }  // namespace profile_object

@@ -12,10 +12,9 @@
 namespace profile_object {
 
 using com_types::UniqueBstr;
-using com_types::UniqueSafeArray;
 using com_types::UniqueVariant;
 using profile_service::AnsiText;
-using profile_service::WriteBack;
+using profile_service::LockMode;
 namespace service = profile_service;
 
 namespace {
@@ -45,17 +44,18 @@ bool Tolvane::Usable(const ProfileFile& file) {
   lastErrorCode_ = static_cast<LONG>(file.LockFailure());
   if (file.LockFailure() == ERROR_TIMEOUT) {
     SetLastErrorText(file.HeldWithinThisProcess() ? kFileLockTimedOutWithinThisProcess : kFileLockTimedOut);
-  } else if (file.JournalWaits()) {  // the file itself could not be had, to be put back
-    lastErrorText_ = service::WideFromAnsi(service::MessageFor(file.LockFailure()));
-  } else {
-    lastErrorText_ = service::WideFromAnsi(kFileLockFailed + service::MessageFor(file.LockFailure()));
+  } else {  // a journal that could not be put back says only why the file itself could not be had
+    const std::string message = service::MessageFor(file.LockFailure());
+    lastErrorText_ = BstrOf(service::WideOf(file.JournalWaits() ? message : kFileLockFailed + message));
   }
   return false;
 }
 
-void Tolvane::Done(ProfileFile& file) {
-  WriteBack(fileName_.InOut(), file.GivenName().Widened());
+void Tolvane::Done(ProfileFile& file, const GiveBacks& giveBacks) {
+  const std::optional<std::wstring> fileNameSeen = file.Names().given.Widened();
   file.Close();
+  service::WriteBack(fileName_.InOut(), fileNameSeen);
+  for (const auto& [slot, seen] : giveBacks) service::WriteBack(slot, seen);
 }
 
 void Tolvane::CaptureLastError() {
@@ -65,7 +65,7 @@ void Tolvane::CaptureLastError() {
     SetLastErrorText(kUnknownError);
     return;
   }
-  lastErrorText_ = service::WideFromAnsi(service::MessageFor(code));
+  lastErrorText_ = BstrOf(service::WideOf(service::MessageFor(code)));
 }
 
 void Tolvane::SetLastErrorText(const wchar_t* text) { lastErrorText_ = UniqueBstr::Copy(text); }
@@ -83,12 +83,6 @@ bool Tolvane::RefusedNewSection(const ServiceText& section, ProfileFile& file) {
   return refusal && !SectionExists(section, file) && Refused(refusal);
 }
 
-// A deletion (an absent key or value) starts no section.
-bool Tolvane::RefusedSectionStart(const ServiceText& section, const ServiceText& key, const ServiceText& value,
-                                  ProfileFile& file) {
-  return !key.IsAbsent() && !value.IsAbsent() && RefusedNewSection(section, file);
-}
-
 bool Tolvane::SectionExists(const ServiceText& section, ProfileFile& file) {
   std::wstring names;
   return service::ReadAllSectionNames(file, names) && NameListHolds(names, section.Seen(file).value_or(L""));
@@ -99,70 +93,93 @@ bool Tolvane::SectionExists(const ServiceText& section, ProfileFile& file) {
 UniqueBstr Tolvane::ReadValue(BSTR* section, BSTR* key) {
   if (!CheckFileName()) return UniqueBstr::Copy(L"False");
   const ServiceText sectionText = SectionText(*section), keyText = KeyText(*key);
-  ProfileFile file(FileName(), service::LockMode::Read);
-  if (!Usable(file)) return UniqueBstr();
   std::wstring value;
-  const DWORD count = service::ReadString(file, sectionText, keyText, value);
-  if (count == 0) CaptureLastError();
-  const auto sectionSeen = sectionText.Seen(file), keySeen = keyText.Seen(file);
-  Done(file);
-  WriteBack(section, sectionSeen);
-  WriteBack(key, keySeen);
-  if (count == 0) return UniqueBstr();
-  return BstrOf(value);
+  const auto read = WithFile(LockMode::Read, [&](ProfileFile& file, GiveBacks& giveBacks) -> std::optional<bool> {
+    const bool found = Captured(service::ReadString(file, sectionText, keyText, value)) != 0;
+    giveBacks = {{section, sectionText.Seen(file)}, {key, keyText.Seen(file)}};
+    return found;
+  });
+  return read.value_or(false) ? BstrOf(value) : UniqueBstr();
 }
 
 bool Tolvane::WriteValue(BSTR* section, BSTR* key, BSTR* value) {
-  if (!CheckFileName()) return false;
-  const ServiceText sectionText = SectionText(*section), keyText = KeyText(*key), valueText = ValueText(*value);
-  if (Refused(RefusalForWrite(sectionText, keyText, valueText))) return false;
-  ProfileFile file(FileName());
-  if (!Usable(file) || RefusedSectionStart(sectionText, keyText, valueText, file)) return false;
-  const BOOL written = service::WriteString(file, sectionText, keyText, valueText);
-  if (!written) CaptureLastError();
-  // What the write put in the file; a deletion's names as they reached what was there.
-  const bool stores = !keyText.IsAbsent() && !valueText.IsAbsent();
-  const auto sectionSeen = stores ? sectionText.Stored(file) : sectionText.Seen(file),
-             keySeen = stores ? keyText.Stored(file) : keyText.Seen(file), valueSeen = valueText.Stored(file);
-  Done(file);
-  WriteBack(section, sectionSeen);
-  WriteBack(key, keySeen);
-  WriteBack(value, valueSeen);
-  return written != FALSE;
+  return CheckFileName() && WriteKey(SectionText(*section), KeyText(*key), ValueText(*value), {section, key, value});
 }
 
 bool Tolvane::CreateKeyAndValue(BSTR section, BSTR key, BSTR value) {
-  const ServiceText sectionText = SectionText(section), keyText = KeyText(key), valueText = ValueText(value);
-  if (Refused(RefusalForWrite(sectionText, keyText, valueText))) return false;
-  ProfileFile file(FileName());
-  if (!Usable(file) || RefusedSectionStart(sectionText, keyText, valueText, file)) return false;
-  const BOOL written = service::WriteString(file, sectionText, keyText, valueText);
-  if (!written) CaptureLastError();
-  Done(file);
-  return written != FALSE;
+  return WriteKey(SectionText(section), KeyText(key), ValueText(value), {});
 }
 
-void Tolvane::DeleteKey(BSTR section, BSTR key) {
-  const ServiceText sectionText = SectionText(section), keyText = KeyText(key);
-  ProfileFile file(FileName(), service::LockMode::WriteExisting);
-  if (!Usable(file)) return;
-  service::WriteString(file, sectionText, keyText, ServiceText::Absent());
-  Done(file);
+// A key is written, or deleted for an absent key or value, once the write rules are met.
+// A deletion starts no section, and gives its names back as they reached what was there.
+bool Tolvane::WriteKey(const ServiceText& section, const ServiceText& key, const ServiceText& value,
+                       std::array<BSTR*, 3> givenBack) {
+  if (Refused(RefusalForWrite(section, key, value))) return false;
+  const bool stores = !key.IsAbsent() && !value.IsAbsent();
+  const auto written = WithFile(LockMode::Write, [&](ProfileFile& file, GiveBacks& giveBacks) -> std::optional<bool> {
+    if (stores && RefusedNewSection(section, file)) return std::nullopt;
+    const bool done = Captured(service::WriteString(file, section, key, value)) != FALSE;
+    if (givenBack[0]) {
+      giveBacks = {{givenBack[0], stores ? section.Stored(file) : section.Seen(file)},
+                   {givenBack[1], stores ? key.Stored(file) : key.Seen(file)},
+                   {givenBack[2], value.Stored(file)}};
+    }
+    return done;
+  });
+  return written.value_or(false);
+}
+
+void Tolvane::DeleteKey(BSTR section, BSTR key) { Delete(SectionText(section), KeyText(key)); }
+
+// A key, or for the absent key the whole section; a failure goes unreported.
+void Tolvane::Delete(const ServiceText& section, const ServiceText& key) {
+  WithFile(LockMode::WriteExisting, [&](ProfileFile& file, GiveBacks&) -> std::optional<BOOL> {
+    return service::WriteString(file, section, key, ServiceText::Absent());
+  });
 }
 
 // ---- Whole sections -------------------------------------------------------------------
 
 LONG Tolvane::SectionsCount() {
   if (!CheckFileName()) return -1;
-  ProfileFile file(FileName(), service::LockMode::Read);
-  if (!Usable(file)) return 0;
   std::wstring list;
-  const DWORD count = service::ReadSectionNames(file, list);
-  if (count == 0) CaptureLastError();
-  Done(file);
-  if (count == 0) return 0;
-  return ForEachListItem(list, count, [](SHORT, std::wstring_view) {});
+  const auto count = WithFile(LockMode::Read, [&](ProfileFile& file, GiveBacks&) -> std::optional<DWORD> {
+    return Captured(service::ReadSectionNames(file, list));
+  });
+  if (count.value_or(0) == 0) return 0;
+  return ForEachListItem(list, *count, [](SHORT, std::wstring_view) {});
 }
+
+namespace {
+
+// The lines of a section's list up to and including the first one without "=".
+std::vector<Entry> EntriesToFirstLineWithoutEquals(std::wstring_view list, DWORD count) {
+  std::vector<Entry> entries;
+  ForEachListItem(list, count, [&](SHORT, std::wstring_view line) {
+    if (entries.empty() || entries.back().hasEquals) entries.push_back(SplitEntry(line));
+  });
+  return entries;
+}
+
+// Re-creates both arrays (a fixed or locked one faults here), sized once, and stores the
+// entries' keys and values; a line without "=" stays an empty element, and then ends the
+// read with the invalid-argument fault.
+void FillKeysAndValues(const std::vector<Entry>& entries, SAFEARRAY** keys, SAFEARRAY** values) {
+  ReplaceTextArray(keys, NewTextArray(1));
+  ReplaceTextArray(values, NewTextArray(1));
+  SAFEARRAYBOUND bound{static_cast<ULONG>(entries.size()), 0};
+  if (FAILED(SafeArrayRedim(*keys, &bound)) || FAILED(SafeArrayRedim(*values, &bound))) throw std::bad_alloc();
+  {
+    com_types::SafeArrayData<BSTR> keyElements(*keys), valueElements(*values);
+    for (size_t i = 0; i < entries.size() && entries[i].hasEquals; ++i) {
+      keyElements[i] = BstrOf(entries[i].key).Release();
+      valueElements[i] = BstrOf(entries[i].value).Release();
+    }
+  }
+  if (!entries.empty() && !entries.back().hasEquals) throw Fault::InvalidArgument();
+}
+
+}  // namespace
 
 // A missing or empty section returns False and leaves the caller's arrays as they were.
 UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values) {
@@ -171,53 +188,18 @@ UniqueVariant Tolvane::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** 
   V_BOOL(result.Get()) = VARIANT_FALSE;
   if (!CheckFileName()) return result;
   const ServiceText sectionText = SectionText(*section);
-  ProfileFile file(FileName(), service::LockMode::Read);
-  if (!Usable(file)) return result;
   std::wstring list;
-  const DWORD count = service::ReadSection(file, sectionText, list);
-  if (count == 0) CaptureLastError();
-  const auto sectionSeen = sectionText.Seen(file);
-  Done(file);
-  WriteBack(section, sectionSeen);
-  if (count == 0) return result;
-
-  // The lines up to and including the first one without "=", which ends the read with
-  // the invalid-argument fault once the lines before it are stored.
-  std::vector<Entry> entries;
-  bool lineWithoutEquals = false;
-  ForEachListItem(list, count, [&](SHORT, std::wstring_view line) {
-    if (lineWithoutEquals) return;
-    entries.push_back(SplitEntry(line));
-    lineWithoutEquals = !entries.back().hasEquals;
+  const auto count = WithFile(LockMode::Read, [&](ProfileFile& file, GiveBacks& giveBacks) -> std::optional<DWORD> {
+    const DWORD read = Captured(service::ReadSection(file, sectionText, list));
+    giveBacks = {{section, sectionText.Seen(file)}};
+    return read;
   });
-  const LONG stored = static_cast<LONG>(entries.size());
-
-  // Both arrays are re-created (a fixed or locked one faults here), then sized once.
-  ReplaceTextArray(keys, NewTextArray(1));
-  ReplaceTextArray(values, NewTextArray(1));
-  SAFEARRAYBOUND bound{static_cast<ULONG>(stored), 0};
-  if (FAILED(SafeArrayRedim(*keys, &bound)) || FAILED(SafeArrayRedim(*values, &bound))) throw std::bad_alloc();
-  {
-    com_types::SafeArrayData<BSTR> keyElements(*keys), valueElements(*values);
-    for (LONG i = 0; i < stored; ++i) {
-      if (!entries[i].hasEquals) break;  // stays an empty element
-      keyElements[i] = BstrOf(entries[i].key).Release();
-      valueElements[i] = BstrOf(entries[i].value).Release();
-    }
-  }
-  if (lineWithoutEquals) throw Fault::InvalidArgument();
-
-  UniqueSafeArray pairs = NewPairArray(stored);
-  {
-    com_types::SafeArrayData<BSTR> pairElements(pairs.Get());
-    for (LONG i = 0; i < stored; ++i) {
-      pairElements[2 * i] = UniqueBstr::Copy(TextAt(*keys, i)).Release();
-      pairElements[2 * i + 1] = UniqueBstr::Copy(TextAt(*values, i)).Release();
-    }
-  }
+  if (count.value_or(0) == 0) return result;
+  const std::vector<Entry> entries = EntriesToFirstLineWithoutEquals(list, *count);
+  FillKeysAndValues(entries, keys, values);
   result.Clear();
   V_VT(result.Get()) = VT_ARRAY | VT_BSTR;
-  V_ARRAY(result.Get()) = pairs.Release();
+  V_ARRAY(result.Get()) = PairArrayOf(*keys, *values).Release();
   return result;
 }
 
@@ -243,22 +225,18 @@ bool Tolvane::SectionAdd(BSTR section) {
   if (!CheckFileName()) return false;
   const ServiceText sectionGiven = NameText(section, service::TextRole::Section);
   if (Refused(RefusalForSectionAdd(sectionGiven))) return false;
-  ProfileFile file(FileName());
-  if (!Usable(file)) return false;
-  const ServiceText sectionText = sectionGiven.StoredIn(file);
-  if (RefusedNewSection(sectionText, file)) return false;
-  // A section with lines counts as existing even when the name list cannot be read: the
-  // empty whole-section write below would remove its keys.
-  std::wstring lines;
-  bool added = SectionExists(sectionText, file) || service::ReadWholeSection(file, sectionText, lines);
-  if (!added) {
+  const auto added = WithFile(LockMode::Write, [&](ProfileFile& file, GiveBacks&) -> std::optional<bool> {
+    const ServiceText sectionText = sectionGiven.StoredIn(file);
+    if (RefusedNewSection(sectionText, file)) return std::nullopt;
+    // A section with lines counts as existing even when the name list cannot be read: the
+    // empty whole-section write below would remove its keys.
+    std::wstring lines;
+    if (SectionExists(sectionText, file) || service::ReadWholeSection(file, sectionText, lines)) return true;
     const std::vector<service::EntryText> noEntries;
-    added = service::WriteSection(file, sectionText, &noEntries) &&
-            (SectionExists(sectionText, file) || CreateEmptySection(sectionText, file));
-    if (!added) CaptureLastError();
-  }
-  Done(file);
-  return added;
+    return Captured(service::WriteSection(file, sectionText, &noEntries) &&
+                    (SectionExists(sectionText, file) || CreateEmptySection(sectionText, file)));
+  });
+  return added.value_or(false);
 }
 
 LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* values) {
@@ -277,23 +255,18 @@ LONG Tolvane::SectionWriteAtOnce(BSTR* section, SAFEARRAY* keys, SAFEARRAY* valu
     entries.push_back({KeyText(TextAt(keys, i)), ValueText(TextAt(values, i))});
     if (Refused(RefusalForEntry(entries.back().key, entries.back().value))) return 0;
   }
-  ProfileFile file(FileName(), lower <= upper ? service::LockMode::Write : service::LockMode::WriteExisting);
-  // Without a pair the section is removed, not started.
-  if (!Usable(file) || (lower <= upper && RefusedNewSection(sectionText, file))) return 0;
-  // No pair means no entry list at all, not an empty one.
-  if (!service::WriteSection(file, sectionText, lower <= upper ? &entries : nullptr)) CaptureLastError();
-  const auto sectionSeen = lower <= upper ? sectionText.Stored(file) : sectionText.Seen(file);
-  Done(file);
-  WriteBack(section, sectionSeen);
-  return upper;
+  // Without a pair the section is removed, not started: no entry list at all, not an empty one.
+  const bool pairs = lower <= upper;
+  const auto written = WithFile(pairs ? LockMode::Write : LockMode::WriteExisting,
+                                [&](ProfileFile& file, GiveBacks& giveBacks) -> std::optional<LONG> {
+                                  if (pairs && RefusedNewSection(sectionText, file)) return std::nullopt;
+                                  Captured(service::WriteSection(file, sectionText, pairs ? &entries : nullptr));
+                                  giveBacks = {{section, pairs ? sectionText.Stored(file) : sectionText.Seen(file)}};
+                                  return upper;
+                                });
+  return written.value_or(0);
 }
 
-void Tolvane::DeleteSection(BSTR section) {
-  const ServiceText sectionText = SectionText(section);
-  ProfileFile file(FileName(), service::LockMode::WriteExisting);
-  if (!Usable(file)) return;
-  service::WriteString(file, sectionText, ServiceText::Absent(), ServiceText::Absent());
-  Done(file);
-}
+void Tolvane::DeleteSection(BSTR section) { Delete(SectionText(section), ServiceText::Absent()); }
 
 }  // namespace profile_object

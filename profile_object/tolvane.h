@@ -23,8 +23,12 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <array>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
@@ -68,28 +72,49 @@ class Tolvane {
   bool CheckFileName();
   // The object's file name as the service takes it.
   profile_service::AnsiText FileName() const;
-  // Whether the member may use the file; when not (its lock could not be had), LastErrorA
-  // says why and the member must return its failure value untouched.
+  // The caller's by-reference texts that a member gives back, each as the file saw it.
+  using GiveBacks = std::vector<std::pair<BSTR*, std::optional<std::wstring>>>;
+  // The bracket of every member that uses the file. Opens it in `mode`; when it cannot be
+  // used (its lock could not be had), LastErrorA says why and the result is nullopt.
+  // Otherwise calls `work(file, giveBacks)`, which returns the member's result, or nullopt
+  // for a refusal that ends the member at once. After a result the use ends (the journal
+  // committed, the lock given back), the file name is stored as the service saw it, and
+  // last the by-reference texts are given back.
+  template <typename Work>
+  auto WithFile(profile_service::LockMode mode, Work work) {
+    GiveBacks giveBacks;
+    ProfileFile file(FileName(), mode);
+    decltype(work(file, giveBacks)) result;
+    if (Usable(file) && (result = work(file, giveBacks))) Done(file, giveBacks);
+    return result;
+  }
   bool Usable(const ProfileFile& file);
-  // Ends the member's use of the file (the journal committed, the lock given back) and
-  // stores the file name as the service saw it. By-reference arguments, which the
-  // member takes Seen() from the file before, are given back after.
-  void Done(ProfileFile& file);
+  void Done(ProfileFile& file, const GiveBacks& giveBacks);
   // Records GetLastError and its system message; call right after a service call returned 0.
   void CaptureLastError();
+  // A service call's result, the error captured when it is 0.
+  template <typename Result>
+  Result Captured(Result result) {
+    if (!result) CaptureLastError();
+    return result;
+  }
   void SetLastErrorText(const wchar_t* text);
   // Puts a write rule's refusal in LastErrorA; false when there is none.
   bool Refused(const wchar_t* refusal);
   // Refuses "]" in the name of a section that the write would start.
   bool RefusedNewSection(const ServiceText& section, ProfileFile& file);
-  // The "]" rule for one key's write, which starts the section unless it deletes.
-  bool RefusedSectionStart(const ServiceText& section, const ServiceText& key, const ServiceText& value,
-                           ProfileFile& file);
+  // `givenBack`: the caller's by-reference section, key and value, or none.
+  bool WriteKey(const ServiceText& section, const ServiceText& key, const ServiceText& value,
+                std::array<BSTR*, 3> givenBack);
+  void Delete(const ServiceText& section, const ServiceText& key);
   bool SectionExists(const ServiceText& section, ProfileFile& file);
   // Adds an empty section where the service's empty whole-section write created none.
   bool CreateEmptySection(const ServiceText& section, ProfileFile& file);
 
-  // The steps of RenameSection (profile_object/renames.cpp).
+  // The steps of the renames (profile_object/renames.cpp), once the file is in use.
+  void RenameKeyIn(ProfileFile& file, const ServiceText& section, const ServiceText& current,
+                   const ServiceText& renamed);
+  void RenameSectionIn(ProfileFile& file, const ServiceText& current, const ServiceText& target);
   struct MovableEntries;
   void RenameEmptySection(const ServiceText& current, const ServiceText& target, ProfileFile& file);
   // The section's entries, or nullopt (with the reason in LastErrorA) when one of them

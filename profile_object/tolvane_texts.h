@@ -7,6 +7,7 @@
 #include "com_types/owners.h"
 #include "profile_object/profile_lists.h"
 #include "profile_service/profile_service.h"
+#include "profile_service/profile_syntax.h"
 
 namespace profile_object {
 
@@ -27,7 +28,8 @@ inline profile_service::ServiceText ValueText(BSTR value) {
 // different sections or keys from one call to the next.
 inline profile_service::ServiceText NameText(BSTR name, profile_service::TextRole role) {
   if (!name) return profile_service::ServiceText(nullptr, role);
-  return profile_service::ServiceText(WithoutBlanksAround(std::wstring_view(name, SysStringLen(name))), role);
+  return profile_service::ServiceText(profile_service::WithoutBlanks(std::wstring_view(name, SysStringLen(name))),
+                                      role);
 }
 
 inline com_types::UniqueBstr BstrOf(std::wstring_view text) {

@@ -1,6 +1,5 @@
 #include "profile_object/write_rules.h"
 
-#include <algorithm>
 #include <string_view>
 
 #include "profile_service/profile_syntax.h"
@@ -12,20 +11,15 @@ bool HasLineBreakOrNul(std::wstring_view text) {
   return text.find_first_of(std::wstring_view(L"\r\n\0", 3)) != std::wstring_view::npos;
 }
 
-bool IsBlank(wchar_t c) { return profile_service::IsProfileBlank(c); }
+using profile_service::WithoutBlanks;
 
-// The name without the blanks that the service trims from its start.
-std::wstring_view PastBlanks(std::wstring_view name) {
-  return name.substr(std::find_if_not(name.begin(), name.end(), IsBlank) - name.begin());
-}
-
-bool NamesNothing(const ServiceText& name) { return PastBlanks(name.Wide()).empty(); }
+bool NamesNothing(const ServiceText& name) { return WithoutBlanks(name.Wide()).empty(); }
 
 const wchar_t* RefusalForKey(const ServiceText& key) {
   const std::wstring_view text = key.Wide();
   if (HasLineBreakOrNul(text)) return L"Refused to write: the key name contains a line break or NUL character";
   if (text.find(L'=') != std::wstring_view::npos) return L"Refused to write: the key name contains \"=\"";
-  const std::wstring_view name = PastBlanks(text);
+  const std::wstring_view name = WithoutBlanks(text);
   if (name.starts_with(L';') || name.starts_with(L'[')) {
     return L"Refused to write: the key name begins with \";\" or \"[\"";
   }

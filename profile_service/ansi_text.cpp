@@ -1,6 +1,7 @@
 #include "profile_service/ansi_text.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "profile_service/profile_syntax.h"
@@ -15,16 +16,6 @@ AnsiText AnsiText::FromBstr(BSTR text, TextRole role) {
 }
 
 namespace {
-
-// The platform's ordinary conversion: the nearest match for a character the code page
-// lacks, else its default character.
-void AppendNearestMatch(std::string& target, const wchar_t* text, int length) {
-  if (length == 0) return;
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  const size_t start = target.size();
-  target.resize(start + static_cast<size_t>(size));
-  WideCharToMultiByte(CP_ACP, 0, text, length, target.data() + start, size, nullptr, nullptr);
-}
 
 // One character of the text as converted: where its bytes start, how many there are, and
 // whether it is a look-alike (a character outside ASCII whose match is one ASCII byte).
@@ -100,7 +91,7 @@ std::vector<Converted> ConvertGuarded(std::wstring_view source, TextRole role, s
     const bool pair = IS_HIGH_SURROGATE(source[i]) && i + 1 < source.size() && IS_LOW_SURROGATE(source[i + 1]);
     const size_t width = pair ? 2 : 1;
     const size_t offset = converted.size();
-    AppendNearestMatch(converted, source.data() + i, static_cast<int>(width));
+    AppendNearestMatch(converted, source.substr(i, width));
     const size_t size = converted.size() - offset;
     const bool lookAlike = source[i] >= 0x80 && size == 1 && static_cast<unsigned char>(converted[offset]) < 0x80;
     characters.push_back({offset, size, lookAlike, i, width});
@@ -142,29 +133,27 @@ std::wstring GuardLookAlikes(std::wstring_view source, TextRole role) {
   return guarded;
 }
 
-std::wstring WideOf(std::string_view text) {
-  if (text.empty()) return {};
+void AppendNearestMatch(std::string& target, std::wstring_view text) {
+  if (text.empty()) return;
   const int length = static_cast<int>(text.size());
-  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
-  return wide;
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  const size_t start = target.size();
+  target.resize(start + static_cast<size_t>(size));
+  WideCharToMultiByte(CP_ACP, 0, text.data(), length, target.data() + start, size, nullptr, nullptr);
 }
 
-com_types::UniqueBstr WideFromAnsi(std::string_view text) {
-  if (text.empty()) return com_types::UniqueBstr::Copy(L"", 0);
+std::wstring WideOf(std::string_view text, UINT codePage) {
+  if (text.empty()) return {};
   const int length = static_cast<int>(text.size());
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  BSTR converted = SysAllocStringLen(nullptr, static_cast<UINT>(size));
-  if (!converted) throw std::bad_alloc();
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, converted, size);
-  return com_types::UniqueBstr(converted);
+  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0)), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
+  return wide;
 }
 
 void WriteBack(BSTR* slot, const std::optional<std::wstring>& seen) {
   com_types::UniqueBstr replacement;
   if (seen) replacement = com_types::UniqueBstr::Copy(seen->data(), static_cast<UINT>(seen->size()));
-  SysFreeString(*slot);
-  *slot = replacement.Release();
+  const com_types::UniqueBstr replaced(std::exchange(*slot, replacement.Release()));
 }
 
 }  // namespace profile_service

@@ -61,9 +61,11 @@ std::wstring GuardLookAlikes(std::wstring_view text, TextRole role);
 
 bool IsAscii(std::wstring_view text);
 
-// Converts ANSI characters back to UTF-16.
-std::wstring WideOf(std::string_view text);
-com_types::UniqueBstr WideFromAnsi(std::string_view text);  // as a new BSTR
+// The platform's ordinary conversion to the code page: the nearest match for a character
+// the code page lacks, else its default character.
+void AppendNearestMatch(std::string& target, std::wstring_view text);
+// Converts characters of the code page (or of `codePage`) back to UTF-16.
+std::wstring WideOf(std::string_view text, UINT codePage = CP_ACP);
 
 // Replaces a caller's text with the form in which the service saw it. An absent text
 // leaves the caller's variable absent.

@@ -8,10 +8,35 @@
 #include <optional>
 #include <vector>
 
-#include "com_types/registry_key.h"
+#include "com_types/owners.h"
 
 namespace profile_service {
 namespace {
+
+// The Windows folder, without a closing "\\" (empty when the system cannot tell).
+const std::wstring& WindowsFolder() {
+  static const std::wstring folder = [] {  // thread-safe first use
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    return length < MAX_PATH ? std::wstring(windows, length) : std::wstring();
+  }();
+  return folder;
+}
+
+// A name without a folder, a drive or a separator is opened in the Windows folder, not
+// in the current one.
+bool ResolvesIntoWindowsFolder(std::wstring_view name) {
+  return name.find_first_of(L"\\/:") == std::wstring_view::npos;
+}
+
+// A name that depends on the current folder: neither resolved into the Windows folder nor
+// absolute (from a drive's root, a share or a device path, which resolve alike from any
+// folder and never longer than written).
+bool DependsOnCurrentFolder(std::wstring_view name) {
+  const bool absolute = (name.size() >= 3 && name[1] == L':' && (name[2] == L'\\' || name[2] == L'/')) ||
+                        name.starts_with(L"\\\\") || name.starts_with(L"//");
+  return !name.empty() && !absolute && !ResolvesIntoWindowsFolder(name);
+}
 
 // Calls `fill(buffer, size)` with a buffer that grows until the answer fits: a path of
 // MAX_PATH at first, then the size the call asks for, which may be too small by the time
@@ -79,8 +104,6 @@ std::wstring WithoutAliases(std::wstring path) {
   return full.empty() ? plain : full;
 }
 
-}  // namespace
-
 std::wstring ResolvedPath(std::wstring_view name) {
   if (name.empty()) return {};
   if (!ResolvesIntoWindowsFolder(name)) return FullPathOf(std::wstring(name));
@@ -88,13 +111,50 @@ std::wstring ResolvedPath(std::wstring_view name) {
   return FullPathOf(WindowsFolder() + L"\\" + std::wstring(name));
 }
 
-const std::wstring& WindowsFolder() {
-  static const std::wstring folder = [] {  // thread-safe first use
-    wchar_t windows[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-    return length < MAX_PATH ? std::wstring(windows, length) : std::wstring();
-  }();
-  return folder;
+std::wstring FoldedPath(std::wstring path) {
+  if (path.empty()) return path;
+  std::wstring folded(path.size(), L'\0');
+  const int length = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
+                                  folded.data(), static_cast<int>(folded.size()));
+  return length == static_cast<int>(path.size()) ? folded : path;
+}
+
+// The platform resolves a name into a MAX_PATH buffer: a name without a folder is
+// appended to the Windows folder's path as it is, any other resolved to its full path.
+bool TooLong(const std::wstring& name, const std::wstring& resolved) {
+  if (resolved.empty()) return true;
+  if (ResolvesIntoWindowsFolder(name)) return WindowsFolder().size() + 1 + name.size() >= MAX_PATH;
+  return resolved.size() >= MAX_PATH;
+}
+
+// `path` in the ANSI code page, when it crosses there and back unchanged.
+std::optional<AnsiText> ExactAnsiOf(const std::wstring& path) {
+  std::string ansi;
+  AppendNearestMatch(ansi, path);
+  if (WideOf(ansi) != path) return std::nullopt;
+  return AnsiText(std::move(ansi));
+}
+
+}  // namespace
+
+FileNames::FileNames(const AnsiText& name) : given(name), forAnsiCalls(name) {
+  const std::string_view bytes = name.View();
+  if (bytes.empty() || bytes.find('\0') != std::string_view::npos) {
+    refusal = ERROR_INVALID_NAME;
+    return;
+  }
+  const std::wstring wide = WideOf(bytes);
+  resolved = ResolvedPath(wide);
+  forWideCalls = wide;
+  if (DependsOnCurrentFolder(wide)) {
+    forWideCalls = resolved;
+    forAnsiCalls = ExactAnsiOf(resolved);
+  }
+  if (TooLong(wide, resolved)) refusal = ERROR_FILENAME_EXCED_RANGE;
+  if (resolved.empty()) return;
+  longPath = LongForm(WithoutAliases(resolved));
+  lockPath = longPath + kLockFileSuffix;
+  lockKey = FoldedPath(lockPath);
 }
 
 bool MappedToRegistry(const std::wstring& path) {
@@ -107,16 +167,6 @@ bool MappedToRegistry(const std::wstring& path) {
   com_types::UniqueRegistryKey mapping;
   return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, mapping.Put()) ==
          ERROR_SUCCESS;
-}
-
-std::wstring LongPathOf(const std::wstring& resolvedPath) { return LongForm(WithoutAliases(resolvedPath)); }
-
-std::wstring FoldedPath(std::wstring path) {
-  if (path.empty()) return path;
-  std::wstring folded(path.size(), L'\0');
-  const int length = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
-                                  folded.data(), static_cast<int>(folded.size()));
-  return length == static_cast<int>(path.size()) ? folded : path;
 }
 
 bool SamePath(std::wstring_view one, std::wstring_view other) {

@@ -14,46 +14,50 @@
 #include <string>
 #include <string_view>
 
+#include "profile_service/ansi_text.h"
+
 namespace profile_service {
 
-// A name without a folder, a drive or a separator is opened in the Windows folder, not
-// in the current one.
-inline bool ResolvesIntoWindowsFolder(std::wstring_view name) {
-  return name.find_first_of(L"\\/:") == std::wstring_view::npos;
-}
+// The lock file of a file is named after its long path with this suffix.
+inline constexpr wchar_t kLockFileSuffix[] = L"-lock";
 
-// A path from a drive's root or a network share, or a device path (\\?\, \\.\): it
-// resolves alike from any folder, and never longer than it is written.
-inline bool IsAbsolutePath(std::wstring_view name) {
-  return (name.size() >= 3 && name[1] == L':' && (name[2] == L'\\' || name[2] == L'/')) || name.starts_with(L"\\\\") ||
-         name.starts_with(L"//");
-}
+// The names of the file that a member uses, worked out once, when it begins, from the
+// name its caller gave: every layer takes the form it needs from here.
+struct FileNames {
+  explicit FileNames(const AnsiText& name);
 
-// A name that depends on the current folder: neither absolute nor resolved into the
-// Windows folder.
-inline bool DependsOnCurrentFolder(std::wstring_view name) {
-  return !name.empty() && !IsAbsolutePath(name) && !ResolvesIntoWindowsFolder(name);
-}
-
-// The full path of the file that the profile functions open for `name`, as written
-// there ("." and ".." resolved; relative names from the current folder); empty when the
-// name reaches no file.
-std::wstring ResolvedPath(std::wstring_view name);
+  AnsiText given;
+  // 0, or why the service refuses the name without asking the platform: ERROR_INVALID_NAME
+  // for an empty name or one holding a NUL (a name without a folder would otherwise reach
+  // the Windows folder), ERROR_FILENAME_EXCED_RANGE for a full path that does not fit in
+  // MAX_PATH (the platform resolves names into a MAX_PATH buffer, so a longer path reaches
+  // some other file, or none while reporting success).
+  DWORD refusal = 0;
+  // The full path of the file the profile functions open ("." and ".." resolved; a name
+  // without a folder, a drive or a separator in the Windows folder, any other relative
+  // name from the current folder); empty when the name reaches no file.
+  std::wstring resolved;
+  // What each service call is given. A name that depends on the current folder reaches
+  // every call as the full path it had when the member began, so that another thread
+  // changing the folder meanwhile cannot make the member lock one file and write another.
+  // The ANSI functions' is absent where that path does not cross to the code page: the
+  // calls then take the wide-character functions, with their texts as the code page has them.
+  std::wstring forWideCalls;
+  std::optional<AnsiText> forAnsiCalls;
+  // The file under its long name, without what only spells it differently to the system:
+  // "/" for "\", the device-path prefixes "\\?\" and "\\.\" ("\\?\UNC\" for "\\"), the
+  // "::$DATA" stream suffix, short 8.3 names of the file and folders that exist. Names
+  // beside it made from this one (the lock file) are the same files whatever spelling a
+  // caller used, also through another drive letter, a share or a linked folder, which
+  // reach the same folder.
+  std::wstring longPath;
+  std::wstring lockPath;  // longPath and kLockFileSuffix
+  std::wstring lockKey;   // lockPath folded: one key for one lock
+};
 
 // Short 8.3 names always hold a "~". A path without one names its file by its text
 // alone; what a path with one names changes as files come and go.
 inline bool MayHoldShortNames(std::wstring_view path) { return path.find(L'~') != std::wstring_view::npos; }
-
-// The file at `resolvedPath` under its long name, without what only spells it differently
-// to the system: "/" for "\", the device-path prefixes "\\?\" and "\\.\" ("\\?\UNC\" for
-// "\\"), the "::$DATA" stream suffix, short 8.3 names of the file and folders that exist.
-// Names beside it made from this one (the lock file) are the same files whatever spelling
-// a caller used, also through another drive letter, a share or a linked folder, which
-// reach the same folder.
-std::wstring LongPathOf(const std::wstring& resolvedPath);
-
-// The Windows folder, without a closing "\\" (empty when the system cannot tell).
-const std::wstring& WindowsFolder();
 
 // Whether writes to the file at `path` (a long path) go to the registry instead: the
 // platform maps some file names of the Windows folder there. Such a file gets no lock
@@ -74,14 +78,7 @@ struct FileIdentity {
 // file, once per change), asked afresh otherwise (what recovery judges by).
 std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bool remembered);
 
-// Whether the system's `code` says there is no file at a path (nor perhaps its folder).
-inline bool IsMissingFile(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
-
-// The lock file of a file is named after its long path with this suffix.
-inline constexpr wchar_t kLockFileSuffix[] = L"-lock";
-
 // Paths compare without regard to case.
-std::wstring FoldedPath(std::wstring path);
 bool SamePath(std::wstring_view one, std::wstring_view other);
 
 }  // namespace profile_service

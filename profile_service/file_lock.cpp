@@ -54,6 +54,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "profile_service/file_access.h"
 #include "profile_service/file_identity.h"
 #include "profile_service/journal.h"
 #include "profile_service/lock_file.h"
@@ -77,18 +78,11 @@ constexpr Range kWaiting{kBase, 1}, kPending{kBase + 1, 1}, kShared{kBase + 2, 1
 
 constinit std::atomic<DWORD> lockWait{kFileLockWaitMilliseconds};
 
-OVERLAPPED At(Range range) {
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(range.offset);
-  at.OffsetHigh = static_cast<DWORD>(range.offset >> 32);
-  return at;
-}
-
 // Outcome of one try: taken, held by another (wait), or refused by the system.
 enum class Try { Taken, Busy, Refused };
 
 Try TryLock(HANDLE file, Range range, bool alone) {
-  OVERLAPPED at = At(range);
+  OVERLAPPED at = At(range.offset);
   if (LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY | (alone ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0, range.length, 0, &at)) {
     return Try::Taken;
   }
@@ -96,7 +90,7 @@ Try TryLock(HANDLE file, Range range, bool alone) {
 }
 
 void Unlock(HANDLE file, Range range) {
-  OVERLAPPED at = At(range);
+  OVERLAPPED at = At(range.offset);
   UnlockFileEx(file, 0, range.length, 0, &at);
 }
 
@@ -220,8 +214,8 @@ Entry ComeIn(HANDLE file, LockMode mode, ULONGLONG deadline) {
 // the ranges there: the maker of the lock file takes them once, in its member's mode, so
 // that it comes in only after them. (Those that come later find the lock file.)
 DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode, ULONGLONG deadline) {
-  LockHandle throughFile(handle.key, handle.lockPath, handle.filePath);
-  if (!OpenForLocking(throughFile, handle.filePath, OPEN_EXISTING, LockMode::Write)) return 0;
+  LockHandle throughFile(handle.names);
+  if (!OpenForLocking(throughFile, handle.names.longPath, OPEN_EXISTING, LockMode::Write)) return 0;
   const HANDLE file = throughFile.file.Get();
   {
     Exclusive guarded(handle.guard);  // where the keeper finds it, should this thread end waiting
@@ -250,7 +244,7 @@ void NarrowToReading(LockHandle& handle) {
 bool Settle(LockHandle& handle, Held held) {
   Exclusive guarded(handle.guard);
   handle.held = held;
-  if (handle.throughFile && FileThere(handle.lockPath)) {
+  if (handle.throughFile && FileThere(handle.names.lockPath)) {
     LetGoHeld(handle);
     return false;
   }
@@ -263,14 +257,8 @@ bool Settle(LockHandle& handle, Held held) {
 
 // ---- A member's lock -------------------------------------------------------------------
 
-FileLock::FileLock(const std::wstring& resolvedPath, LockMode mode)
-    : mode_(mode), deadline_(GetTickCount64() + lockWait.load()) {
-  handle_ = HandleFoundAs(resolvedPath);
-  if (!handle_) {
-    const std::wstring file = LongPathOf(resolvedPath);
-    handle_ = &HandleOfThisThread(file + kLockFileSuffix, file, resolvedPath);
-  }
-  filePath_ = handle_->filePath;
+FileLock::FileLock(const FileNames& names, LockMode mode)
+    : handle_(&HandleOfThisThread(names)), mode_(mode), deadline_(GetTickCount64() + lockWait.load()) {
   Take();
 }
 
@@ -310,14 +298,15 @@ void FileLock::Take() {
     failure_ = entry.failure;
     if (failure_ != 0) break;
     if (!Settle(handle, entry.held)) continue;
-    if (!handle.throughFile && JournalWaiting(handle.file.Get(), handle.lockPath)) {
+    if (!handle.throughFile && JournalWaiting(handle.file.Get(), handle.names.lockPath)) {
       if (taking == LockMode::Read) {  // a reader takes the write lock for the member
         Exclusive guarded(handle.guard);
         LetGoHeld(handle);
         taking = LockMode::Write;
         continue;
       }
-      failure_ = handle.writable ? PutBackWaitingJournal(handle.file.Get(), filePath_) : ERROR_ACCESS_DENIED;
+      failure_ =
+          handle.writable ? PutBackWaitingJournal(handle.file.Get(), handle.names.longPath) : ERROR_ACCESS_DENIED;
       journalWaits_ = failure_ != 0;
       if (journalWaits_) break;
     }
@@ -326,7 +315,7 @@ void FileLock::Take() {
     if (taking == LockMode::Write) WakeKeeper();
     return;
   }
-  if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.key);
+  if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.names.lockKey);
   {
     Exclusive guarded(handle.guard);
     handle.inUse = false;
@@ -373,7 +362,7 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
     handle.nextLook = now + (open ? kOwnerLookInterval : 10 * kOwnerLookInterval);
     if (WaitForSingleObject(handle.owner.Get(), 0) == WAIT_OBJECT_0) {  // the thread ended
       if (Writing(handle) && !handle.throughFile && handle.writable) {
-        PutBackWaitingJournal(handle.file.Get(), handle.filePath);
+        PutBackWaitingJournal(handle.file.Get(), handle.names.longPath);
       }
       LetGoHeld(handle);
       handle.inUse = false;
@@ -386,11 +375,12 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
 
 void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds); }
 
-bool FileLockHasWaitersForTesting(const std::wstring& resolvedPath) {
-  LockHandle looking(L"", LockFilePathOf(resolvedPath), L"");
-  return OpenForLocking(looking, looking.lockPath, OPEN_EXISTING, LockMode::Read) && SomeoneWaits(looking.file.Get());
+bool FileLockHasWaitersForTesting(const std::wstring& path) {
+  std::string name;
+  AppendAnsi(name, path, TextRole::FileName);
+  LockHandle looking{FileNames(AnsiText(name))};
+  return OpenForLocking(looking, looking.names.lockPath, OPEN_EXISTING, LockMode::Read) &&
+         SomeoneWaits(looking.file.Get());
 }
-
-std::wstring LockFilePathOf(const std::wstring& resolvedPath) { return LongPathOf(resolvedPath) + kLockFileSuffix; }
 
 }  // namespace profile_service

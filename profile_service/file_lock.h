@@ -20,6 +20,7 @@
 #include <string>
 
 #include "profile_service/file_encoding.h"
+#include "profile_service/file_identity.h"
 
 namespace profile_service {
 
@@ -41,10 +42,9 @@ struct LockHandle;
 
 class FileLock {
  public:
-  // Waits for the lock of the file at `resolvedPath` (profile_service/file_identity.h),
-  // up to the wait above; a writer's lock once the file's journal, if one waits, is put
-  // back, and a reader's too then.
-  FileLock(const std::wstring& resolvedPath, LockMode mode);
+  // Waits for the lock of the file `names` name, up to the wait above; a writer's lock
+  // once the file's journal, if one waits, is put back, and a reader's too then.
+  FileLock(const FileNames& names, LockMode mode);
   ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
@@ -59,9 +59,6 @@ class FileLock {
   // Whether the failure is the file's journal, which waits and could not be put back.
   bool JournalWaits() const { return journalWaits_; }
   LockMode Mode() const { return mode_; }
-  // The file's long path (LongPathOf in profile_service/file_identity.h): the name its lock
-  // file and journal go by.
-  const std::wstring& FilePath() const { return filePath_; }
 
   // The lock file, open for reading and writing, in which the file's journal is kept;
   // null when there is none to write (the lock is taken through the INI file itself, or
@@ -78,8 +75,7 @@ class FileLock {
  private:
   void Take();
 
-  LockHandle* handle_ = nullptr;  // none when not held
-  std::wstring filePath_;
+  LockHandle* handle_ = nullptr;                 // none when not held
   std::optional<Encoding> encodingWithoutLock_;  // where there is nothing to lock
   LockMode mode_;
   ULONGLONG deadline_;  // GetTickCount64 when the member stops waiting
@@ -90,9 +86,7 @@ class FileLock {
 
 // Sets the wait of every lock taken from now on; kFileLockWaitMilliseconds restores it.
 void SetFileLockWaitForTesting(DWORD milliseconds);
-// Whether a thread or process waits for the lock of the file at `resolvedPath`.
-bool FileLockHasWaitersForTesting(const std::wstring& resolvedPath);
-// The lock file of the file at `resolvedPath`: the same file for every name of it.
-std::wstring LockFilePathOf(const std::wstring& resolvedPath);
+// Whether a thread or process waits for the lock of the file at `path`.
+bool FileLockHasWaitersForTesting(const std::wstring& path);
 
 }  // namespace profile_service

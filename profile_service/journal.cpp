@@ -4,8 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "profile_service/file_access.h"
 #include "profile_service/file_identity.h"
-#include "profile_service/unique_handle.h"
 
 namespace profile_service {
 namespace {
@@ -56,42 +56,6 @@ std::uint64_t ChecksumOf(Layout header, std::wstring_view name, std::string_view
 }
 
 std::wstring_view LeafOf(std::wstring_view path) { return path.substr(path.find_last_of(L'\\') + 1); }
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-OVERLAPPED At(ULONGLONG offset) {
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  return at;
-}
-
-bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {
-  OVERLAPPED at = At(offset);
-  DWORD read = 0;
-  return size == 0 || (ReadFile(file, buffer, size, &read, &at) && read == size);
-}
-
-// A write cut short reports success under Wine, with the last error as it was: a full disk.
-bool WriteAt(HANDLE file, ULONGLONG offset, const void* data, DWORD size) {
-  OVERLAPPED at = At(offset);
-  DWORD written = 0;
-  const BOOL done = size == 0 || WriteFile(file, data, size, &written, &at);
-  if (done && (size == 0 || written == size)) return true;
-  if (done) SetLastError(ERROR_DISK_FULL);
-  return false;
-}
-
-bool CutAt(HANDLE file, ULONGLONG size) {
-  FILE_END_OF_FILE_INFO end{};
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
-}
-
-ULONGLONG SizeOf(HANDLE file) {
-  LARGE_INTEGER size{};
-  return GetFileSizeEx(file, &size) ? static_cast<ULONGLONG>(size.QuadPart) : 0;
-}
 
 // Writes `bytes` over the file from its start and cuts it there, then flushes it.
 bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
@@ -145,32 +109,15 @@ std::optional<Stored> ReadStored(HANDLE lockFile) {
 // holds (and not a copy of it beside another file).
 bool IsLockFileOf(HANDLE lockFile, const std::wstring& path) {
   const std::wstring lockPath = path + kLockFileSuffix;
-  const UniqueHandle named(CreateFileW(lockPath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  const com_types::UniqueHandle named = OpenShared(lockPath, GENERIC_READ);
   const std::optional<FileIdentity> identity = IdentityOf(lockFile, lockPath, false);
   return named.Valid() && identity && identity == IdentityOf(named.Get(), lockPath, false);
 }
 
 }  // namespace
 
-std::optional<std::string> ReadWhole(HANDLE file, size_t expected) {
-  // One read where the file is no longer than expected (and room to spare), which saves
-  // asking its size.
-  std::string bytes(expected + 65536, '\0');
-  OVERLAPPED at{};
-  DWORD read = 0;
-  if (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, &at) && read < bytes.size()) {
-    bytes.resize(read);
-    return bytes;
-  }
-  const ULONGLONG size = SizeOf(file);
-  if (size > 0x40000000) return std::nullopt;
-  bytes.resize(static_cast<size_t>(size));
-  if (!ReadAt(file, 0, bytes.data(), static_cast<DWORD>(size))) return std::nullopt;
-  return bytes;
-}
-
 std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path) {
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  const com_types::UniqueHandle file = OpenShared(path, GENERIC_READ);
   if (!file.Valid()) return IsMissingFile(GetLastError()) ? std::optional<FileAsFound>(FileAsFound{}) : std::nullopt;
   const std::optional<FileIdentity> identity = IdentityOf(file.Get(), path, true);
   std::optional<std::string> bytes = ReadWhole(file.Get(), 0);
@@ -211,8 +158,9 @@ bool WriteJournal(HANDLE lockFile, const std::wstring& path, const FileAsFound& 
 void Journal::Commit(HANDLE file) {
   if (!std::exchange(open_, false)) return;
   if (!file || !FlushFileBuffers(file)) {
-    const UniqueHandle opened(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (opened.Valid()) FlushFileBuffers(opened.Get());
+    if (const com_types::UniqueHandle opened = OpenShared(path_, GENERIC_WRITE); opened.Valid()) {
+      FlushFileBuffers(opened.Get());
+    }
   }
   EmptyJournal(lockFile_);
 }
@@ -225,7 +173,7 @@ bool Journal::RollBack() {
   if (!saved_) {
     putBack = DeleteFileW(path_.c_str()) || IsMissingFile(GetLastError());
   } else {
-    const UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
+    const com_types::UniqueHandle file = OpenShared(path_, GENERIC_WRITE, OPEN_ALWAYS);
     putBack = file.Valid() && WriteAllFlushed(file.Get(), *saved_);
   }
   if (putBack) EmptyJournal(lockFile_);  // otherwise it stays for the next holder of the lock
@@ -247,8 +195,7 @@ DWORD PutBackWaitingJournal(HANDLE lockFile, const std::wstring& path) {
   const std::optional<Stored> stored = ReadStored(lockFile);
   const std::wstring named = path.substr(0, path.size() - LeafOf(path).size()) + (stored ? stored->name : L"");
   if (stored && stored->existed && IsLockFileOf(lockFile, named)) {
-    const UniqueHandle file(
-        CreateFileW(named.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    const com_types::UniqueHandle file = OpenShared(named, GENERIC_READ | GENERIC_WRITE);
     if (!file.Valid() && !IsMissingFile(GetLastError())) return GetLastError();
     const bool same = file.Valid() && (!stored->identity || IdentityOf(file.Get(), named, false) == stored->identity);
     if (same && !WriteAllFlushed(file.Get(), stored->bytes)) {

@@ -41,7 +41,6 @@
 #include <string>
 
 #include "profile_service/file_identity.h"
-#include "profile_service/unique_handle.h"
 
 namespace profile_service {
 
@@ -52,8 +51,6 @@ struct FileAsFound {
   FileIdentity identity;
 };
 std::optional<FileAsFound> ReadFileAsFound(const std::wstring& path);
-// The whole file open as `file`, as it is now, expected to hold about `expected` bytes.
-std::optional<std::string> ReadWhole(HANDLE file, size_t expected);
 
 // Writes the journal of `found`, the file at `path`, into the empty lock file `lockFile`.
 // False, with the last error set, when it could not be written (the lock file is then as

@@ -22,8 +22,8 @@ class AccessOfFile {
   explicit AccessOfFile(const std::wstring& path) {
     PACL list = nullptr;
     if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
-                              &owned_) != ERROR_SUCCESS) {
-      owned_ = nullptr;
+                              owned_.Put()) != ERROR_SUCCESS) {
+      owned_.Release();  // the call may leave anything there
       return;
     }
     InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
@@ -31,13 +31,10 @@ class AccessOfFile {
     SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
     attributes_ = {sizeof attributes_, &descriptor_, FALSE};
   }
-  ~AccessOfFile() { LocalFree(owned_); }
-  AccessOfFile(const AccessOfFile&) = delete;
-  AccessOfFile& operator=(const AccessOfFile&) = delete;
-  SECURITY_ATTRIBUTES* Attributes() { return owned_ ? &attributes_ : nullptr; }
+  SECURITY_ATTRIBUTES* Attributes() { return owned_.Valid() ? &attributes_ : nullptr; }
 
  private:
-  PSECURITY_DESCRIPTOR owned_ = nullptr;
+  com_types::UniqueLocalMemory owned_;
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
 };
@@ -48,8 +45,9 @@ class AccessOfFile {
 // file may not, while its lock is held. A reader locks the INI file through a handle for
 // reading, which keeps no other program from writing it.
 bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition, LockMode mode) {
-  const DWORD share = path == handle.lockPath ? kShareReadWrite : kShareReadWrite | FILE_SHARE_DELETE;
-  const bool readOnly = mode == LockMode::Read && path != handle.lockPath;
+  const bool lockFile = path == handle.names.lockPath;
+  const DWORD share = lockFile ? kShareReadWrite : kShareReadWrite | FILE_SHARE_DELETE;
+  const bool readOnly = mode == LockMode::Read && !lockFile;
   for (const DWORD access : {readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
     handle.file = UniqueHandle(CreateFileW(path.c_str(), access, share, nullptr, disposition, 0, nullptr));
     handle.writable = access & GENERIC_WRITE;
@@ -64,28 +62,29 @@ bool FileThere(const std::wstring& path) {
 }
 
 Opened OpenLockFile(LockHandle& handle, LockMode mode) {
-  if (OpenForLocking(handle, handle.lockPath, OPEN_EXISTING, mode)) return Opened::LockFile;
+  if (OpenForLocking(handle, handle.names.lockPath, OPEN_EXISTING, mode)) return Opened::LockFile;
   if (GetLastError() == ERROR_FILE_NOT_FOUND) {
     // Reads, and changes that find no file to change, never make a lock file; nor do names
     // whose writes go to the registry. A folder the platform neither reads nor writes.
-    const DWORD fileAttributes = GetFileAttributesW(handle.filePath.c_str());
+    const DWORD fileAttributes = GetFileAttributesW(handle.names.longPath.c_str());
     if (IsFolder(fileAttributes) || (fileAttributes == INVALID_FILE_ATTRIBUTES && mode != LockMode::Write)) {
       return Opened::NoFile;
     }
-    if (mode != LockMode::Read && !MappedToRegistry(handle.filePath)) {
-      AccessOfFile access(handle.filePath);
-      handle.file = UniqueHandle(CreateFileW(handle.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
-                                             access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (mode != LockMode::Read && !MappedToRegistry(handle.names.longPath)) {
+      AccessOfFile access(handle.names.longPath);
+      handle.file =
+          UniqueHandle(CreateFileW(handle.names.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
+                                   access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       handle.writable = true;
       if (handle.file.Valid()) return Opened::MadeLockFile;
     }
   }
   // A lock file made meanwhile by another is opened as it would have been found; one
   // that cannot be opened refuses the member: one lock must serve all who use the file.
-  if (FileThere(handle.lockPath)) {
-    return OpenForLocking(handle, handle.lockPath, OPEN_EXISTING, mode) ? Opened::LockFile : Opened::Refused;
+  if (FileThere(handle.names.lockPath)) {
+    return OpenForLocking(handle, handle.names.lockPath, OPEN_EXISTING, mode) ? Opened::LockFile : Opened::Refused;
   }
-  if (!OpenForLocking(handle, handle.filePath, OPEN_EXISTING, mode)) return Opened::NoFile;
+  if (!OpenForLocking(handle, handle.names.longPath, OPEN_EXISTING, mode)) return Opened::NoFile;
   handle.throughFile = true;
   return Opened::ThroughFile;
 }

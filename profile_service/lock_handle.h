@@ -10,10 +10,13 @@
 #include <optional>
 #include <string>
 
+#include "com_types/owners.h"
 #include "profile_service/file_encoding.h"
-#include "profile_service/unique_handle.h"
+#include "profile_service/file_identity.h"
 
 namespace profile_service {
+
+using com_types::UniqueHandle;
 
 struct LockHandle {
   // What the handle holds (file_lock.cpp's chart names the byte ranges).
@@ -26,16 +29,12 @@ struct LockHandle {
     WritingInSteps,  // pending, then shared, exclusive, taken one after the other
   };
 
-  LockHandle(std::wstring key, std::wstring lockPath, std::wstring filePath)
-      : key(std::move(key)), lockPath(std::move(lockPath)), filePath(std::move(filePath)) {}
+  explicit LockHandle(const FileNames& names) : names(names) {}
   LockHandle(const LockHandle&) = delete;
   LockHandle& operator=(const LockHandle&) = delete;
 
-  const std::wstring key;       // the lock file's path, folded: one key for one lock
-  const std::wstring lockPath;  // the lock file beside the INI file
-  const std::wstring filePath;  // the INI file, under its long name
-  std::wstring foundAs;         // the resolved path by which a member last found it
-  UniqueHandle owner;           // the thread whose handle this is, to see whether it ended
+  const FileNames names;  // of the file as a member first found it: its lock file, its key
+  UniqueHandle owner;     // the thread whose handle this is, to see whether it ended
   DWORD ownerId = 0;
   SRWLOCK guard = SRWLOCK_INIT;    // what follows, between that thread and the keeper
   UniqueHandle file;               // open only while something is held or waited for

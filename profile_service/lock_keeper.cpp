@@ -1,6 +1,7 @@
 #include "profile_service/lock_keeper.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "profile_service/file_identity.h"
@@ -21,11 +22,11 @@ constexpr size_t kHandlesPerThread = 32;
 struct Registry {
   SRWLOCK guard = SRWLOCK_INIT;  // the list, the keeper's state; taken before a handle's guard
   CONDITION_VARIABLE wake = CONDITION_VARIABLE_INIT;
-  std::vector<LockHandle*> handles;
+  std::vector<std::unique_ptr<LockHandle>> handles;
   bool keeperRunning = false;
   bool woken = false;
   // Set by each keeper as it begins, before it takes the guard.
-  HANDLE keeperStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  const UniqueHandle keeperStarted{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
 Registry& Handles() {
@@ -33,7 +34,7 @@ Registry& Handles() {
   return *registry;
 }
 
-// This thread's handles, newest first.
+// This thread's handles, newest first (the registry owns them).
 thread_local LockHandle* threadHandles = nullptr;
 
 // Forgets the oldest of this thread's handles that holds nothing, when it keeps too many.
@@ -47,13 +48,12 @@ void CloseOldestIdle(Registry& registry) {
   if (count < kHandlesPerThread || !oldestLink) return;
   LockHandle* oldest = *oldestLink;
   *oldestLink = oldest->nextOfThread;
-  registry.handles.erase(std::find(registry.handles.begin(), registry.handles.end(), oldest));
-  delete oldest;
+  std::erase_if(registry.handles, [&](const auto& owned) { return owned.get() == oldest; });
 }
 
 DWORD WINAPI Keep(void* module) {
   Registry& registry = Handles();
-  SetEvent(registry.keeperStarted);
+  SetEvent(registry.keeperStarted.Get());
   AcquireSRWLockExclusive(&registry.guard);
   ULONGLONG lastHeld = GetTickCount64();
   for (;;) {
@@ -63,7 +63,6 @@ DWORD WINAPI Keep(void* module) {
     for (size_t i = 0; i < registry.handles.size();) {
       const Visit visit = Tend(*registry.handles[i], now);
       if (visit.done) {
-        delete registry.handles[i];
         registry.handles.erase(registry.handles.begin() + static_cast<ptrdiff_t>(i));
         continue;
       }
@@ -91,51 +90,35 @@ DWORD WINAPI Keep(void* module) {
 // in a hundred when the member that started the keeper was the last call). The wait is
 // bounded for a caller that holds the loader lock, which a starting thread needs.
 void StartKeeper(Registry& registry) {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), &module)) return;
-  ResetEvent(registry.keeperStarted);  // left set by a keeper that began after its starter gave up waiting
-  const HANDLE thread = CreateThread(nullptr, 0, &Keep, module, 0, nullptr);
-  if (!thread) {
-    FreeLibrary(module);
+  com_types::UniqueModule module;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), module.Put())) {
     return;
   }
-  CloseHandle(thread);
+  ResetEvent(registry.keeperStarted.Get());  // left set by a keeper that began after its starter gave up waiting
+  const UniqueHandle thread(CreateThread(nullptr, 0, &Keep, module.Get(), 0, nullptr));
+  if (!thread.Valid()) return;
+  module.Release();  // the keeper's now, which frees it as it ends
   registry.keeperRunning = true;
-  WaitForSingleObject(registry.keeperStarted, kKeeperStartWaitMilliseconds);
+  WaitForSingleObject(registry.keeperStarted.Get(), kKeeperStartWaitMilliseconds);
 }
 
 }  // namespace
 
-LockHandle* HandleFoundAs(const std::wstring& foundAs) {
-  if (MayHoldShortNames(foundAs)) return nullptr;  // what such a path names changes as files come and go
+LockHandle& HandleOfThisThread(const FileNames& names) {
   for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
-    if (handle->foundAs == foundAs) return handle;
+    if (handle->names.lockKey == names.lockKey) return *handle;
   }
-  return nullptr;
-}
-
-LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath,
-                               const std::wstring& foundAs) {
-  const std::wstring key = FoldedPath(lockPath);
-  for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
-    if (handle->key == key) {
-      handle->foundAs = foundAs;
-      return *handle;
-    }
-  }
-  auto* handle = new LockHandle(key, lockPath, filePath);
-  handle->foundAs = foundAs;
-  HANDLE owner = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &owner, SYNCHRONIZE, FALSE, 0);
-  handle->owner = UniqueHandle(owner);
+  auto handle = std::make_unique<LockHandle>(names);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), handle->owner.Put(), SYNCHRONIZE, FALSE,
+                  0);
   handle->ownerId = GetCurrentThreadId();
   Registry& registry = Handles();
-  Exclusive registered(Handles().guard);
+  Exclusive registered(registry.guard);
   CloseOldestIdle(registry);
   handle->nextOfThread = threadHandles;
-  threadHandles = handle;
-  registry.handles.push_back(handle);
-  return *handle;
+  threadHandles = handle.get();
+  registry.handles.push_back(std::move(handle));
+  return *threadHandles;
 }
 
 void WakeKeeper() {
@@ -149,10 +132,10 @@ void WakeKeeper() {
   }
 }
 
-bool HeldByAnotherThread(const std::wstring& key) {
+bool HeldByAnotherThread(const std::wstring& lockKey) {
   Exclusive registered(Handles().guard);
-  for (LockHandle* handle : Handles().handles) {
-    if (handle->key != key || handle->ownerId == GetCurrentThreadId()) continue;
+  for (const auto& handle : Handles().handles) {
+    if (handle->names.lockKey != lockKey || handle->ownerId == GetCurrentThreadId()) continue;
     Exclusive guarded(handle->guard);
     if (handle->held != LockHandle::Held::Nothing && handle->held != LockHandle::Held::Opened) return true;
   }
@@ -161,7 +144,6 @@ bool HeldByAnotherThread(const std::wstring& key) {
 
 void CloseLockHandles() {
   Exclusive registered(Handles().guard);
-  for (LockHandle* handle : Handles().handles) delete handle;
   Handles().handles.clear();
   threadHandles = nullptr;
 }

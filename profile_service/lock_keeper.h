@@ -11,19 +11,16 @@
 
 namespace profile_service {
 
-// This thread's handle that a member last found by the file's resolved path `foundAs`;
-// nullptr when there is none (nor is one kept for a path that may hold short names).
-LockHandle* HandleFoundAs(const std::wstring& foundAs);
-// This thread's handle on the lock whose lock file is `lockPath` (folded, the key), made
-// and registered at its first use; remembered as found by `foundAs`.
-LockHandle& HandleOfThisThread(const std::wstring& lockPath, const std::wstring& filePath, const std::wstring& foundAs);
+// This thread's handle on the lock of the file `names` name (by their lockKey), made and
+// registered at its first use.
+LockHandle& HandleOfThisThread(const FileNames& names);
 
 // Tells the keeper that a handle took something to tend; starts it when it is not running.
 void WakeKeeper();
 
-// Whether another thread of this process holds the lock of `key` (for the message after
-// a wait ran out).
-bool HeldByAnotherThread(const std::wstring& key);
+// Whether another thread of this process holds the lock of `lockKey` (for the message
+// after a wait ran out).
+bool HeldByAnotherThread(const std::wstring& lockKey);
 
 // Closes every handle, letting go of what they hold: when the module is unloaded.
 void CloseLockHandles();

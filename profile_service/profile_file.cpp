@@ -2,65 +2,23 @@
 
 #include <utility>
 
+#include "profile_service/file_access.h"
 #include "profile_service/file_identity.h"
 #include "profile_service/journal.h"
 #include "profile_service/platform_functions.h"
-#include "profile_service/unique_handle.h"
 
 namespace profile_service {
-namespace {
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// `path` in the ANSI code page, when it crosses there and back unchanged.
-std::optional<std::string> ExactAnsiOf(const std::wstring& path) {
-  const int length = static_cast<int>(path.size());
-  std::string ansi(
-      static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, path.data(), length, nullptr, 0, nullptr, nullptr)), '\0');
-  WideCharToMultiByte(CP_ACP, 0, path.data(), length, ansi.data(), static_cast<int>(ansi.size()), nullptr, nullptr);
-  if (WideOf(ansi) != path) return std::nullopt;
-  return ansi;
-}
-
-// The platform resolves a name into a MAX_PATH buffer: a name without a folder is
-// appended to the Windows folder's path as it is, any other resolved to its full path.
-bool TooLong(const std::wstring& wideName, const std::wstring& resolved) {
-  if (resolved.empty()) return true;
-  if (ResolvesIntoWindowsFolder(wideName)) return WindowsFolder().size() + 1 + wideName.size() >= MAX_PATH;
-  return resolved.size() >= MAX_PATH;
-}
-
-}  // namespace
-
 struct ProfileFile::Use {
-  Use(const AnsiText& name, LockMode mode) : given(name), ansiService(name) {
-    const std::string_view bytes = name.View();
-    if (bytes.empty() || bytes.find('\0') != std::string_view::npos) {
-      refusal = ERROR_INVALID_NAME;
-      return;
-    }
-    const std::wstring wide = WideOf(bytes);
-    const std::wstring resolved = ResolvedPath(wide);
-    if (TooLong(wide, resolved)) {
-      refusal = ERROR_FILENAME_EXCED_RANGE;
-      return;
-    }
-    wideService = wide;
-    if (DependsOnCurrentFolder(wide)) {
-      wideService = resolved;
-      std::optional<std::string> ansi = ExactAnsiOf(resolved);
-      ansiService = ansi ? std::optional<AnsiText>(AnsiText(std::move(*ansi))) : std::nullopt;
-    }
-    lock = std::make_unique<FileLock>(resolved, mode);
-    longPath = lock->FilePath();
+  Use(const AnsiText& name, LockMode mode) : names(name) {
+    if (!names.refusal) lock = std::make_unique<FileLock>(names, mode);
   }
 
-  bool Journaled() const { return lock->JournalFile() && !MappedToRegistry(longPath); }
+  bool Journaled() const { return lock->JournalFile() && !MappedToRegistry(names.longPath); }
 
   // The file as the write lock found it, read once in the use, for its journal: a writer
   // that keeps one tells the file's encoding from these bytes too.
   const std::optional<FileAsFound>& AsFound() {
-    if (!asFoundRead) asFound = ReadFileAsFound(longPath), asFoundRead = true;
+    if (!asFoundRead) asFound = ReadFileAsFound(names.longPath), asFoundRead = true;
     return asFound;
   }
 
@@ -71,8 +29,8 @@ struct ProfileFile::Use {
     if (Journaled()) {
       if (!AsFound()) return false;
       if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(asFound->bytes.value_or(""));
-      if (WriteJournal(lock->JournalFile(), longPath, *asFound)) {
-        journal.emplace(lock->JournalFile(), longPath, asFound->bytes);
+      if (WriteJournal(lock->JournalFile(), names.longPath, *asFound)) {
+        journal.emplace(lock->JournalFile(), names.longPath, asFound->bytes);
         lastWritten = asFound->bytes.value_or("");
       } else if (const DWORD failure = GetLastError();
                  failure != ERROR_ALREADY_EXISTS &&
@@ -89,7 +47,7 @@ struct ProfileFile::Use {
   // handle; it is never held open while the platform writes.
   bool LeftWhole(const WriteShape& shape) {
     for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
-      written = UniqueHandle(CreateFileW(longPath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+      written = OpenShared(names.longPath, access);
       if (written.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
     }
     std::optional<std::string> after = written.Valid() ? ReadWhole(written.Get(), lastWritten.size()) : std::nullopt;
@@ -99,32 +57,29 @@ struct ProfileFile::Use {
     return true;
   }
 
-  AnsiText given;
-  std::optional<AnsiText> ansiService;
-  std::wstring wideService;
-  std::wstring longPath;
-  DWORD refusal = 0;
+  const FileNames names;
   std::unique_ptr<FileLock> lock;  // none for a name the service refuses
   bool asFoundRead = false;
   std::optional<FileAsFound> asFound;  // once read; nullopt when it could not be read
   bool journalTried = false;
   std::optional<Journal> journal;
-  std::string lastWritten;      // the file after the last write, as the journal's check saw it
-  UniqueHandle written;         // the file as the check opened it
-  bool changesRefused = false;  // a write left the file cut: it was put back
+  std::string lastWritten;          // the file after the last write, as the journal's check saw it
+  com_types::UniqueHandle written;  // the file as the check opened it
+  bool changesRefused = false;      // a write left the file cut: it was put back
   int changesInProgress = 0;
-  Use* outer = nullptr;  // the use further up this thread's call
+  Use* outer = nullptr;  // the use further up this thread's call, which owns it
 };
 
 namespace {
 
-// The innermost use of a file on this thread; each names the one further up.
+// The innermost use of a file on this thread, which each use owns until it ends; each
+// names the one further up.
 thread_local ProfileFile::Use* innermostUse = nullptr;
 
 // Ends the innermost use: its journal committed (put back when a write was cut short),
 // its lock given back.
 void EndInnermostUse() {
-  ProfileFile::Use* use = innermostUse;
+  const std::unique_ptr<ProfileFile::Use> use(std::exchange(innermostUse, innermostUse->outer));
   if (use->journal) {
     if (use->changesInProgress > 0) {
       use->journal->RollBack();
@@ -133,22 +88,21 @@ void EndInnermostUse() {
     }
   }
   if (use->lock) use->lock->Release();
-  innermostUse = use->outer;
-  delete use;
 }
 
 }  // namespace
 
 ProfileFile::ProfileFile(const AnsiText& name, LockMode mode) {
   for (Use* use = innermostUse; use; use = use->outer) {
-    if (use->given.IsAbsent() == name.IsAbsent() && use->given.View() == name.View()) {
+    const AnsiText& given = use->names.given;
+    if (given.IsAbsent() == name.IsAbsent() && given.View() == name.View()) {
       use_ = use;
       return;
     }
   }
-  use_ = new Use(name, mode);
-  use_->outer = innermostUse;
-  innermostUse = use_;
+  auto use = std::make_unique<Use>(name, mode);
+  use->outer = innermostUse;
+  use_ = innermostUse = use.release();
   took_ = true;
 }
 
@@ -156,10 +110,7 @@ bool ProfileFile::Usable() const { return !use_->lock || use_->lock->Held(); }
 DWORD ProfileFile::LockFailure() const { return use_->lock ? use_->lock->Failure() : 0; }
 bool ProfileFile::HeldWithinThisProcess() const { return use_->lock && use_->lock->HeldWithinThisProcess(); }
 bool ProfileFile::JournalWaits() const { return use_->lock && use_->lock->JournalWaits(); }
-const AnsiText& ProfileFile::GivenName() const { return use_->given; }
-const AnsiText* ProfileFile::AnsiServiceName() const { return use_->ansiService ? &*use_->ansiService : nullptr; }
-const std::wstring& ProfileFile::WideServiceName() const { return use_->wideService; }
-DWORD ProfileFile::NameRefusal() const { return use_->refusal; }
+const FileNames& ProfileFile::Names() const { return use_->names; }
 
 bool ProfileFile::EncodingKnown() const { return !use_->lock || use_->lock->KnownEncoding().has_value(); }
 
@@ -172,17 +123,16 @@ Encoding ProfileFile::TextEncoding() {
     known = EncodingOfBytes(use_->asFound->bytes.value_or(""));
     empty = use_->asFound->bytes && use_->asFound->bytes->empty();
   } else {
-    const UniqueHandle file(
-        CreateFileW(use_->longPath.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    const com_types::UniqueHandle file = OpenShared(use_->names.longPath, GENERIC_READ);
     known = file.Valid() ? EncodingOfFile(file.Get(), &empty) : Encoding::Ansi;
   }
   // An empty file is ANSI, also to a platform that read it as Unicode before it was emptied.
-  if (empty && use_->lock->Mode() != LockMode::Read) ForgetPlatformCopy(use_->wideService);
+  if (empty && use_->lock->Mode() != LockMode::Read) ForgetPlatformCopy(use_->names.forWideCalls);
   return *known;
 }
 
 bool ProfileFile::BeforeChange(WriteShape::Kind kind) {
-  if (use_->refusal) return true;  // the write is refused before it reaches the platform
+  if (use_->names.refusal) return true;  // the write is refused before it reaches the platform
   if (use_->changesRefused) {
     SetLastError(ERROR_DISK_FULL);
     return false;
@@ -211,11 +161,6 @@ void ProfileFile::Close() {
 
 void EndProfileFilesOfThisThread() {
   while (innermostUse) EndInnermostUse();
-}
-
-std::wstring FileLockName(const AnsiText& name) {
-  const std::wstring path = ResolvedPath(WideOf(name.View()));
-  return path.empty() ? std::wstring() : FoldedPath(LockFilePathOf(path));
 }
 
 }  // namespace profile_service

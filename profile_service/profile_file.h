@@ -1,8 +1,5 @@
 // One member's use of one INI file, from its first service call to its last:
-// - the file's name, resolved once: a name that depends on the current folder reaches the
-//   lock and every service call of the member as the full path it had when the member
-//   began, so that another thread changing the folder meanwhile cannot make the member
-//   lock one file and write another;
+// - the file's names, worked out once (profile_service/file_identity.h);
 // - the file's lock (profile_service/file_lock.h), shared by members that only read, held
 //   alone by one that writes;
 // - the recovery of a change that a writer left unfinished, before the member reads or
@@ -27,6 +24,7 @@
 
 #include "profile_service/ansi_text.h"
 #include "profile_service/file_encoding.h"
+#include "profile_service/file_identity.h"
 #include "profile_service/file_lock.h"
 #include "profile_service/write_check.h"
 
@@ -50,19 +48,8 @@ class ProfileFile {
   // Whether LockFailure() is why a journal of the file, which waits, could not be put back.
   bool JournalWaits() const;
 
-  // The name as given, and the names each service call of the member is given: for the
-  // ANSI functions (nullptr when the full path does not cross to the code page: the calls
-  // then take the wide-character functions, with their texts as the code page has them)
-  // and for the wide-character functions.
-  const AnsiText& GivenName() const;
-  const AnsiText* AnsiServiceName() const;
-  const std::wstring& WideServiceName() const;
-  // 0, or why the service refuses the name without asking the platform: ERROR_INVALID_NAME
-  // for an empty name or one holding a NUL (a name without a folder would otherwise reach
-  // the Windows folder), ERROR_FILENAME_EXCED_RANGE for a full path that does not fit in
-  // MAX_PATH (the platform resolves names into a MAX_PATH buffer, so a longer path reaches
-  // some other file, or none while reporting success).
-  DWORD NameRefusal() const;
+  // The file's names (profile_service/file_identity.h), worked out when the use began.
+  const FileNames& Names() const;
 
   // The file's encoding (profile_service/file_encoding.h), from the file itself, the same
   // for the whole member (for a read: for the lock's read window).
@@ -96,9 +83,5 @@ class ProfileFile {
 // put back): for a fault that leaves a member without running its destructors (a
 // structured exception).
 void EndProfileFilesOfThisThread();
-
-// The lock file that a file name reaches, folded (for the tests of its spellings); empty
-// when the name reaches no file.
-std::wstring FileLockName(const AnsiText& name);
 
 }  // namespace profile_service

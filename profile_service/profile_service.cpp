@@ -17,7 +17,7 @@ struct AnsiCalls {
   using Char = char;
   static const char* Argument(const ServiceText& text) { return text.Ansi().Argument(); }
   static std::string_view Form(const ServiceText& text) { return text.Ansi().View(); }
-  static const char* Name(const ProfileFile& file) { return file.AnsiServiceName()->Argument(); }
+  static const char* Name(const ProfileFile& file) { return file.Names().forAnsiCalls->Argument(); }
   static std::wstring Wide(std::string_view text) { return WideOf(text); }
   static DWORD GetString(const char* section, const char* key, char* buffer, DWORD size, const char* file) {
     return ActiveFunctions().getString(section, key, "", buffer, size, file);
@@ -41,7 +41,7 @@ struct WideCalls {
   using Char = wchar_t;
   static const wchar_t* Argument(const ServiceText& text) { return text.IsAbsent() ? nullptr : text.Wide().data(); }
   static std::wstring_view Form(const ServiceText& text) { return text.Wide(); }
-  static const wchar_t* Name(const ProfileFile& file) { return file.WideServiceName().c_str(); }
+  static const wchar_t* Name(const ProfileFile& file) { return file.Names().forWideCalls.c_str(); }
   static std::wstring Wide(std::wstring_view text) { return std::wstring(text); }
   static DWORD GetString(const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD size, const wchar_t* file) {
     return ActiveFunctions().getStringW(section, key, L"", buffer, size, file);
@@ -91,7 +91,7 @@ constexpr size_t kLongestText = 32766;
 
 template <typename Calls>
 bool Refused(const ProfileFile& file, std::initializer_list<const ServiceText*> texts) {
-  if (file.NameRefusal() != 0) return Refuse(file.NameRefusal());
+  if (file.Names().refusal != 0) return Refuse(file.Names().refusal);
   for (const ServiceText* text : texts) {
     const auto form = Calls::Form(*text);
     if (form.size() > kLongestText || form.find(typename Calls::Char{}) != form.npos) {
@@ -162,7 +162,7 @@ BOOL Change(ProfileFile& file, WriteShape::Kind kind, const ServiceText& section
 // Calls `work` with the calls of an ANSI file.
 template <typename Work>
 auto WithAnsiCallsOf(ProfileFile& file, Work work) {
-  if (!file.AnsiServiceName()) return work(WidenedAnsiCalls{});
+  if (!file.Names().forAnsiCalls) return work(WidenedAnsiCalls{});
   return work(AnsiCalls{});
 }
 

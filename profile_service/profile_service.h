@@ -14,7 +14,7 @@
 //
 // Arguments the platform would take for others never reach it; the call fails as the
 // platform fails, with a zero result and the last error set:
-// - a file name that ProfileFile::NameRefusal() refuses;
+// - a file name that FileNames::refusal holds;
 // - a section, key or value longer than 32766 characters or holding a NUL, or a write
 //   without a section: ERROR_INVALID_PARAMETER.
 #pragma once
@@ -28,6 +28,7 @@
 
 #include "com_types/owners.h"
 #include "profile_service/ansi_text.h"
+#include "profile_service/file_access.h"
 #include "profile_service/platform_functions.h"
 #include "profile_service/profile_file.h"
 

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "profile_service/ansi_text.h"
 #include "profile_service/file_identity.h"
 #include "profile_service/profile_syntax.h"
 
@@ -30,17 +31,7 @@ std::wstring TextOf(std::string_view bytes) {
   }
   const bool utf8 = bytes.starts_with("\xEF\xBB\xBF");
   if (utf8) bytes.remove_prefix(3);
-  const UINT codePage = utf8 ? CP_UTF8 : CP_ACP;
-  const int length = static_cast<int>(bytes.size());
-  text.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0)));
-  MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), static_cast<int>(text.size()));
-  return text;
-}
-
-std::wstring_view Trimmed(std::wstring_view text) {
-  while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsProfileBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return WideOf(bytes, utf8 ? CP_UTF8 : CP_ACP);
 }
 
 // A section as the platform parses it: its name (up to the last "]"), and the names of
@@ -80,13 +71,13 @@ std::vector<Section> SectionsOf(std::wstring_view text) {
   std::vector<Section> sections(1);
   for (size_t start = 0; start < text.size();) {
     const size_t end = Find(text, start, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
-    const std::wstring_view line = Trimmed(text.substr(start, end - start));
+    const std::wstring_view line = WithoutBlanks(text.substr(start, end - start));
     start = end + 1;
     if (line.empty()) continue;
     if (line.front() == L'[') {
-      sections.push_back({Trimmed(line.substr(1, line.rfind(L']') - 1)), {}});
+      sections.push_back({WithoutBlanks(line.substr(1, line.rfind(L']') - 1)), {}});
     } else {
-      sections.back().keys.push_back(Trimmed(line.substr(0, Find(line, 0, [](wchar_t c) { return c == L'='; }))));
+      sections.back().keys.push_back(WithoutBlanks(line.substr(0, Find(line, 0, [](wchar_t c) { return c == L'='; }))));
     }
   }
   return sections;
@@ -119,7 +110,7 @@ size_t CountOf(const std::vector<std::wstring_view>& keys, std::wstring_view key
 bool LeftWhole(std::string_view before, std::string_view after, const WriteShape& write) {
   const std::wstring beforeText = TextOf(before), afterText = TextOf(after);
   if (!UnendedLastLine(afterText).empty() && UnendedLastLine(afterText) != UnendedLastLine(beforeText)) return false;
-  const std::wstring_view section = Trimmed(write.section), key = Trimmed(write.key);
+  const std::wstring_view section = WithoutBlanks(write.section), key = WithoutBlanks(write.key);
   // Every other section as it was; the written one's keys, all its sections together.
   std::vector<Section> othersBefore, othersAfter;
   std::vector<std::wstring_view> keysBefore, keysAfter;

@@ -19,7 +19,7 @@ service::AnsiText Name(const std::wstring& path) {
   return service::AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName);
 }
 
-std::wstring LockNameOf(const std::wstring& path) { return service::FileLockName(Name(path)); }
+std::wstring LockNameOf(const std::wstring& path) { return service::FileNames(Name(path)).lockKey; }
 
 std::wstring Upper(std::wstring text) {
   CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
@@ -62,7 +62,7 @@ TEST(FileLock, EverySpellingOfOneFileNamesOneLock) {
   EXPECT_NE(LockNameOf(file), LockNameOf(L"Shared Settings.ini"));  // that one is in the Windows folder
   EXPECT_EQ(LockNameOf(L""), L"");
   // Not too long for the platform: its characters fit in MAX_PATH, if not its bytes.
-  EXPECT_EQ(service::ProfileFile(Name(folder.PathOf(std::wstring(120, L'\u8868') + L".ini"))).NameRefusal(), 0u);
+  EXPECT_EQ(service::ProfileFile(Name(folder.PathOf(std::wstring(120, L'\u8868') + L".ini"))).Names().refusal, 0u);
   const char* locale = std::getenv("LC_ALL");
   if (locale && std::string(locale).starts_with("ja_JP")) {
     EXPECT_EQ(GetACP(), 932u);

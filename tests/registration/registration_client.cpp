@@ -21,7 +21,7 @@
 
 #include "com_types/identity.h"
 #include "com_types/owners.h"
-#include "com_types/registry_key.h"
+#include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
 #include "tests/support/com_apartment.h"
 #include "tests/support/program_folder.h"
