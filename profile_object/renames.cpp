@@ -33,15 +33,6 @@ namespace service = profile_service;
 
 namespace {
 
-constexpr wchar_t kLinesWithoutKeys[] =
-    L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept";
-constexpr wchar_t kCopyNotConfirmed[] =
-    L"RenameSection: the copied keys could not be read back whole; the section was kept";
-constexpr wchar_t kValueStoredOtherwise[] =
-    L"RenameKey: the value holds a character that a write to this file stores as \"?\"; the key was kept";
-constexpr wchar_t kSectionStoredOtherwise[] =
-    L"RenameSection: the section holds a character that a write to this file stores as \"?\"; the section was kept";
-
 // Fills a new text array from the texts that `textAt(i)` gives for i = 0..count-1.
 template <typename TextAt>
 UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
@@ -108,7 +99,8 @@ void Tolvane::RenameKeyIn(ProfileFile& file, const ServiceText& sectionGiven, co
   }
   if (!storedValue || SameProfileName(currentSeen, SeenIn(renamed, file))) return;
   if (StoredOtherwise(*storedValue, service::TextRole::Value, file)) {
-    SetLastErrorText(kValueStoredOtherwise);
+    SetLastErrorText(
+        L"RenameKey: the value holds a character that a write to this file stores as \"?\"; the key was kept");
     return;
   }
 
@@ -149,7 +141,9 @@ void Tolvane::RenameSectionIn(ProfileFile& file, const ServiceText& current, con
   for (const Entry& entry : movable->entries) {
     if (StoredOtherwise(entry.key, service::TextRole::Key, file) ||
         StoredOtherwise(entry.value, service::TextRole::Value, file)) {
-      SetLastErrorText(kSectionStoredOtherwise);
+      SetLastErrorText(
+          L"RenameSection: the section holds a character that a write to this file stores as \"?\"; the section was "
+          L"kept");
       return;
     }
   }
@@ -191,7 +185,8 @@ std::optional<Tolvane::MovableEntries> Tolvane::ReadMovableEntries(std::wstring_
     onlyKeys = onlyKeys && movable.entries.back().hasEquals;
   });
   if (!onlyKeys) {
-    SetLastErrorText(kLinesWithoutKeys);
+    SetLastErrorText(
+        L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept");
     return std::nullopt;
   }
   const std::vector<Entry>& entries = movable.entries;
@@ -220,7 +215,7 @@ bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, const ServiceTex
   if (lastErrorText_.Get() != messageBefore) return false;
   std::wstring copied;
   if (!service::ReadWholeSection(file, target, copied) || copied != list) {
-    SetLastErrorText(kCopyNotConfirmed);
+    SetLastErrorText(L"RenameSection: the copied keys could not be read back whole; the section was kept");
     return false;
   }
   return true;

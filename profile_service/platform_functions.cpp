@@ -1,28 +1,27 @@
 #include "profile_service/platform_functions.h"
 
 #include <atomic>
+#include <string>
+#include <type_traits>
 
 namespace profile_service {
 namespace {
 
-template <typename Function>
-void Bind(HMODULE kernel32, const char* name, Function& target) {
-  target = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)));
-}
-
-Functions BindFromKernel32() {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  Functions bound{};
-  Bind(kernel32, "GetPrivateProfileStringA", bound.getString);
-  Bind(kernel32, "GetPrivateProfileSectionA", bound.getSection);
-  Bind(kernel32, "GetPrivateProfileSectionNamesA", bound.getSectionNames);
-  Bind(kernel32, "WritePrivateProfileStringA", bound.writeString);
-  Bind(kernel32, "WritePrivateProfileSectionA", bound.writeSection);
-  Bind(kernel32, "GetPrivateProfileStringW", bound.getStringW);
-  Bind(kernel32, "GetPrivateProfileSectionW", bound.getSectionW);
-  Bind(kernel32, "GetPrivateProfileSectionNamesW", bound.getSectionNamesW);
-  Bind(kernel32, "WritePrivateProfileStringW", bound.writeStringW);
-  Bind(kernel32, "WritePrivateProfileSectionW", bound.writeSectionW);
+// The functions of one kind, each named with its kind's suffix: "A" or "W".
+template <typename Char>
+ProfileFunctions<Char> BindFromKernel32(const char* suffix) {
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+  ProfileFunctions<Char> bound{};
+  const auto bind = [&](const char* name, auto& target) {
+    const std::string named = name + std::string(suffix);
+    target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, named.c_str())));
+  };
+  bind("GetPrivateProfileString", bound.getString);
+  bind("GetPrivateProfileSection", bound.getSection);
+  bind("GetPrivateProfileSectionNames", bound.getSectionNames);
+  bind("WritePrivateProfileString", bound.writeString);
+  bind("WritePrivateProfileSection", bound.writeSection);
   return bound;
 }
 
@@ -31,7 +30,7 @@ constinit std::atomic<const Functions*> replacement{nullptr};
 }  // namespace
 
 const Functions& PlatformFunctions() {
-  static const Functions bound = BindFromKernel32();  // thread-safe first use
+  static const Functions bound{BindFromKernel32<char>("A"), BindFromKernel32<wchar_t>("W")};  // thread-safe first use
   return bound;
 }
 
@@ -44,7 +43,7 @@ const Functions& ActiveFunctions() {
 
 void ForgetPlatformCopy(const std::wstring& file) {
   const DWORD kept = GetLastError();
-  ActiveFunctions().writeStringW(nullptr, nullptr, nullptr, file.c_str());
+  ActiveFunctions().wide.writeString(nullptr, nullptr, nullptr, file.c_str());
   SetLastError(kept);
 }
 

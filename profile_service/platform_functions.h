@@ -6,22 +6,35 @@
 #include <windows.h>
 
 #include <string>
+#include <type_traits>
 
 namespace profile_service {
+
+// The profile functions for one kind of text: char for the ANSI functions, wchar_t for the
+// wide-character ones.
+template <typename Char>
+struct ProfileFunctions {
+  DWORD(WINAPI* getString)(const Char*, const Char*, const Char*, Char*, DWORD, const Char*);
+  DWORD(WINAPI* getSection)(const Char*, Char*, DWORD, const Char*);
+  DWORD(WINAPI* getSectionNames)(Char*, DWORD, const Char*);
+  BOOL(WINAPI* writeString)(const Char*, const Char*, const Char*, const Char*);
+  BOOL(WINAPI* writeSection)(const Char*, const Char*, const Char*);
+};
 
 // The kernel32 functions behind the layer. Tests may put others in their place to count
 // calls, to make a chosen call fail or to cut the file a write leaves.
 struct Functions {
-  DWORD(WINAPI* getString)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
-  DWORD(WINAPI* getSection)(LPCSTR, LPSTR, DWORD, LPCSTR);
-  DWORD(WINAPI* getSectionNames)(LPSTR, DWORD, LPCSTR);
-  BOOL(WINAPI* writeString)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
-  BOOL(WINAPI* writeSection)(LPCSTR, LPCSTR, LPCSTR);
-  DWORD(WINAPI* getStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-  DWORD(WINAPI* getSectionW)(LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-  DWORD(WINAPI* getSectionNamesW)(LPWSTR, DWORD, LPCWSTR);
-  BOOL(WINAPI* writeStringW)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
-  BOOL(WINAPI* writeSectionW)(LPCWSTR, LPCWSTR, LPCWSTR);
+  ProfileFunctions<char> ansi;
+  ProfileFunctions<wchar_t> wide;
+
+  template <typename Char>
+  const ProfileFunctions<Char>& Of() const {
+    if constexpr (std::is_same_v<Char, char>) {
+      return ansi;
+    } else {
+      return wide;
+    }
+  }
 };
 const Functions& PlatformFunctions();
 // Routes the layer through `replacement` until called again with nullptr.

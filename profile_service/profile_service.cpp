@@ -12,52 +12,28 @@ bool Refuse(DWORD code) {
   return true;
 }
 
+// The platform's functions for texts of `CharType`.
+template <typename CharType>
+struct PlatformCalls {
+  using Char = CharType;
+  static constexpr Char kNoDefault[1] = {};  // what a read gives for a missing key
+  static const ProfileFunctions<Char>& Platform() { return ActiveFunctions().Of<Char>(); }
+};
+
 // The calls in an ANSI file: texts converted to the code page, results converted back.
-struct AnsiCalls {
-  using Char = char;
+struct AnsiCalls : PlatformCalls<char> {
   static const char* Argument(const ServiceText& text) { return text.Ansi().Argument(); }
   static std::string_view Form(const ServiceText& text) { return text.Ansi().View(); }
   static const char* Name(const ProfileFile& file) { return file.Names().forAnsiCalls->Argument(); }
   static std::wstring Wide(std::string_view text) { return WideOf(text); }
-  static DWORD GetString(const char* section, const char* key, char* buffer, DWORD size, const char* file) {
-    return ActiveFunctions().getString(section, key, "", buffer, size, file);
-  }
-  static DWORD GetSection(const char* section, char* buffer, DWORD size, const char* file) {
-    return ActiveFunctions().getSection(section, buffer, size, file);
-  }
-  static DWORD GetSectionNames(char* buffer, DWORD size, const char* file) {
-    return ActiveFunctions().getSectionNames(buffer, size, file);
-  }
-  static BOOL WriteString(const char* section, const char* key, const char* value, const char* file) {
-    return ActiveFunctions().writeString(section, key, value, file);
-  }
-  static BOOL WriteSection(const char* section, const char* entries, const char* file) {
-    return ActiveFunctions().writeSection(section, entries, file);
-  }
 };
 
 // The calls in a Unicode file: texts as they are.
-struct WideCalls {
-  using Char = wchar_t;
+struct WideCalls : PlatformCalls<wchar_t> {
   static const wchar_t* Argument(const ServiceText& text) { return text.IsAbsent() ? nullptr : text.Wide().data(); }
   static std::wstring_view Form(const ServiceText& text) { return text.Wide(); }
   static const wchar_t* Name(const ProfileFile& file) { return file.Names().forWideCalls.c_str(); }
   static std::wstring Wide(std::wstring_view text) { return std::wstring(text); }
-  static DWORD GetString(const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD size, const wchar_t* file) {
-    return ActiveFunctions().getStringW(section, key, L"", buffer, size, file);
-  }
-  static DWORD GetSection(const wchar_t* section, wchar_t* buffer, DWORD size, const wchar_t* file) {
-    return ActiveFunctions().getSectionW(section, buffer, size, file);
-  }
-  static DWORD GetSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
-    return ActiveFunctions().getSectionNamesW(buffer, size, file);
-  }
-  static BOOL WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value, const wchar_t* file) {
-    return ActiveFunctions().writeStringW(section, key, value, file);
-  }
-  static BOOL WriteSection(const wchar_t* section, const wchar_t* entries, const wchar_t* file) {
-    return ActiveFunctions().writeSectionW(section, entries, file);
-  }
 };
 
 // The calls in an ANSI file whose full path does not cross to the code page: the
@@ -136,14 +112,14 @@ DWORD ReadGrowingList(std::wstring& list, ReadList read) {
 template <typename Calls>
 DWORD GetSectionInto(ProfileFile& file, const ServiceText& section, Buffer<Calls>& buffer) {
   if (Refused<Calls>(file, {&section})) return 0;
-  return Calls::GetSection(Calls::Argument(section), buffer.data(), static_cast<DWORD>(buffer.size()),
-                           Calls::Name(file));
+  return Calls::Platform().getSection(Calls::Argument(section), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      Calls::Name(file));
 }
 
 template <typename Calls>
 DWORD GetSectionNamesInto(ProfileFile& file, Buffer<Calls>& buffer) {
   if (Refused<Calls>(file, {})) return 0;
-  return Calls::GetSectionNames(buffer.data(), static_cast<DWORD>(buffer.size()), Calls::Name(file));
+  return Calls::Platform().getSectionNames(buffer.data(), static_cast<DWORD>(buffer.size()), Calls::Name(file));
 }
 
 // Every platform write goes through here: the first one saves the file's journal, each
@@ -263,8 +239,8 @@ DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceTex
     using Calls = decltype(calls);
     if (Refused<Calls>(file, {&section, &key})) return 0;
     Buffer<Calls> buffer(kValueBufferSize, {});
-    const DWORD count = Calls::GetString(Calls::Argument(section), Calls::Argument(key), buffer.data(),
-                                         kValueBufferSize, Calls::Name(file));
+    const DWORD count = Calls::Platform().getString(Calls::Argument(section), Calls::Argument(key), Calls::kNoDefault,
+                                                    buffer.data(), kValueBufferSize, Calls::Name(file));
     if (count != 0) value = Calls::Wide(std::basic_string_view<typename Calls::Char>(buffer.c_str()));
     // The platform cuts a longer value by UTF-16 units, which may part a surrogate pair:
     // the value then ends before the pair.
@@ -298,8 +274,8 @@ BOOL WriteString(ProfileFile& file, const ServiceText& section, const ServiceTex
     using Kind = WriteShape::Kind;
     const Kind kind = key.IsAbsent() ? Kind::DeleteSection : value.IsAbsent() ? Kind::DeleteKey : Kind::SetKey;
     return Change<Calls>(file, kind, section, &key, 0, [&] {
-      return Calls::WriteString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
-                                Calls::Name(file));
+      return Calls::Platform().writeString(Calls::Argument(section), Calls::Argument(key), Calls::Argument(value),
+                                           Calls::Name(file));
     });
   };
   // A deletion puts nothing in the file: its names reach what is there as they are.
@@ -323,7 +299,8 @@ BOOL WriteSection(ProfileFile& file, const ServiceText& section, const std::vect
     }
     const auto kind = entries ? WriteShape::Kind::ReplaceSection : WriteShape::Kind::DeleteSection;
     return Change<Calls>(file, kind, section, nullptr, entries ? entries->size() : 0, [&] {
-      return Calls::WriteSection(Calls::Argument(section), entries ? list.c_str() : nullptr, Calls::Name(file));
+      return Calls::Platform().writeSection(Calls::Argument(section), entries ? list.c_str() : nullptr,
+                                            Calls::Name(file));
     });
   };
   // Without an entry list the section is removed.

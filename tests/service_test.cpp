@@ -25,10 +25,12 @@ TEST(ProfileService, BindsTheProfileFunctionsOnceAcrossThreads) {
   second.join();
   ASSERT_EQ(seen[0], seen[1]);
   HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  EXPECT_EQ(reinterpret_cast<void*>(seen[0]->getString),
+  EXPECT_EQ(reinterpret_cast<void*>(seen[0]->ansi.getString),
             reinterpret_cast<void*>(GetProcAddress(kernel32, "GetPrivateProfileStringA")));
-  EXPECT_EQ(reinterpret_cast<void*>(seen[0]->writeSection),
+  EXPECT_EQ(reinterpret_cast<void*>(seen[0]->ansi.writeSection),
             reinterpret_cast<void*>(GetProcAddress(kernel32, "WritePrivateProfileSectionA")));
+  EXPECT_EQ(reinterpret_cast<void*>(seen[0]->wide.getSectionNames),
+            reinterpret_cast<void*>(GetProcAddress(kernel32, "GetPrivateProfileSectionNamesW")));
 }
 
 TEST(ProfileService, RefusesAnEmptyOrAbsentFileNameWithoutTouchingTheWindowsFolder) {

@@ -247,10 +247,10 @@ TEST_F(LockHeldElsewhereTest, AThreadIdThatComesBackIsNotTakenForTheHolder) {
 // here the folder changes between a rename's read and its write. Also where the path does
 // not cross to the code page (the calls then take the wide-character functions).
 const wchar_t* folderAfterFirstWrite = nullptr;
-template <typename Char, auto write>
+template <typename Char>
 BOOL WINAPI ChangeFolderThenWrite(const Char* section, const Char* key, const Char* value, const Char* file) {
   if (folderAfterFirstWrite) SetCurrentDirectoryW(std::exchange(folderAfterFirstWrite, nullptr));
-  return (service::PlatformFunctions().*write)(section, key, value, file);
+  return service::PlatformFunctions().Of<Char>().writeString(section, key, value, file);
 }
 
 TEST_F(LockHeldElsewhereTest, ARelativeNameIsResolvedOncePerCall) {
@@ -266,8 +266,8 @@ TEST_F(LockHeldElsewhereTest, ARelativeNameIsResolvedOncePerCall) {
     SetCurrentDirectoryW(here.c_str());
     UseFile(L".\\x.ini");
     service::Functions changing = service::PlatformFunctions();
-    changing.writeString = &ChangeFolderThenWrite<char, &service::Functions::writeString>;
-    changing.writeStringW = &ChangeFolderThenWrite<wchar_t, &service::Functions::writeStringW>;
+    changing.ansi.writeString = &ChangeFolderThenWrite<char>;
+    changing.wide.writeString = &ChangeFolderThenWrite<wchar_t>;
     folderAfterFirstWrite = there.c_str();
     service::ReplaceFunctionsForTesting(&changing);
     RenameKey(L"s", L"k", L"n");
@@ -353,7 +353,7 @@ BOOL WINAPI EmptyTheFileThenFault(LPCSTR, LPCSTR, LPCSTR, LPCSTR file) {
 TEST_F(LockHeldElsewhereTest, AFaultInTheMiddleOfAWriteLeavesTheFileWholeAndFree) {
   GivenFile("[s]\r\nk=v\r\n");
   service::Functions faulting = service::PlatformFunctions();
-  faulting.writeString = &EmptyTheFileThenFault;
+  faulting.ansi.writeString = &EmptyTheFileThenFault;
   service::ReplaceFunctionsForTesting(&faulting);
   EXPECT_TRUE(CaughtStructuredException([&] { WriteValue(L"s", L"k", L"new"); }));
   service::ReplaceFunctionsForTesting(nullptr);

@@ -137,7 +137,7 @@ DWORD WINAPI WriteOnce(void* worker) {
 // and lives on.
 [[noreturn]] void EndAWriterHalfWay(Worker& worker) {
   profile_service::Functions functions = profile_service::PlatformFunctions();
-  functions.writeString = EmptyThenHoldForever;
+  functions.ansi.writeString = EmptyThenHoldForever;
   profile_service::ReplaceFunctionsForTesting(&functions);
   const HANDLE writer = CreateThread(nullptr, 0, &WriteOnce, &worker, 0, nullptr);
   WaitForSingleObject(holding, INFINITE);
@@ -175,7 +175,7 @@ int Run(int argc, wchar_t** argv) {
   if (role == L"holder") {
     holding = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]);
     profile_service::Functions functions = profile_service::PlatformFunctions();
-    functions.writeString = HoldForever;
+    functions.ansi.writeString = HoldForever;
     profile_service::ReplaceFunctionsForTesting(&functions);
     worker.Write({Member::WriteValue, "holder", {{"key", "never written"}}});
     return 100;

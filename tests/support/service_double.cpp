@@ -79,32 +79,29 @@ struct StandInFunctions {
                                 const Char* file) {
     if (active->FailThisCall(ServiceFunction::GetString)) return 0;
     if (FromMemory()) return CopyValue(ValueAnswer<Char>(), buffer, size);
-    return (Platform().*Pick<Char>(&Functions::getString, &Functions::getStringW))(section, key, fallback, buffer, size,
-                                                                                   file);
+    return Platform().Of<Char>().getString(section, key, fallback, buffer, size, file);
   }
   template <typename Char>
   static DWORD WINAPI GetSection(const Char* section, Char* buffer, DWORD size, const Char* file) {
     if (active->FailThisCall(ServiceFunction::GetSection)) return 0;
     if (FromMemory()) return CopyList(SectionAnswer<Char>(), buffer, size);
-    return (Platform().*Pick<Char>(&Functions::getSection, &Functions::getSectionW))(section, buffer, size, file);
+    return Platform().Of<Char>().getSection(section, buffer, size, file);
   }
   template <typename Char>
   static DWORD WINAPI GetSectionNames(Char* buffer, DWORD size, const Char* file) {
     if (active->FailThisCall(ServiceFunction::GetSectionNames)) return 0;
-    return (Platform().*Pick<Char>(&Functions::getSectionNames, &Functions::getSectionNamesW))(buffer, size, file);
+    return Platform().Of<Char>().getSectionNames(buffer, size, file);
   }
   template <typename Char>
   static BOOL WINAPI WriteString(const Char* section, const Char* key, const Char* value, const Char* file) {
     if (active->FailThisCall(ServiceFunction::WriteString)) return FALSE;
-    return Written(
-        (Platform().*Pick<Char>(&Functions::writeString, &Functions::writeStringW))(section, key, value, file), file);
+    return Written(Platform().Of<Char>().writeString(section, key, value, file), file);
   }
   template <typename Char>
   static BOOL WINAPI WriteSection(const Char* section, const Char* entries, const Char* file) {
     if (active->FailThisCall(ServiceFunction::WriteSection)) return FALSE;
     if (FromMemory()) return TRUE;
-    return Written(
-        (Platform().*Pick<Char>(&Functions::writeSection, &Functions::writeSectionW))(section, entries, file), file);
+    return Written(Platform().Of<Char>().writeSection(section, entries, file), file);
   }
 
   // A write that reported success, cut short as a full disk cuts it.
@@ -123,10 +120,10 @@ struct StandInFunctions {
     return written;
   }
 
-  static constexpr Functions kTable{&GetString<char>,      &GetSection<char>,         &GetSectionNames<char>,
-                                    &WriteString<char>,    &WriteSection<char>,       &GetString<wchar_t>,
-                                    &GetSection<wchar_t>,  &GetSectionNames<wchar_t>, &WriteString<wchar_t>,
-                                    &WriteSection<wchar_t>};
+  template <typename Char>
+  static constexpr service::ProfileFunctions<Char> kFunctions{
+      &GetString<Char>, &GetSection<Char>, &GetSectionNames<Char>, &WriteString<Char>, &WriteSection<Char>};
+  static constexpr Functions kTable{kFunctions<char>, kFunctions<wchar_t>};
 };
 
 const char* NameOf(ServiceFunction function) {
