@@ -41,12 +41,13 @@ AnsiText Tolvane::FileName() const { return AnsiText::FromBstr(fileName_.Get(), 
 
 bool Tolvane::Usable(const ProfileFile& file) {
   if (file.Usable()) return true;
-  lastErrorCode_ = static_cast<LONG>(file.LockFailure());
-  if (file.LockFailure() == ERROR_TIMEOUT) {
-    SetLastErrorText(file.HeldWithinThisProcess() ? kFileLockTimedOutWithinThisProcess : kFileLockTimedOut);
+  const service::FileLock& lock = *file.Lock();
+  lastErrorCode_ = static_cast<LONG>(lock.Failure());
+  if (lock.Failure() == ERROR_TIMEOUT) {
+    SetLastErrorText(lock.HeldWithinThisProcess() ? kFileLockTimedOutWithinThisProcess : kFileLockTimedOut);
   } else {  // a journal that could not be put back says only why the file itself could not be had
-    const std::string message = service::MessageFor(file.LockFailure());
-    lastErrorText_ = BstrOf(service::WideOf(file.JournalWaits() ? message : kFileLockFailed + message));
+    const std::string message = service::MessageFor(lock.Failure());
+    lastErrorText_ = BstrOf(service::WideOf(lock.JournalWaits() ? message : kFileLockFailed + message));
   }
   return false;
 }

@@ -1,17 +1,11 @@
 // The lock of one INI file, which a member holds from its first service call to its last,
-// so that members never interleave on a file: in any process, logon session or service,
-// of any user, on any machine that opens the file on a share, and under every name of the
-// file. It stands on the byte-range locks of the file system, which the system (or the
-// file server) keeps, shares between every opener of the file and frees when their holder
-// dies. profile_service/file_lock.cpp states the protocol.
-//
-// The profile functions guard a file within one process only: each write reloads the
-// file, empties it and writes it out whole, so without this lock concurrent writers lose
-// each other's keys and readers see the file empty or cut short.
-//
-// Members that only read share the lock; a member that writes (or may write) holds it
-// alone. Readers keep it for a moment after they return (a "read window"), so that a loop
-// of reads costs one lock call in many, and give it up within kReadWindowMilliseconds.
+// so that members never interleave on a file: in any process, session or machine, under
+// every name of the file. The profile functions guard a file within one process only: each
+// write empties the file and writes it out whole, so without this lock concurrent writers
+// lose each other's keys and readers see the file cut short. file_lock.cpp states the
+// protocol, on the byte-range locks that the system (or the file server) keeps and frees
+// when their holder dies. Readers share the lock and keep it for a moment after they
+// return (a read window), so that a loop of reads costs one lock call in many.
 #pragma once
 
 #include <windows.h>

@@ -107,9 +107,7 @@ ProfileFile::ProfileFile(const AnsiText& name, LockMode mode) {
 }
 
 bool ProfileFile::Usable() const { return !use_->lock || use_->lock->Held(); }
-DWORD ProfileFile::LockFailure() const { return use_->lock ? use_->lock->Failure() : 0; }
-bool ProfileFile::HeldWithinThisProcess() const { return use_->lock && use_->lock->HeldWithinThisProcess(); }
-bool ProfileFile::JournalWaits() const { return use_->lock && use_->lock->JournalWaits(); }
+const FileLock* ProfileFile::Lock() const { return use_->lock.get(); }
 const FileNames& ProfileFile::Names() const { return use_->names; }
 
 bool ProfileFile::EncodingKnown() const { return !use_->lock || use_->lock->KnownEncoding().has_value(); }

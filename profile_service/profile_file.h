@@ -1,19 +1,10 @@
-// One member's use of one INI file, from its first service call to its last:
-// - the file's names, worked out once (profile_service/file_identity.h);
-// - the file's lock (profile_service/file_lock.h), shared by members that only read, held
-//   alone by one that writes;
-// - the recovery of a change that a writer left unfinished, before the member reads or
-//   writes (the lock applies the hot-journal rule of profile_service/journal.h);
-// - the file's encoding, read from the file itself under the lock, once: the member reads
-//   and writes through the same functions;
-// - the journal that makes the member's changes all or nothing: saved before its first
-//   change, emptied once its last one is on disk;
-// - a look at the file after each write that reported success, which the platform does
-//   not make (it reports success with the file cut short on a full disk): a file left
-//   other than written is put back, and the write fails (profile_service/write_check.h).
-// The inner calls of a composite member, made on its thread through the object's own
-// interface with the same file name, join the member's use: one resolution, one lock, one
-// journal around them all.
+// One member's use of one INI file, from its first service call to its last: the file's
+// names (file_identity.h), its lock (file_lock.h, which puts back a journal a writer left),
+// its encoding, read once under the lock, the journal that makes the member's changes all
+// or nothing (journal.h), and a look at the file after each write that reported success
+// (write_check.h). The inner calls of a composite member, made on its thread through the
+// object's own interface with the same file name, join the member's use: one set of
+// names, one lock, one journal around them all.
 #pragma once
 
 #include <windows.h>
@@ -32,21 +23,15 @@ namespace profile_service {
 
 class ProfileFile {
  public:
-  // `name` is the object's file name as the service takes it; `mode` says whether the
-  // member may change the file.
   explicit ProfileFile(const AnsiText& name, LockMode mode = LockMode::Write);
   ~ProfileFile() { Close(); }
   ProfileFile(const ProfileFile&) = delete;
   ProfileFile& operator=(const ProfileFile&) = delete;
 
   // False when the file's lock could not be had: the member must then not touch the file
-  // and fails, with LockFailure() saying why (ERROR_TIMEOUT when the wait ran out).
+  // and fails, with the lock saying why.
   bool Usable() const;
-  DWORD LockFailure() const;
-  // After a timeout: whether the holder was a thread of this process.
-  bool HeldWithinThisProcess() const;
-  // Whether LockFailure() is why a journal of the file, which waits, could not be put back.
-  bool JournalWaits() const;
+  const FileLock* Lock() const;  // none for a name that the service refuses
 
   // The file's names (profile_service/file_identity.h), worked out when the use began.
   const FileNames& Names() const;
