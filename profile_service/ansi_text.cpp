@@ -8,11 +8,14 @@
 
 namespace profile_service {
 
-AnsiText AnsiText::FromBstr(BSTR text, TextRole role) {
-  if (!text) return AnsiText();
+AnsiText AnsiText::Of(std::wstring_view text, TextRole role) {
   std::string converted;
-  AppendAnsi(converted, std::wstring_view(text, SysStringLen(text)), role);
+  AppendAnsi(converted, text, role);
   return AnsiText(std::move(converted));
+}
+
+AnsiText AnsiText::FromBstr(BSTR text, TextRole role) {
+  return text ? Of(std::wstring_view(text, SysStringLen(text)), role) : AnsiText();
 }
 
 namespace {

@@ -20,6 +20,7 @@ class AnsiText {
  public:
   AnsiText() = default;  // absent
   explicit AnsiText(std::string text) : text_(std::move(text)) {}
+  static AnsiText Of(std::wstring_view text, TextRole role);
   // Converts a BSTR (embedded NULs included); a null BSTR gives the absent text.
   static AnsiText FromBstr(BSTR text, TextRole role);
 

@@ -376,9 +376,7 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
 void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds); }
 
 bool FileLockHasWaitersForTesting(const std::wstring& path) {
-  std::string name;
-  AppendAnsi(name, path, TextRole::FileName);
-  LockHandle looking{FileNames(AnsiText(name))};
+  LockHandle looking{FileNames(AnsiText::Of(path, TextRole::FileName))};
   return OpenForLocking(looking, looking.names.lockPath, OPEN_EXISTING, LockMode::Read) &&
          SomeoneWaits(looking.file.Get());
 }

@@ -189,14 +189,7 @@ ServiceText::ServiceText(BSTR text, TextRole role) : role_(role) {
 }
 
 const AnsiText& ServiceText::Ansi() const {
-  if (!ansi_) {
-    ansi_ = AnsiText();
-    if (text_) {
-      std::string converted;
-      AppendAnsi(converted, *text_, role_);
-      ansi_ = AnsiText(std::move(converted));
-    }
-  }
+  if (!ansi_) ansi_ = text_ ? AnsiText::Of(*text_, role_) : AnsiText();
   return *ansi_;
 }
 
