@@ -96,7 +96,9 @@ bool SameName(std::wstring_view one, std::wstring_view other) {
   if (one.size() != other.size()) return false;
   for (size_t i = 0; i < one.size(); ++i) {
     if (one[i] >= 0x80 || other[i] >= 0x80) return SamePath(one, other);
-    if ((one[i] | 0x20) != (other[i] | 0x20) || ((one[i] | 0x20) - L'a' > 25u && one[i] != other[i])) return false;
+    if ((one[i] | 0x20) != (other[i] | 0x20) ||
+        (static_cast<unsigned>((one[i] | 0x20) - L'a') > 25u && one[i] != other[i]))
+      return false;
   }
   return true;
 }
