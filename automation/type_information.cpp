@@ -2,6 +2,8 @@
 
 #include <oleauto.h>
 
+#include <new>
+
 #include "com_types/identity.h"
 #include "com_types/owners.h"
 
@@ -19,12 +21,12 @@ struct TypeInformation {
 };
 
 TypeInformation* Load() {
-  wchar_t path[MAX_PATH + 1] = {};
-  if (GetModuleFileNameW(ThisModule(), path, MAX_PATH) == 0) return nullptr;
+  const std::wstring path = ThisModulePath();
+  if (path.empty()) return nullptr;
   auto loaded = new (std::nothrow) TypeInformation;
   if (!loaded) return nullptr;
   HREFTYPE functionTable = 0;
-  if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, loaded->library.Put())) ||
+  if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, loaded->library.Put())) ||
       FAILED(loaded->library->GetTypeInfoOfGuid(kInterfaceId, loaded->dispatch.Put())) ||
       FAILED(loaded->dispatch->GetRefTypeOfImplType(-1, &functionTable)) ||
       FAILED(loaded->dispatch->GetRefTypeInfo(functionTable, loaded->functionTable.Put()))) {
@@ -68,6 +70,21 @@ HMODULE ThisModule() {
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCWSTR>(&ThisModule), &module);
   return module;
+}
+
+std::wstring ThisModulePath() noexcept {
+  try {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length = GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) return {};
+      if (length < path.size()) return path.substr(0, length);
+      path.resize(path.size() * 2);  // the path was cut short
+    }
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_OUTOFMEMORY);
+    return {};
+  }
 }
 
 }  // namespace automation
