@@ -2,6 +2,8 @@
 
 #include <oleauto.h>
 
+#include <atomic>
+#include <memory>
 #include <new>
 
 #include "com_types/identity.h"
@@ -20,37 +22,31 @@ struct TypeInformation {
   ComPtr<ITypeInfo> functionTable;
 };
 
-TypeInformation* Load() {
+std::unique_ptr<TypeInformation> Load() {
   const std::wstring path = ThisModulePath();
   if (path.empty()) return nullptr;
-  auto loaded = new (std::nothrow) TypeInformation;
+  std::unique_ptr<TypeInformation> loaded(new (std::nothrow) TypeInformation);
   if (!loaded) return nullptr;
   HREFTYPE functionTable = 0;
   if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, loaded->library.Put())) ||
       FAILED(loaded->library->GetTypeInfoOfGuid(kInterfaceId, loaded->dispatch.Put())) ||
       FAILED(loaded->dispatch->GetRefTypeOfImplType(-1, &functionTable)) ||
       FAILED(loaded->dispatch->GetRefTypeInfo(functionTable, loaded->functionTable.Put()))) {
-    delete loaded;
     return nullptr;
   }
   return loaded;
 }
 
-// Loaded once; a thread that loses the race to publish its copy drops it.
+// A load that fails is tried again at the next use. A thread that loses the race to
+// publish its copy drops it and takes the published one.
 const TypeInformation* Cached() {
-  static TypeInformation* cached = nullptr;
-  TypeInformation* current = static_cast<TypeInformation*>(
-      InterlockedCompareExchangePointer(reinterpret_cast<void**>(&cached), nullptr, nullptr));
+  static constinit std::atomic<TypeInformation*> published{nullptr};
+  TypeInformation* current = published.load();
   if (current) return current;
-  TypeInformation* loaded = Load();
+  std::unique_ptr<TypeInformation> loaded = Load();
   if (!loaded) return nullptr;
-  current = static_cast<TypeInformation*>(
-      InterlockedCompareExchangePointer(reinterpret_cast<void**>(&cached), loaded, nullptr));
-  if (current) {
-    delete loaded;
-    return current;
-  }
-  return loaded;
+  if (!published.compare_exchange_strong(current, loaded.get())) return current;
+  return loaded.release();  // owned by `published` from here on
 }
 
 }  // namespace
