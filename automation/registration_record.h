@@ -64,11 +64,11 @@ static_assert(offsetof(RegistrationRecord, tolvaneDefaultInterfaceId) == 152);
 
 extern const RegistrationRecord kRegistrationRecord;
 
-// A text field of the record, found through its offset; nullptr for offset 0.
-const char* RecordText(const RegistrationRecord& record, uint32_t offset);
-// The class entry at `offset`, or nullptr for offset 0.
-const ClassEntry* RecordClass(const RegistrationRecord& record, uint32_t offset);
-// A GUID of the record (such as a class's default interface), or nullptr for offset 0.
-const GUID* RecordGuid(const RegistrationRecord& record, uint32_t offset);
+// The field at `offset` in the record (a text, a class entry, a GUID), or nullptr for kNoField.
+template <typename Field>
+const Field* RecordField(const RegistrationRecord& record, uint32_t offset) {
+  const auto* start = reinterpret_cast<const uint8_t*>(&record);
+  return offset == kNoField ? nullptr : reinterpret_cast<const Field*>(start + offset);
+}
 
 }  // namespace automation
