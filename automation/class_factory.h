@@ -1,5 +1,5 @@
-// The class factory that DllGetClassObject hands out, and the table of the classes it
-// serves: {CLSID, create function}. This module serves one class, Tolvane.
+// The class factory that DllGetClassObject hands out, for the one class this module
+// serves, Tolvane.
 #pragma once
 
 #include <windows.h>
