@@ -46,7 +46,7 @@ class ClassFactory final : public IClassFactory {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return HandOut(static_cast<_Tolvane*>(TolvaneObject::Create()), iid, object);
+    return HandOut(CreateTolvaneObject(), iid, object);
   }
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
