@@ -22,8 +22,6 @@ HRESULT HandOut(IUnknown* created, REFIID iid, void** object) {
 class ClassFactory final : public IClassFactory {
  public:
   ClassFactory() { Increment(Count::Factories); }
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
@@ -50,11 +48,7 @@ class ClassFactory final : public IClassFactory {
   }
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock) {
-      Increment(Count::Locks);
-    } else {
-      Decrement(Count::Locks);
-    }
+    (lock ? Increment : Decrement)(Count::Locks);
     return S_OK;
   }
 

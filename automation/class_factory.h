@@ -1,5 +1,4 @@
-// The class factory that DllGetClassObject hands out, for the one class this module
-// serves, Tolvane.
+// The class factory of Tolvane, which DllGetClassObject hands out.
 #pragma once
 
 #include <windows.h>
