@@ -11,6 +11,7 @@
 #include "com_types/member_table.h"
 #include "com_types/owners.h"
 #include "profile_object/fault.h"
+#include "profile_object/text_arrays.h"
 
 namespace automation {
 
@@ -137,11 +138,10 @@ UniqueSafeArray TextArrayOfScriptObject(IDispatch* object, size_t parameter) {
       FAILED(VariantChangeType(length.Get(), length.Get(), 0, VT_I4)) || V_I4(length.Get()) < 0) {
     throw WrongKind{parameter};
   }
-  SAFEARRAYBOUND bound{static_cast<ULONG>(V_I4(length.Get())), 0};
-  UniqueSafeArray texts(SafeArrayCreate(VT_BSTR, 1, &bound));
-  if (!texts.Get()) throw std::bad_alloc();
+  const LONG count = V_I4(length.Get());
+  UniqueSafeArray texts = profile_object::NewTextArray(count);
   SafeArrayData<BSTR> to(texts.Get());
-  for (ULONG i = 0; i < bound.cElements; ++i) {
+  for (LONG i = 0; i < count; ++i) {
     UniqueVariant element;
     ReadProperty(object, std::to_wstring(i), element.Get());
     to[i] = TextOf(*element.Get(), parameter).Release();
