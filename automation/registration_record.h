@@ -12,8 +12,7 @@
 
 namespace automation {
 
-// An offset that names no field: no such text or GUID, or (for the next class) the end
-// of the list.
+// An offset that names nothing: no such text or GUID, or no further class.
 inline constexpr uint32_t kNoField = 0;
 // The instancing of a class that clients may create.
 inline constexpr uint32_t kCreatableByClients = 2;

@@ -59,8 +59,6 @@ bool IsMissing(const VARIANT* value) {
          (V_VT(value) == VT_ERROR && V_ERROR(value) == DISP_E_PARAMNOTFOUND);
 }
 
-// ---- Arrays ---------------------------------------------------------------------------
-
 UniqueSafeArray CreateLike(SAFEARRAY* shape, VARTYPE type) {
   const UINT dimensions = SafeArrayGetDim(shape);
   std::vector<SAFEARRAYBOUND> bounds(dimensions);
@@ -148,8 +146,6 @@ UniqueSafeArray TextArrayOfScriptObject(IDispatch* object, size_t parameter) {
   }
   return texts;
 }
-
-// ---- One argument ---------------------------------------------------------------------
 
 // One by-reference parameter in its typed form, and where the result goes back to.
 class TypedArgument {

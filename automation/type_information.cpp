@@ -12,7 +12,6 @@
 namespace automation {
 
 using com_types::ComPtr;
-using com_types::kInterfaceId;
 
 namespace {
 
@@ -29,7 +28,7 @@ std::unique_ptr<TypeInformation> Load() {
   if (!loaded) return nullptr;
   HREFTYPE functionTable = 0;
   if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, loaded->library.Put())) ||
-      FAILED(loaded->library->GetTypeInfoOfGuid(kInterfaceId, loaded->dispatch.Put())) ||
+      FAILED(loaded->library->GetTypeInfoOfGuid(com_types::kInterfaceId, loaded->dispatch.Put())) ||
       FAILED(loaded->dispatch->GetRefTypeOfImplType(-1, &functionTable)) ||
       FAILED(loaded->dispatch->GetRefTypeInfo(functionTable, loaded->functionTable.Put()))) {
     return nullptr;

@@ -15,8 +15,7 @@
 
 namespace automation {
 
-// The guarded frame's handler (unwind_guard.cpp): when the stack is unwound past the frame,
-// it ends the thread's uses of files.
+// The handler of the guarded frame on both kinds (unwind_guard.cpp).
 extern "C" EXCEPTION_DISPOSITION __cdecl UnwindGuardHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*, void*);
 
 #if defined(__i386__)
