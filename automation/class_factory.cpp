@@ -8,28 +8,20 @@
 #include "automation/tolvane_object.h"
 
 namespace automation {
-
-using com_types::kClassId;
-
 namespace {
 
-// Creates an object with one reference, or returns nullptr when memory runs out.
-using CreateFunction = IUnknown* (*)();
-
-IUnknown* CreateTolvane() { return static_cast<_Tolvane*>(TolvaneObject::Create()); }
-
-struct ServedClass {
-  const CLSID* classId;
-  CreateFunction create;
-};
-
-constexpr ServedClass kServedClasses[] = {{&kClassId, &CreateTolvane}};
+// Hands out `created` (a new object with one reference, or nullptr when memory ran out) as
+// interface `iid`: the caller's interface, if any, then holds the only reference.
+HRESULT HandOut(IUnknown* created, REFIID iid, void** object) {
+  if (!created) return E_OUTOFMEMORY;
+  const HRESULT status = created->QueryInterface(iid, object);
+  created->Release();
+  return status;
+}
 
 class ClassFactory final : public IClassFactory {
  public:
-  explicit ClassFactory(CreateFunction create) : create_(create) { Increment(Count::Factories); }
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
+  ClassFactory() { Increment(Count::Factories); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
@@ -52,19 +44,11 @@ class ClassFactory final : public IClassFactory {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    IUnknown* created = create_();
-    if (!created) return E_OUTOFMEMORY;
-    const HRESULT status = created->QueryInterface(iid, object);
-    created->Release();  // the caller's interface, if any, now holds the only reference
-    return status;
+    return HandOut(CreateTolvaneObject(), iid, object);
   }
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock) {
-      Increment(Count::Locks);
-    } else {
-      Decrement(Count::Locks);
-    }
+    (lock ? Increment : Decrement)(Count::Locks);
     return S_OK;
   }
 
@@ -72,7 +56,6 @@ class ClassFactory final : public IClassFactory {
   ~ClassFactory() { Decrement(Count::Factories); }
 
   std::atomic<ULONG> references_{1};
-  CreateFunction create_;
 };
 
 }  // namespace
@@ -80,15 +63,8 @@ class ClassFactory final : public IClassFactory {
 HRESULT GetClassObject(REFCLSID classId, REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
-  for (const ServedClass& served : kServedClasses) {
-    if (*served.classId != classId) continue;
-    ClassFactory* factory = new (std::nothrow) ClassFactory(served.create);
-    if (!factory) return E_OUTOFMEMORY;
-    const HRESULT status = factory->QueryInterface(iid, object);
-    factory->Release();
-    return status;
-  }
-  return CLASS_E_CLASSNOTAVAILABLE;
+  if (classId != com_types::kClassId) return CLASS_E_CLASSNOTAVAILABLE;
+  return HandOut(new (std::nothrow) ClassFactory, iid, object);
 }
 
 }  // namespace automation

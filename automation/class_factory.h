@@ -1,5 +1,4 @@
-// The class factory that DllGetClassObject hands out, and the table of the classes it
-// serves: {CLSID, create function}. This module serves one class, Tolvane.
+// The class factory of Tolvane, which DllGetClassObject hands out.
 #pragma once
 
 #include <windows.h>

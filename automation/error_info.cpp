@@ -9,7 +9,6 @@ namespace automation {
 
 using com_types::ComPtr;
 using com_types::kInterfaceId;
-
 using com_types::kProgId;
 
 void SetErrorInformation(HRESULT, const wchar_t* description) {

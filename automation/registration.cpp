@@ -16,16 +16,6 @@ using com_types::UniqueRegistryKey;
 
 namespace {
 
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) return path.substr(0, length);
-    path.resize(path.size() * 2);
-  }
-}
-
 // Keys are named below the machine's classes root and reached from the hive by their full
 // path, so that a registry view flag applies to the whole path.
 const HKEY kHive = HKEY_LOCAL_MACHINE;
@@ -82,7 +72,7 @@ HRESULT RemoveTypeLibrary(const LibraryKeys& library) {
 }  // namespace
 
 HRESULT Register() {
-  const std::wstring modulePath = ModulePath();
+  const std::wstring modulePath = ThisModulePath();
   if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
   for (const RegistryValue& value : RegistrationValues(kRegistrationRecord, modulePath, kTargetSystem)) {
     const HRESULT status = Write(value);

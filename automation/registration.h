@@ -1,7 +1,6 @@
 // Registration for the machine (DllRegisterServer, DllUnregisterServer): the values of the
 // registration table (registration_table.h) under HKLM\Software\Classes, in this module's
-// registry view (32-bit or 64-bit). Registration for one user is done by the release's
-// register-user.cmd and the per-user installer package, from the same table.
+// registry view (32-bit or 64-bit).
 #pragma once
 
 #include <windows.h>

@@ -12,36 +12,41 @@
 
 namespace automation {
 
+// An offset that names nothing: no such text or GUID, or no further class.
+inline constexpr uint32_t kNoField = 0;
+// The instancing of a class that clients may create.
+inline constexpr uint32_t kCreatableByClients = 2;
+
 #pragma pack(push, 1)
 struct ClassEntry {
-  uint32_t nextClassOffset;  // 0 ends the list
+  uint32_t nextClassOffset;
   uint32_t classNameOffset;
-  uint32_t classDescriptionOffset;  // 0: none
-  uint32_t instancing;              // 2: creatable by clients
-  uint32_t projectIndex;
+  uint32_t classDescriptionOffset;
+  uint32_t instancing;
+  uint32_t projectIndex;  // the class's place among the project's classes, from 0
   GUID classId;
   uint32_t hasDefaultInterface;
   uint32_t defaultInterfaceIdOffset;
-  uint32_t eventInterfaceIdOffset;  // 0: none
+  uint32_t eventInterfaceIdOffset;
   uint32_t hasEventInterface;
-  uint32_t miscStatus;
+  uint32_t miscStatus;  // OLEMISC bits
 };
 
 struct RegistrationRecord {
   uint32_t firstClassOffset;
   uint32_t libraryNameOffset;
   uint32_t helpDirectoryOffset;
-  uint32_t libraryDescriptionOffset;  // 0: none
+  uint32_t libraryDescriptionOffset;
   GUID libraryId;
   uint32_t libraryLocale;
   uint16_t reserved;
   uint16_t libraryMajorVersion;
   uint16_t libraryMinorVersion;
-  uint8_t gap42[6];
+  uint8_t gap42[6] = {};
   std::array<char, 16> libraryName;
   std::array<char, 8> helpDirectory;
   ClassEntry tolvane;
-  uint8_t gap128[16];
+  uint8_t gap128[16] = {};
   std::array<char, 8> tolvaneName;
   GUID tolvaneDefaultInterfaceId;
 };
@@ -58,11 +63,11 @@ static_assert(offsetof(RegistrationRecord, tolvaneDefaultInterfaceId) == 152);
 
 extern const RegistrationRecord kRegistrationRecord;
 
-// A text field of the record, found through its offset; nullptr for offset 0.
-const char* RecordText(const RegistrationRecord& record, uint32_t offset);
-// The class entry at `offset`, or nullptr for offset 0.
-const ClassEntry* RecordClass(const RegistrationRecord& record, uint32_t offset);
-// A GUID of the record (such as a class's default interface), or nullptr for offset 0.
-const GUID* RecordGuid(const RegistrationRecord& record, uint32_t offset);
+// The field at `offset` in the record (a text, a class entry, a GUID), or nullptr for kNoField.
+template <typename Field>
+const Field* RecordField(const RegistrationRecord& record, uint32_t offset) {
+  const auto* start = reinterpret_cast<const uint8_t*>(&record);
+  return offset == kNoField ? nullptr : reinterpret_cast<const Field*>(start + offset);
+}
 
 }  // namespace automation

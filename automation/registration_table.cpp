@@ -7,12 +7,12 @@
 #include "com_types/identity.h"
 
 namespace automation {
-
 namespace {
 
-std::wstring Widen(const char* text) {
+// A text of the record, widened byte by byte; empty for kNoField.
+std::wstring RecordText(const RegistrationRecord& record, uint32_t offset) {
   std::wstring wide;
-  for (; text && *text; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+  for (auto* text = RecordField<unsigned char>(record, offset); text && *text; ++text) wide.push_back(*text);
   return wide;
 }
 
@@ -26,13 +26,13 @@ std::wstring GuidText(const GUID& guid) {
 
 std::vector<ClassKeys> ClassesOf(const RegistrationRecord& record) {
   std::vector<ClassKeys> classes;
-  const std::wstring library = Widen(RecordText(record, record.libraryNameOffset));
-  for (const ClassEntry* entry = RecordClass(record, record.firstClassOffset); entry;
-       entry = RecordClass(record, entry->nextClassOffset)) {
+  const std::wstring library = RecordText(record, record.libraryNameOffset);
+  for (const ClassEntry* entry = RecordField<ClassEntry>(record, record.firstClassOffset); entry;
+       entry = RecordField<ClassEntry>(record, entry->nextClassOffset)) {
     const std::wstring classId = GuidText(entry->classId);
     const GUID* interfaceId =
-        entry->hasDefaultInterface ? RecordGuid(record, entry->defaultInterfaceIdOffset) : nullptr;
-    const std::wstring progId = library + L"." + Widen(RecordText(record, entry->classNameOffset));
+        entry->hasDefaultInterface ? RecordField<GUID>(record, entry->defaultInterfaceIdOffset) : nullptr;
+    const std::wstring progId = library + L"." + RecordText(record, entry->classNameOffset);
     classes.push_back({classId, L"CLSID\\" + classId, progId,
                        interfaceId ? L"Interface\\" + GuidText(*interfaceId) : std::wstring()});
   }
@@ -58,9 +58,9 @@ std::vector<RegistryValue> RegistrationValues(const RegistrationRecord& record, 
   const LibraryKeys library = LibraryOf(record, system);
   const std::wstring marshaller = GuidText(com_types::kTypeLibraryMarshallerId);
   std::vector<RegistryValue> values = {
-      {library.versionKey, nullptr, Widen(RecordText(record, record.libraryNameOffset)), kShared},
+      {library.versionKey, nullptr, RecordText(record, record.libraryNameOffset), kShared},
       {library.versionKey + L"\\FLAGS", nullptr, std::to_wstring(com_types::kLibraryFlags), kShared},
-      {library.versionKey + L"\\HELPDIR", nullptr, Widen(RecordText(record, record.helpDirectoryOffset)), kShared},
+      {library.versionKey + L"\\HELPDIR", nullptr, RecordText(record, record.helpDirectoryOffset), kShared},
       {library.platformKey, nullptr, modulePath, kKind},
   };
   for (const ClassKeys& served : ClassesOf(record)) {

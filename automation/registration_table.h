@@ -38,8 +38,7 @@ struct ClassKeys {
   std::wstring interfaceKey;  // Interface\{...} of the default interface; empty when none
 };
 
-// The type library's keys: TypeLib\{libid}\<major>.<minor>\<lcid>\<platform> names the
-// module. The 32-bit and the 64-bit DLL share the version key, each under its platform.
+// The type library's keys: the 32-bit and the 64-bit DLL share all but the platform key.
 struct LibraryKeys {
   std::wstring libraryId;    // {...}
   std::wstring version;      // major.minor

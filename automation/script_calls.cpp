@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "com_types/member_table.h"
 #include "com_types/owners.h"
 #include "profile_object/fault.h"
+#include "profile_object/text_arrays.h"
 
 namespace automation {
 
@@ -30,6 +32,10 @@ struct WrongKind {
   size_t parameter;
 };
 
+// The typed forms of the by-reference parameters, which the standard dispatch takes.
+constexpr VARTYPE kTextByReference = VT_BYREF | VT_BSTR;
+constexpr VARTYPE kTextArrayByReference = VT_BYREF | VT_ARRAY | VT_BSTR;
+
 constexpr USHORT kNotResizable = FADF_FIXEDSIZE | FADF_STATIC | FADF_EMBEDDED | FADF_AUTO;
 
 const Member* MemberFor(DISPID dispid, WORD flags) {
@@ -41,10 +47,8 @@ const Member* MemberFor(DISPID dispid, WORD flags) {
 }
 
 bool TakesSomethingByReference(const Member& member) {
-  for (size_t i = 0; i < member.parameterCount; ++i) {
-    if (member.parameters[i].byReference) return true;
-  }
-  return false;
+  const auto end = member.parameters.begin() + member.parameterCount;
+  return std::any_of(member.parameters.begin(), end, [](const Parameter& taken) { return taken.byReference; });
 }
 
 // A by-reference argument whose pointer is null: a value of no kind, and not to be followed.
@@ -54,8 +58,6 @@ bool IsMissing(const VARIANT* value) {
   return !value || V_VT(value) == VT_EMPTY || V_VT(value) == VT_NULL ||
          (V_VT(value) == VT_ERROR && V_ERROR(value) == DISP_E_PARAMNOTFOUND);
 }
-
-// ---- Arrays ---------------------------------------------------------------------------
 
 UniqueSafeArray CreateLike(SAFEARRAY* shape, VARTYPE type) {
   const UINT dimensions = SafeArrayGetDim(shape);
@@ -134,19 +136,16 @@ UniqueSafeArray TextArrayOfScriptObject(IDispatch* object, size_t parameter) {
       FAILED(VariantChangeType(length.Get(), length.Get(), 0, VT_I4)) || V_I4(length.Get()) < 0) {
     throw WrongKind{parameter};
   }
-  SAFEARRAYBOUND bound{static_cast<ULONG>(V_I4(length.Get())), 0};
-  UniqueSafeArray texts(SafeArrayCreate(VT_BSTR, 1, &bound));
-  if (!texts.Get()) throw std::bad_alloc();
+  const LONG count = V_I4(length.Get());
+  UniqueSafeArray texts = profile_object::NewTextArray(count);
   SafeArrayData<BSTR> to(texts.Get());
-  for (ULONG i = 0; i < bound.cElements; ++i) {
+  for (LONG i = 0; i < count; ++i) {
     UniqueVariant element;
     ReadProperty(object, std::to_wstring(i), element.Get());
     to[i] = TextOf(*element.Get(), parameter).Release();
   }
   return texts;
 }
-
-// ---- One argument ---------------------------------------------------------------------
 
 // One by-reference parameter in its typed form, and where the result goes back to.
 class TypedArgument {
@@ -161,7 +160,11 @@ class TypedArgument {
       variable_ = V_VARIANTREF(given);
       source = variable_;
     }
-    if (parameter.type == ValueType::Text) {
+    const bool text = parameter.type == ValueType::Text;
+    if (source && V_VT(source) == (text ? kTextByReference : kTextArrayByReference)) {
+      typed_ = *source;  // already typed: passed through
+      variable_ = nullptr;
+    } else if (text) {
       PrepareText(source, index);
     } else {
       PrepareArray(source, index);
@@ -177,7 +180,7 @@ class TypedArgument {
   // variable of a typed caller is (ReadSection refuses it: it would fill the variable
   // twice, and the keys would be lost).
   void ShareArrayOfTheSameVariable(const TypedArgument& earlier) {
-    if (variable_ && variable_ == earlier.variable_ && V_VT(&typed_) == (VT_BYREF | VT_ARRAY | VT_BSTR) &&
+    if (variable_ && variable_ == earlier.variable_ && V_VT(&typed_) == kTextArrayByReference &&
         V_VT(&earlier.typed_) == V_VT(&typed_)) {
       V_ARRAYREF(&typed_) = V_ARRAYREF(&earlier.typed_);
     }
@@ -187,11 +190,11 @@ class TypedArgument {
   // variable receives the new one.
   void WriteBack() {
     if (!variable_) return;
-    if (V_VT(&typed_) == (VT_BYREF | VT_BSTR) && text_.Get() != givenText_) {
+    if (V_VT(&typed_) == kTextByReference && text_.Get() != givenText_) {
       VariantClear(variable_);
       V_VT(variable_) = VT_BSTR;
       V_BSTR(variable_) = text_.Release();
-    } else if (V_VT(&typed_) == (VT_BYREF | VT_ARRAY | VT_BSTR) && array_.Get() != givenArray_) {
+    } else if (V_VT(&typed_) == kTextArrayByReference && array_.Get() != givenArray_) {
       UniqueSafeArray variants = array_.Get() ? VariantArrayOf(array_.Get()) : UniqueSafeArray();
       if (V_VT(variable_) == (VT_BYREF | VT_ARRAY | VT_VARIANT)) {
         SafeArrayDestroy(*V_ARRAYREF(variable_));
@@ -206,25 +209,15 @@ class TypedArgument {
 
  private:
   void PrepareText(VARIANT* source, size_t index) {
-    if (source && V_VT(source) == (VT_BYREF | VT_BSTR)) {  // already typed: passed through
-      typed_ = *source;
-      variable_ = nullptr;
-      return;
-    }
     if (V_VT(source) == VT_ERROR) throw WrongKind{index};
     text_ = TextOf(*source, index);
     givenText_ = text_.Get();
-    V_VT(&typed_) = VT_BYREF | VT_BSTR;
+    V_VT(&typed_) = kTextByReference;
     V_BSTRREF(&typed_) = text_.InOut();
   }
 
   void PrepareArray(VARIANT* source, size_t index) {
     const VARTYPE type = source ? V_VT(source) : static_cast<VARTYPE>(VT_EMPTY);
-    if (type == (VT_BYREF | VT_ARRAY | VT_BSTR)) {  // already typed: passed through
-      typed_ = *source;
-      variable_ = nullptr;
-      return;
-    }
     if (RefersToNothing(source)) {
       throw WrongKind{index};
     } else if (IsMissing(source)) {
@@ -244,7 +237,7 @@ class TypedArgument {
       throw WrongKind{index};
     }
     givenArray_ = array_.Get();
-    V_VT(&typed_) = VT_BYREF | VT_ARRAY | VT_BSTR;
+    V_VT(&typed_) = kTextArrayByReference;
     V_ARRAYREF(&typed_) = array_.InOut();
   }
 
@@ -280,8 +273,8 @@ HRESULT InvokeWithScriptArguments(ITypeInfo* functionTable, IDispatch* object, D
   const bool isPut = member->kind == INVOKE_PROPERTYPUT;
   if (arguments->cArgs > member->parameterCount || (arguments->cNamedArgs != 0 && !isPut)) return refusal;
 
-  std::deque<TypedArgument> typed;  // arguments point into themselves: never moved
   try {
+    std::deque<TypedArgument> typed;  // arguments point into themselves: never moved
     for (size_t i = 0; i < member->parameterCount; ++i) {
       // Arguments arrive last first. Only an array may be left out (it reads as none).
       VARIANT* given = i < arguments->cArgs ? &arguments->rgvarg[arguments->cArgs - 1 - i] : nullptr;
@@ -294,20 +287,14 @@ HRESULT InvokeWithScriptArguments(ITypeInfo* functionTable, IDispatch* object, D
       }
       for (size_t earlier = 0; earlier < i; ++earlier) typed[i].ShareArrayOfTheSameVariable(typed[earlier]);
     }
-  } catch (const WrongKind& wrong) {
-    return TypeMismatch(*member, wrong.parameter, exception);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
 
-  std::vector<VARIANT> typedArguments(typed.size());
-  for (size_t i = 0; i < typed.size(); ++i) typedArguments[typed.size() - 1 - i] = typed[i].Typed();
-  DISPPARAMS typedParameters{typedArguments.data(), arguments->rgdispidNamedArgs,
-                             static_cast<UINT>(typedArguments.size()), arguments->cNamedArgs};
-  UniqueVariant typedResult;
-  const HRESULT status =
-      functionTable->Invoke(object, dispid, flags, &typedParameters, typedResult.Get(), exception, argumentError);
-  try {
+    std::vector<VARIANT> typedArguments(typed.size());
+    for (size_t i = 0; i < typed.size(); ++i) typedArguments[typed.size() - 1 - i] = typed[i].Typed();
+    DISPPARAMS typedParameters{typedArguments.data(), arguments->rgdispidNamedArgs,
+                               static_cast<UINT>(typedArguments.size()), arguments->cNamedArgs};
+    UniqueVariant typedResult;
+    const HRESULT status =
+        functionTable->Invoke(object, dispid, flags, &typedParameters, typedResult.Get(), exception, argumentError);
     for (TypedArgument& argument : typed) argument.WriteBack();
     if (result && SUCCEEDED(status)) {
       if (V_VT(typedResult.Get()) == (VT_ARRAY | VT_BSTR)) {
@@ -317,10 +304,12 @@ HRESULT InvokeWithScriptArguments(ITypeInfo* functionTable, IDispatch* object, D
         typedResult.MoveTo(result);
       }
     }
+    return status;
+  } catch (const WrongKind& wrong) {  // thrown only while the arguments are typed
+    return TypeMismatch(*member, wrong.parameter, exception);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  return status;
 }
 
 }  // namespace automation

@@ -1,5 +1,6 @@
 #include "automation/tolvane_object.h"
 
+#include <atomic>
 #include <new>
 
 #include "automation/error_info.h"
@@ -8,6 +9,7 @@
 #include "automation/script_calls.h"
 #include "automation/type_information.h"
 #include "profile_object/text_arrays.h"
+#include "profile_object/tolvane.h"
 
 namespace automation {
 
@@ -29,170 +31,181 @@ void RequireTwoTextArrays(SAFEARRAY** keys, SAFEARRAY** values) {
   if (keys == values || (*keys && *keys == *values)) throw profile_object::Fault::InvalidArgument();
 }
 
+class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
+ public:
+  TolvaneObject() { Increment(Count::Objects); }
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kInterfaceId) {
+      *object = static_cast<_Tolvane*>(this);
+    } else if (iid == IID_ISupportErrorInfo) {
+      *object = static_cast<ISupportErrorInfo*>(this);
+    } else {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG remaining = --references_;
+    if (remaining == 0) delete this;
+    return remaining;
+  }
+
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    ITypeInfo* dispatch = DispatchTypeInfo();
+    if (!dispatch) return TYPE_E_CANTLOADLIBRARY;
+    dispatch->AddRef();
+    *info = dispatch;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* dispatch = DispatchTypeInfo();
+    if (!dispatch) return TYPE_E_CANTLOADLIBRARY;
+    return dispatch->GetIDsOfNames(names, count, ids);
+  }
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID iid, LCID, WORD flags, DISPPARAMS* arguments, VARIANT* result,
+                                   EXCEPINFO* exception, UINT* argumentError) override {
+    if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* functionTable = FunctionTableTypeInfo();
+    if (!functionTable) return TYPE_E_CANTLOADLIBRARY;
+    AddRef();
+    _Tolvane* self = this;
+    HRESULT status = functionTable->Invoke(self, dispid, flags, arguments, result, exception, argumentError);
+    if (status == DISP_E_TYPEMISMATCH || status == DISP_E_BADPARAMCOUNT || status == DISP_E_PARAMNOTOPTIONAL) {
+      status = InvokeWithScriptArguments(functionTable, self, dispid, flags, arguments, result, exception,
+                                         argumentError, status);
+    }
+    Release();
+    return status;
+  }
+
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
+    return iid == kInterfaceId ? S_OK : S_FALSE;
+  }
+
+  // _Tolvane
+  HRESULT STDMETHODCALLTYPE get_IniFileName(BSTR* result) override {
+    return Call(result, [&] { *result = logic_.IniFileName().Release(); });
+  }
+
+  HRESULT STDMETHODCALLTYPE put_IniFileName(BSTR* newFileName) override {
+    return Call([&] {
+      RequirePointers(newFileName);
+      logic_.SetIniFileName(*newFileName);
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE get_LastErrorA(BSTR* result) override {
+    return Call(result, [&] { *result = logic_.LastErrorA().Release(); });
+  }
+
+  HRESULT STDMETHODCALLTYPE ReadValue(BSTR* section, BSTR* key, BSTR* result) override {
+    return Call(result, [&] {
+      RequirePointers(section, key);
+      *result = logic_.ReadValue(section, key).Release();
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values, VARIANT* result) override {
+    return Call(result, [&] {
+      RequirePointers(section, keys, values);
+      RequireTwoTextArrays(keys, values);
+      logic_.ReadSection(section, keys, values).MoveTo(result);
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE CreateKeyAndValue(BSTR section, BSTR key, BSTR value, VARIANT_BOOL* result) override {
+    return Call(result, [&] { *result = AsVariantBool(logic_.CreateKeyAndValue(section, key, value)); });
+  }
+
+  HRESULT STDMETHODCALLTYPE WriteValue(BSTR* section, BSTR* key, BSTR* value, VARIANT_BOOL* result) override {
+    return Call(result, [&] {
+      RequirePointers(section, key, value);
+      *result = AsVariantBool(logic_.WriteValue(section, key, value));
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE get_SectionsCount(LONG* result) override {
+    return Call(result, [&] { *result = logic_.SectionsCount(); });
+  }
+
+  HRESULT STDMETHODCALLTYPE SectionAdd(BSTR section, VARIANT_BOOL* result) override {
+    return Call(result, [&] { *result = AsVariantBool(logic_.SectionAdd(section)); });
+  }
+
+  HRESULT STDMETHODCALLTYPE SectionWriteAtOnce(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values,
+                                               LONG* result) override {
+    return Call(result, [&] {
+      RequirePointers(section, keys, values);
+      profile_object::RequireTextArray(*keys);
+      profile_object::RequireTextArray(*values);
+      *result = logic_.SectionWriteAtOnce(section, *keys, *values);
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) override {
+    return Call([&] { logic_.RenameKey(section, currentKeyName, newKeyName); });
+  }
+
+  HRESULT STDMETHODCALLTYPE RenameSection(BSTR currentSectionName, BSTR newSectionName) override {
+    return Call([&] { logic_.RenameSection(currentSectionName, newSectionName); });
+  }
+
+  HRESULT STDMETHODCALLTYPE DeleteSection(BSTR section) override {
+    return Call([&] { logic_.DeleteSection(section); });
+  }
+
+  HRESULT STDMETHODCALLTYPE DeleteKey(BSTR section, BSTR key) override {
+    return Call([&] { logic_.DeleteKey(section, key); });
+  }
+
+ private:
+  ~TolvaneObject() { Decrement(Count::Objects); }
+
+  // Every member follows one order: reject a null result pointer, reset the result to its
+  // type's empty value, hold a reference to the object, then run the work inside the call
+  // boundary (automation/error_info.h). A member that runs to its end returns S_OK whatever
+  // its result reports; a fault returns its failing HRESULT with error information.
+  template <typename Result, typename Work>
+  HRESULT Call(Result* result, Work&& work) {
+    if (!result) return E_POINTER;
+    ResetResult(result);
+    return Call(work);
+  }
+
+  template <typename Work>
+  HRESULT Call(Work&& work) {
+    AddRef();  // the object outlives its own member call, even if the caller lets go
+    const HRESULT status = CallBoundary(work);
+    Release();
+    return status;
+  }
+
+  std::atomic<ULONG> references_{1};
+  profile_object::Tolvane logic_{*this};
+};
+
 }  // namespace
 
-TolvaneObject* TolvaneObject::Create() { return new (std::nothrow) TolvaneObject(); }
-
-TolvaneObject::TolvaneObject() { Increment(Count::Objects); }
-TolvaneObject::~TolvaneObject() { Decrement(Count::Objects); }
-
-template <typename Work>
-HRESULT TolvaneObject::Call(Work&& work) {
-  AddRef();  // the object outlives its own member call, even if the caller lets go
-  const HRESULT status = CallBoundary(work);
-  Release();
-  return status;
-}
-
-template <typename Result, typename Work>
-HRESULT TolvaneObject::Call(Result* result, Work&& work) {
-  if (!result) return E_POINTER;
-  ResetResult(result);
-  return Call(work);
-}
-
-// ---- IUnknown -------------------------------------------------------------------------
-
-HRESULT TolvaneObject::QueryInterface(REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kInterfaceId) {
-    *object = static_cast<_Tolvane*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG TolvaneObject::AddRef() { return ++references_; }
-
-ULONG TolvaneObject::Release() {
-  const ULONG remaining = --references_;
-  if (remaining == 0) delete this;
-  return remaining;
-}
-
-// ---- IDispatch ------------------------------------------------------------------------
-
-HRESULT TolvaneObject::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 1;
-  return S_OK;
-}
-
-HRESULT TolvaneObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-  if (!info) return E_POINTER;
-  *info = nullptr;
-  if (index != 0) return DISP_E_BADINDEX;
-  ITypeInfo* dispatch = DispatchTypeInfo();
-  if (!dispatch) return TYPE_E_CANTLOADLIBRARY;
-  dispatch->AddRef();
-  *info = dispatch;
-  return S_OK;
-}
-
-HRESULT TolvaneObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  ITypeInfo* dispatch = DispatchTypeInfo();
-  if (!dispatch) return TYPE_E_CANTLOADLIBRARY;
-  return dispatch->GetIDsOfNames(names, count, ids);
-}
-
-HRESULT TolvaneObject::Invoke(DISPID dispid, REFIID iid, LCID, WORD flags, DISPPARAMS* arguments, VARIANT* result,
-                              EXCEPINFO* exception, UINT* argumentError) {
-  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  ITypeInfo* functionTable = FunctionTableTypeInfo();
-  if (!functionTable) return TYPE_E_CANTLOADLIBRARY;
-  AddRef();
-  _Tolvane* self = this;
-  HRESULT status = functionTable->Invoke(self, dispid, flags, arguments, result, exception, argumentError);
-  if (status == DISP_E_TYPEMISMATCH || status == DISP_E_BADPARAMCOUNT || status == DISP_E_PARAMNOTOPTIONAL) {
-    status = InvokeWithScriptArguments(functionTable, self, dispid, flags, arguments, result, exception, argumentError,
-                                       status);
-  }
-  Release();
-  return status;
-}
-
-HRESULT TolvaneObject::InterfaceSupportsErrorInfo(REFIID iid) { return iid == kInterfaceId ? S_OK : S_FALSE; }
-
-// ---- _Tolvane -------------------------------------------------------------------------
-
-HRESULT TolvaneObject::get_IniFileName(BSTR* result) {
-  return Call(result, [&] { *result = logic_.IniFileName().Release(); });
-}
-
-HRESULT TolvaneObject::put_IniFileName(BSTR* newFileName) {
-  return Call([&] {
-    RequirePointers(newFileName);
-    logic_.SetIniFileName(*newFileName);
-  });
-}
-
-HRESULT TolvaneObject::get_LastErrorA(BSTR* result) {
-  return Call(result, [&] { *result = logic_.LastErrorA().Release(); });
-}
-
-HRESULT TolvaneObject::ReadValue(BSTR* section, BSTR* key, BSTR* result) {
-  return Call(result, [&] {
-    RequirePointers(section, key);
-    *result = logic_.ReadValue(section, key).Release();
-  });
-}
-
-HRESULT TolvaneObject::ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values, VARIANT* result) {
-  return Call(result, [&] {
-    RequirePointers(section, keys, values);
-    RequireTwoTextArrays(keys, values);
-    logic_.ReadSection(section, keys, values).MoveTo(result);
-  });
-}
-
-HRESULT TolvaneObject::CreateKeyAndValue(BSTR section, BSTR key, BSTR value, VARIANT_BOOL* result) {
-  return Call(result, [&] { *result = AsVariantBool(logic_.CreateKeyAndValue(section, key, value)); });
-}
-
-HRESULT TolvaneObject::WriteValue(BSTR* section, BSTR* key, BSTR* value, VARIANT_BOOL* result) {
-  return Call(result, [&] {
-    RequirePointers(section, key, value);
-    *result = AsVariantBool(logic_.WriteValue(section, key, value));
-  });
-}
-
-HRESULT TolvaneObject::get_SectionsCount(LONG* result) {
-  return Call(result, [&] { *result = logic_.SectionsCount(); });
-}
-
-HRESULT TolvaneObject::SectionAdd(BSTR section, VARIANT_BOOL* result) {
-  return Call(result, [&] { *result = AsVariantBool(logic_.SectionAdd(section)); });
-}
-
-HRESULT TolvaneObject::SectionWriteAtOnce(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values, LONG* result) {
-  return Call(result, [&] {
-    RequirePointers(section, keys, values);
-    profile_object::RequireTextArray(*keys);
-    profile_object::RequireTextArray(*values);
-    *result = logic_.SectionWriteAtOnce(section, *keys, *values);
-  });
-}
-
-HRESULT TolvaneObject::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
-  return Call([&] { logic_.RenameKey(section, currentKeyName, newKeyName); });
-}
-
-HRESULT TolvaneObject::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
-  return Call([&] { logic_.RenameSection(currentSectionName, newSectionName); });
-}
-
-HRESULT TolvaneObject::DeleteSection(BSTR section) {
-  return Call([&] { logic_.DeleteSection(section); });
-}
-
-HRESULT TolvaneObject::DeleteKey(BSTR section, BSTR key) {
-  return Call([&] { logic_.DeleteKey(section, key); });
-}
+_Tolvane* CreateTolvaneObject() { return new (std::nothrow) TolvaneObject(); }
 
 }  // namespace automation

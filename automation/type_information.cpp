@@ -2,13 +2,16 @@
 
 #include <oleauto.h>
 
+#include <atomic>
+#include <memory>
+#include <new>
+
 #include "com_types/identity.h"
 #include "com_types/owners.h"
 
 namespace automation {
 
 using com_types::ComPtr;
-using com_types::kInterfaceId;
 
 namespace {
 
@@ -18,37 +21,31 @@ struct TypeInformation {
   ComPtr<ITypeInfo> functionTable;
 };
 
-TypeInformation* Load() {
-  wchar_t path[MAX_PATH + 1] = {};
-  if (GetModuleFileNameW(ThisModule(), path, MAX_PATH) == 0) return nullptr;
-  auto loaded = new (std::nothrow) TypeInformation;
+std::unique_ptr<TypeInformation> Load() {
+  const std::wstring path = ThisModulePath();
+  if (path.empty()) return nullptr;
+  std::unique_ptr<TypeInformation> loaded(new (std::nothrow) TypeInformation);
   if (!loaded) return nullptr;
   HREFTYPE functionTable = 0;
-  if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, loaded->library.Put())) ||
-      FAILED(loaded->library->GetTypeInfoOfGuid(kInterfaceId, loaded->dispatch.Put())) ||
+  if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, loaded->library.Put())) ||
+      FAILED(loaded->library->GetTypeInfoOfGuid(com_types::kInterfaceId, loaded->dispatch.Put())) ||
       FAILED(loaded->dispatch->GetRefTypeOfImplType(-1, &functionTable)) ||
       FAILED(loaded->dispatch->GetRefTypeInfo(functionTable, loaded->functionTable.Put()))) {
-    delete loaded;
     return nullptr;
   }
   return loaded;
 }
 
-// Loaded once; a thread that loses the race to publish its copy drops it.
+// A load that fails is tried again at the next use. A thread that loses the race to
+// publish its copy drops it and takes the published one.
 const TypeInformation* Cached() {
-  static TypeInformation* cached = nullptr;
-  TypeInformation* current = static_cast<TypeInformation*>(
-      InterlockedCompareExchangePointer(reinterpret_cast<void**>(&cached), nullptr, nullptr));
+  static constinit std::atomic<TypeInformation*> published{nullptr};
+  TypeInformation* current = published.load();
   if (current) return current;
-  TypeInformation* loaded = Load();
+  std::unique_ptr<TypeInformation> loaded = Load();
   if (!loaded) return nullptr;
-  current = static_cast<TypeInformation*>(
-      InterlockedCompareExchangePointer(reinterpret_cast<void**>(&cached), loaded, nullptr));
-  if (current) {
-    delete loaded;
-    return current;
-  }
-  return loaded;
+  if (!published.compare_exchange_strong(current, loaded.get())) return current;
+  return loaded.release();  // owned by `published` from here on
 }
 
 }  // namespace
@@ -68,6 +65,21 @@ HMODULE ThisModule() {
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCWSTR>(&ThisModule), &module);
   return module;
+}
+
+std::wstring ThisModulePath() noexcept {
+  try {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length = GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) return {};
+      if (length < path.size()) return path.substr(0, length);
+      path.resize(path.size() * 2);  // the path was cut short
+    }
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_OUTOFMEMORY);
+    return {};
+  }
 }
 
 }  // namespace automation

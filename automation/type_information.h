@@ -4,6 +4,8 @@
 
 #include <oaidl.h>
 
+#include <string>
+
 namespace automation {
 
 // _Tolvane as the library describes it (the dispatch view of the dual interface);
@@ -14,5 +16,7 @@ ITypeInfo* FunctionTableTypeInfo();
 
 // This module's file (the DLL, or the program that links the object in).
 HMODULE ThisModule();
+// Its full path; empty when it cannot be had, with the reason in GetLastError.
+std::wstring ThisModulePath() noexcept;
 
 }  // namespace automation

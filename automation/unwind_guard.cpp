@@ -1,15 +1,17 @@
-// The unwind-guarded frame of 64-bit builds (automation/unwind_guard.h): a function whose
-// unwind information names a handler of its own, which the system calls when a caller
-// further up unwinds the stack past it.
 #include "automation/unwind_guard.h"
 
-#if defined(__x86_64__)
+#include "profile_service/profile_file.h"
 
-extern "C" EXCEPTION_DISPOSITION UnwindGuardHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*, void*) {
+namespace automation {
+
+EXCEPTION_DISPOSITION __cdecl UnwindGuardHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*, void*) {
   if (exception->ExceptionFlags & EXCEPTION_UNWINDING) profile_service::EndProfileFilesOfThisThread();
   return ExceptionContinueSearch;
 }
 
+}  // namespace automation
+
+#if defined(__x86_64__)
 // RunInUnwindGuardedFrame(run, context): calls run(context) with the stack aligned and the
 // callee's 32 bytes of home space; "@unwind" asks for the handler while unwinding only.
 asm(R"(

@@ -13,9 +13,10 @@
 
 #include <windows.h>
 
-#include "profile_service/profile_file.h"
-
 namespace automation {
+
+// The handler of the guarded frame on both kinds (unwind_guard.cpp).
+extern "C" EXCEPTION_DISPOSITION __cdecl UnwindGuardHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*, void*);
 
 #if defined(__i386__)
 // The registration record of the thread's handler chain (fs:[0]), on the stack for the
@@ -24,7 +25,7 @@ class UnwindGuard {
  public:
   UnwindGuard() {
     record_.previous = reinterpret_cast<Record*>(__readfsdword(0));
-    record_.handler = &OnException;
+    record_.handler = &UnwindGuardHandler;
     __writefsdword(0, reinterpret_cast<DWORD>(&record_));
   }
   ~UnwindGuard() { __writefsdword(0, reinterpret_cast<DWORD>(record_.previous)); }
@@ -34,13 +35,8 @@ class UnwindGuard {
  private:
   struct Record {
     Record* previous;
-    EXCEPTION_DISPOSITION(__cdecl* handler)(EXCEPTION_RECORD*, void*, CONTEXT*, void*);
+    decltype(&UnwindGuardHandler) handler;
   };
-
-  static EXCEPTION_DISPOSITION __cdecl OnException(EXCEPTION_RECORD* exception, void*, CONTEXT*, void*) {
-    if (exception->ExceptionFlags & EXCEPTION_UNWINDING) profile_service::EndProfileFilesOfThisThread();
-    return ExceptionContinueSearch;
-  }
 
   Record record_;
 };
@@ -51,8 +47,8 @@ void RunUnwindGuarded(Work& work) {
   work();
 }
 #else
-// Calls run(context) in a frame whose unwind handler (unwind_guard.cpp) ends the thread's
-// uses of files. Nothing C++ may be thrown through it: `run` catches all.
+// Calls run(context) in a frame whose unwind information names UnwindGuardHandler. Nothing
+// C++ may be thrown through it: `run` catches all.
 extern "C" void RunInUnwindGuardedFrame(void (*run)(void*), void* context);
 
 template <typename Work>

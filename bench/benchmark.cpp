@@ -143,7 +143,7 @@ void PointAt(_Tolvane* object, const std::wstring& file) {
 
 // The object linked into this program, on `file`.
 ComPtr<_Tolvane> LinkedObject(const std::wstring& file) {
-  ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+  ComPtr<_Tolvane> object(automation::CreateTolvaneObject());
   Require(static_cast<bool>(object), "the object could not be created");
   PointAt(object.Get(), file);
   return object;

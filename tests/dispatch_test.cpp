@@ -184,7 +184,7 @@ class LateBinding : public test_support::TolvaneTest, public testing::WithParamI
  protected:
   void SetUp() override {
     TolvaneTest::SetUp();
-    ComPtr<_Tolvane> created(automation::TolvaneObject::Create());
+    ComPtr<_Tolvane> created(automation::CreateTolvaneObject());
     ASSERT_TRUE(created);
     late_ = Query<IDispatch>(created.Get(), IID_IDispatch);
     lateFile_ = folder_.PathOf(L"late.ini");

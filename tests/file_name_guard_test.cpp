@@ -300,7 +300,7 @@ TEST_F(FileNameGuard, EveryMemberWithoutAFileNameTouchesNoFileAndGivesItsNoFileV
     for (Binding binding : dispatch_calls::kBindings) {
       SCOPED_TRACE(testing::Message() << row.member.name << (row.arrays == Arrays::None ? ", no arrays" : "") << ", "
                                       << dispatch_calls::NameOf(binding));
-      ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+      ComPtr<_Tolvane> object(automation::CreateTolvaneObject());
       ASSERT_TRUE(object);
       Variables variables(row.arrays);
 

@@ -379,7 +379,7 @@ class ObjectLifetime : public ComApartment {};
 TEST_F(ObjectLifetime, AnObjectReleasedByItsCallerDuringACallFinishesTheCallFirst) {
   test_support::IniFolder folder;
   const std::wstring file = folder.PathOf(L"lifetime.ini");
-  IDispatch* object = automation::TolvaneObject::Create();
+  IDispatch* object = automation::CreateTolvaneObject();
   ASSERT_NE(object, nullptr);
   const long objectsAlive = automation::Current(automation::Count::Objects);
   UniqueBstr name = Bstr(file);

@@ -283,7 +283,7 @@ TEST(RenameHugeSection, RenameKeyFindsAKeyBeyond32767Lines) {
 
   ASSERT_EQ(CoInitialize(nullptr), S_OK);
   {
-    com_types::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+    com_types::ComPtr<_Tolvane> object(automation::CreateTolvaneObject());
     test_support::UniqueBstr name = test_support::Bstr(path), section = test_support::Bstr(L"big"),
                              current = test_support::Bstr(L"k32999"), renamed = test_support::Bstr(L"moved");
     ASSERT_EQ(object->put_IniFileName(name.InOut()), S_OK);

@@ -7,6 +7,7 @@
 
 #include "automation/tolvane_object.h"
 #include "profile_service/file_lock.h"
+#include "profile_service/platform_functions.h"
 #include "profile_service/profile_file.h"
 #include "tests/support/test_support.h"
 
@@ -134,7 +135,7 @@ TEST_F(LockHeldElsewhereTest, EveryMemberFailsWithoutTouchingTheFileWhenTheWaitR
       {"RenameSection", [&] { return RenameSection(L"s", L"u"), true; }},
   };
   for (const auto& [member, failedAsExpected] : failsAsExpected) {
-    object_ = test_support::ComPtr<_Tolvane>(automation::TolvaneObject::Create());
+    object_ = test_support::ComPtr<_Tolvane>(automation::CreateTolvaneObject());
     UseFile(file_);
     EXPECT_TRUE(failedAsExpected()) << member;
     EXPECT_EQ(LastError().value_or(L"").rfind(L"The file is in use: another thread of this process", 0), 0u) << member;

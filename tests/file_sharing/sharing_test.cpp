@@ -92,7 +92,7 @@ std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 class FileSharing : public test_support::ComApartment {
  protected:
   static test_support::ComPtr<_Tolvane> ObjectOn(const std::wstring& file) {
-    test_support::ComPtr<_Tolvane> object(automation::TolvaneObject::Create());
+    test_support::ComPtr<_Tolvane> object(automation::CreateTolvaneObject());
     test_support::UniqueBstr name = test_support::Bstr(file);
     object->put_IniFileName(name.InOut());
     return object;

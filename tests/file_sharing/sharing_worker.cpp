@@ -34,7 +34,7 @@ UniqueBstr Text(const std::string& ascii) { return Bstr(WideOfAscii(ascii)); }
 
 class Worker {
  public:
-  explicit Worker(const wchar_t* file) : object_(automation::TolvaneObject::Create()) {
+  explicit Worker(const wchar_t* file) : object_(automation::CreateTolvaneObject()) {
     UniqueBstr name = Bstr(std::wstring(file));
     object_->put_IniFileName(name.InOut());
   }

@@ -67,12 +67,13 @@ TEST(RegistrationRecord, TheOneClassEntryDescribesTolvane) {
 
 TEST(RegistrationRecord, AccessorsFollowTheOffsets) {
   const auto& record = kRegistrationRecord;
-  EXPECT_STREQ(automation::RecordText(record, record.libraryNameOffset), "Voskini15T");
-  EXPECT_EQ(automation::RecordText(record, record.libraryDescriptionOffset), nullptr);
-  const automation::ClassEntry* tolvane = automation::RecordClass(record, record.firstClassOffset);
+  EXPECT_STREQ(automation::RecordField<char>(record, record.libraryNameOffset), "Voskini15T");
+  EXPECT_EQ(automation::RecordField<char>(record, record.libraryDescriptionOffset), nullptr);
+  const automation::ClassEntry* tolvane =
+      automation::RecordField<automation::ClassEntry>(record, record.firstClassOffset);
   ASSERT_EQ(reinterpret_cast<const uint8_t*>(tolvane), Bytes() + 72);
-  EXPECT_EQ(automation::RecordClass(record, tolvane->nextClassOffset), nullptr);
-  EXPECT_STREQ(automation::RecordText(record, tolvane->classNameOffset), "Tolvane");
+  EXPECT_EQ(automation::RecordField<automation::ClassEntry>(record, tolvane->nextClassOffset), nullptr);
+  EXPECT_STREQ(automation::RecordField<char>(record, tolvane->classNameOffset), "Tolvane");
 }
 
 }  // namespace

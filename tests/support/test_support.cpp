@@ -128,7 +128,7 @@ std::optional<std::string> ReadBytes(const std::wstring& path) {
 
 void TolvaneTest::SetUp() {
   ASSERT_NO_FATAL_FAILURE(ComApartment::SetUp());
-  object_ = ComPtr<_Tolvane>(automation::TolvaneObject::Create());
+  object_ = ComPtr<_Tolvane>(automation::CreateTolvaneObject());
   ASSERT_TRUE(object_);
   file_ = folder_.PathOf(L"test.ini");
 }

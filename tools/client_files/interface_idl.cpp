@@ -43,9 +43,18 @@ std::string Hex(unsigned long value) {
   return text;
 }
 
-// The attributes that stand for type flags. A flag without one here would be lost from
-// the IDL, so it stops the build instead.
-std::vector<std::string> FlagAttributes(WORD flags, TYPEKIND kind) {
+std::string Version(WORD major, WORD minor) {
+  return "version(" + std::to_string(major) + "." + std::to_string(minor) + ")";
+}
+
+// The attributes of the interface or the coclass: its identity and version, then those that
+// stand for its type flags. A flag without an attribute here would be lost from the IDL, so
+// it stops the build instead.
+std::vector<std::string> TypeAttributes(TYPEKIND kind, const GUID& id, WORD flags) {
+  std::vector<std::string> attributes;
+  if (kind == TKIND_INTERFACE) attributes.push_back("odl");
+  attributes.push_back("uuid(" + GuidText(id) + ")");
+  attributes.push_back(Version(com_types::kTypeMajorVersion, com_types::kTypeMinorVersion));
   struct Spelling {
     WORD flag;
     const char* attribute;
@@ -54,7 +63,6 @@ std::vector<std::string> FlagAttributes(WORD flags, TYPEKIND kind) {
                                      {TYPEFLAG_FDUAL, "dual"},
                                      {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"},
                                      {TYPEFLAG_FOLEAUTOMATION, "oleautomation"}};
-  std::vector<std::string> attributes;
   for (const Spelling& spelling : kSpellings) {
     if (flags & spelling.flag) attributes.push_back(spelling.attribute);
     flags &= ~spelling.flag;
@@ -79,10 +87,6 @@ void WriteAttributes(std::ostream& out, const std::string& indent, const std::ve
   out << indent << "]\n";
 }
 
-std::string Version(WORD major, WORD minor) {
-  return "version(" + std::to_string(major) + "." + std::to_string(minor) + ")";
-}
-
 }  // namespace
 
 std::string InterfaceIdl() {
@@ -99,12 +103,7 @@ std::string InterfaceIdl() {
   out << "library " << Narrow(com_types::kLibraryName) << "\n{\n"
       << "  importlib(\"stdole2.tlb\");\n\n";
 
-  std::vector<std::string> interfaceAttributes{"odl", "uuid(" + GuidText(com_types::kInterfaceId) + ")",
-                                               Version(com_types::kTypeMajorVersion, com_types::kTypeMinorVersion)};
-  for (const std::string& flag : FlagAttributes(com_types::kInterfaceTypeFlags, TKIND_INTERFACE)) {
-    interfaceAttributes.push_back(flag);
-  }
-  WriteAttributes(out, "  ", interfaceAttributes);
+  WriteAttributes(out, "  ", TypeAttributes(TKIND_INTERFACE, com_types::kInterfaceId, com_types::kInterfaceTypeFlags));
   out << "  interface " << interfaceName << " : IDispatch\n  {\n";
   for (const com_types::Member& member : com_types::kMembers) {
     out << "    [id(" << Hex(static_cast<unsigned long>(member.dispid)) << ")" << InvokeKind(member) << "]\n"
@@ -118,12 +117,7 @@ std::string InterfaceIdl() {
   }
   out << "  };\n\n";
 
-  std::vector<std::string> classAttributes{"uuid(" + GuidText(com_types::kClassId) + ")",
-                                           Version(com_types::kTypeMajorVersion, com_types::kTypeMinorVersion)};
-  for (const std::string& flag : FlagAttributes(com_types::kClassTypeFlags, TKIND_COCLASS)) {
-    classAttributes.push_back(flag);
-  }
-  WriteAttributes(out, "  ", classAttributes);
+  WriteAttributes(out, "  ", TypeAttributes(TKIND_COCLASS, com_types::kClassId, com_types::kClassTypeFlags));
   out << "  coclass " << Narrow(com_types::kClassName) << "\n  {\n"
       << "    [default] interface " << interfaceName << ";\n  };\n};\n";
   return out.str();

@@ -12,12 +12,12 @@
 // client manifests keep working across releases.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "com_types/identity.h"
 #include "tools/client_files/declaration_parts.h"
 #include "tools/client_files/output_file.h"
+#include "tools/one_argument.h"
 
 namespace {
 
@@ -73,12 +73,8 @@ std::string ClientManifest(const std::string& version) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: write_manifests <path of the DLL>\n");
-    return 2;
-  }
+  const std::wstring path = tools::OneArgument(argc, argv, "write_manifests <path of the DLL>");
   const std::string version = com_types::kAssemblyVersion;
-  const std::wstring path = argv[1];
   const std::string dllName = Narrow(path.substr(path.find_last_of(L"\\/") + 1).c_str());
   using client_files::WriteOutputFile;
   return WriteOutputFile(std::string(kAssemblyName) + ".manifest", AssemblyManifest(dllName, version)) &&

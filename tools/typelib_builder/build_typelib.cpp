@@ -10,6 +10,7 @@
 #include "com_types/identity.h"
 #include "com_types/member_table.h"
 #include "com_types/owners.h"
+#include "tools/one_argument.h"
 #include "tools/typelib_builder/coclass_flags.h"
 
 using com_types::ComPtr;
@@ -113,14 +114,11 @@ void Implement(ICreateTypeInfo* info, ITypeInfo* implemented) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: build_typelib OUTPUT.tlb\n");
-    return 2;
-  }
+  const wchar_t* output = tools::OneArgument(argc, argv, "build_typelib OUTPUT.tlb");
   Check(CoInitialize(nullptr), "CoInitialize");
   {
     ComPtr<ICreateTypeLib2> library;
-    Check(CreateTypeLib2(com_types::kTargetSystem, argv[1], library.Put()), "CreateTypeLib2");
+    Check(CreateTypeLib2(com_types::kTargetSystem, output, library.Put()), "CreateTypeLib2");
     Check(library->SetName(const_cast<LPOLESTR>(com_types::kLibraryName)), "SetName");
     Check(library->SetGuid(com_types::kLibraryId), "SetGuid");
     Check(library->SetVersion(com_types::kLibraryMajorVersion, com_types::kLibraryMinorVersion), "SetVersion");
@@ -152,5 +150,5 @@ int wmain(int argc, wchar_t** argv) {
     Check(library->SaveAllChanges(), "SaveAllChanges");
   }
   CoUninitialize();
-  return typelib_builder::SetCoclassFlags(argv[1], com_types::kClassTypeFlags) ? 0 : 1;
+  return typelib_builder::SetCoclassFlags(output, com_types::kClassTypeFlags) ? 0 : 1;
 }
