@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com_types/identity.h"
@@ -35,8 +36,6 @@ struct WrongKind {
 // The typed forms of the by-reference parameters, which the standard dispatch takes.
 constexpr VARTYPE kTextByReference = VT_BYREF | VT_BSTR;
 constexpr VARTYPE kTextArrayByReference = VT_BYREF | VT_ARRAY | VT_BSTR;
-
-constexpr USHORT kNotResizable = FADF_FIXEDSIZE | FADF_STATIC | FADF_EMBEDDED | FADF_AUTO;
 
 const Member* MemberFor(DISPID dispid, WORD flags) {
   if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return FindMember(dispid, INVOKE_PROPERTYPUT);
@@ -114,7 +113,7 @@ UniqueSafeArray TextArrayOfVariants(SAFEARRAY* variants, size_t parameter) {
     SafeArrayData<BSTR> to(texts.Get());
     for (ULONG i = 0; i < ElementCount(variants); ++i) to[i] = TextOf(from[i], parameter).Release();
   }
-  if (variants->cLocks != 0 || (variants->fFeatures & kNotResizable)) texts.Get()->fFeatures |= FADF_FIXEDSIZE;
+  if (com_types::FixedOrLocked(variants)) texts.Get()->fFeatures |= FADF_FIXEDSIZE;
   return texts;
 }
 
@@ -197,8 +196,7 @@ class TypedArgument {
     } else if (V_VT(&typed_) == kTextArrayByReference && array_.Get() != givenArray_) {
       UniqueSafeArray variants = array_.Get() ? VariantArrayOf(array_.Get()) : UniqueSafeArray();
       if (V_VT(variable_) == (VT_BYREF | VT_ARRAY | VT_VARIANT)) {
-        SafeArrayDestroy(*V_ARRAYREF(variable_));
-        *V_ARRAYREF(variable_) = variants.Release();
+        const UniqueSafeArray replaced(std::exchange(*V_ARRAYREF(variable_), variants.Release()));
       } else {
         VariantClear(variable_);
         V_VT(variable_) = VT_ARRAY | VT_VARIANT;
@@ -223,11 +221,9 @@ class TypedArgument {
     } else if (IsMissing(source)) {
       // nothing to read: an unallocated array
     } else if ((type & ~VT_BYREF) == (VT_ARRAY | VT_BSTR)) {
-      SAFEARRAY* copy = nullptr;
-      if (FAILED(SafeArrayCopy((type & VT_BYREF) ? *V_ARRAYREF(source) : V_ARRAY(source), &copy))) {
+      if (FAILED(SafeArrayCopy((type & VT_BYREF) ? *V_ARRAYREF(source) : V_ARRAY(source), array_.Put()))) {
         throw std::bad_alloc();
       }
-      array_.Reset(copy);
     } else if ((type & ~VT_BYREF) == (VT_ARRAY | VT_VARIANT)) {
       SAFEARRAY* variants = (type & VT_BYREF) ? *V_ARRAYREF(source) : V_ARRAY(source);
       if (variants) array_ = TextArrayOfVariants(variants, index);
