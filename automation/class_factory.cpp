@@ -1,6 +1,5 @@
 #include "automation/class_factory.h"
 
-#include <atomic>
 #include <new>
 
 #include "com_types/identity.h"
@@ -33,12 +32,8 @@ class ClassFactory final : public IClassFactory {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
+  ULONG STDMETHODCALLTYPE Release() override { return references_.Release(this); }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (!object) return E_POINTER;
@@ -53,9 +48,10 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
+  friend class automation::ReferenceCount;
   ~ClassFactory() { Decrement(Count::Factories); }
 
-  std::atomic<ULONG> references_{1};
+  ReferenceCount references_;
 };
 
 }  // namespace

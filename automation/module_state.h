@@ -3,6 +3,10 @@
 // atomic.
 #pragma once
 
+#include <windows.h>
+
+#include <atomic>
+
 namespace automation {
 
 enum class Count { Objects, Factories, Locks };
@@ -11,5 +15,21 @@ void Increment(Count count);
 void Decrement(Count count);  // never below zero
 long Current(Count count);
 bool CanUnload();  // nothing alive and no lock held
+
+// The reference count of an object that deletes itself with its last reference (a Tolvane
+// object, a class factory, each a friend of this class); it starts with the creator's.
+class ReferenceCount {
+ public:
+  ULONG Add() { return ++count_; }
+  template <typename Object>
+  ULONG Release(Object* object) {
+    const ULONG remaining = --count_;
+    if (remaining == 0) delete object;
+    return remaining;
+  }
+
+ private:
+  std::atomic<ULONG> count_{1};
+};
 
 }  // namespace automation

@@ -1,6 +1,5 @@
 #include "automation/tolvane_object.h"
 
-#include <atomic>
 #include <new>
 
 #include "automation/error_info.h"
@@ -49,12 +48,8 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
+  ULONG STDMETHODCALLTYPE Release() override { return references_.Release(this); }
 
   // IDispatch
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -179,6 +174,7 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   }
 
  private:
+  friend class automation::ReferenceCount;
   ~TolvaneObject() { Decrement(Count::Objects); }
 
   // Every member follows one order: reject a null result pointer, reset the result to its
@@ -200,7 +196,7 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
     return status;
   }
 
-  std::atomic<ULONG> references_{1};
+  ReferenceCount references_;
   profile_object::Tolvane logic_{*this};
 };
 

@@ -10,20 +10,23 @@ std::string Narrow(const wchar_t* text) {
   return narrow;
 }
 
-std::string GuidText(const GUID& guid) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+namespace {
+
+// The GUID's eleven fields in `format`, which takes them in order.
+std::string Formatted(const char* format, const GUID& guid) {
+  char text[100];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3,
+                guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
+                guid.Data4[7]);
   return text;
 }
 
+}  // namespace
+
+std::string GuidText(const GUID& guid) { return Formatted("%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", guid); }
+
 std::string GuidArguments(const GUID& guid) {
-  char text[100];
-  std::snprintf(text, sizeof text, "0x%08lx, 0x%04x, 0x%04x, 0x%02x,0x%02x, 0x%02x,0x%02x,0x%02x,0x%02x,0x%02x,0x%02x",
-                static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-  return text;
+  return Formatted("0x%08lx, 0x%04x, 0x%04x, 0x%02x,0x%02x, 0x%02x,0x%02x,0x%02x,0x%02x,0x%02x,0x%02x", guid);
 }
 
 TypeSpelling SpellingOf(com_types::ValueType type) {
