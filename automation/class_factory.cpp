@@ -24,13 +24,8 @@ class ClassFactory final : public IClassFactory {
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
+    const bool known = iid == IID_IUnknown || iid == IID_IClassFactory;
+    return references_.Answer(known ? static_cast<IClassFactory*>(this) : nullptr, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
   ULONG STDMETHODCALLTYPE Release() override { return references_.Release(this); }

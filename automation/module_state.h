@@ -21,6 +21,14 @@ bool CanUnload();  // nothing alive and no lock held
 class ReferenceCount {
  public:
   ULONG Add() { return ++count_; }
+  // QueryInterface's answer: `found`, the interface asked for (null when the object has
+  // none), with a reference of its own.
+  HRESULT Answer(void* found, void** object) {
+    *object = found;
+    if (!found) return E_NOINTERFACE;
+    Add();
+    return S_OK;
+  }
   template <typename Object>
   ULONG Release(Object* object) {
     const ULONG remaining = --count_;

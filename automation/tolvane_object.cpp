@@ -37,16 +37,10 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kInterfaceId) {
-      *object = static_cast<_Tolvane*>(this);
-    } else if (iid == IID_ISupportErrorInfo) {
-      *object = static_cast<ISupportErrorInfo*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    void* found = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kInterfaceId) found = static_cast<_Tolvane*>(this);
+    if (iid == IID_ISupportErrorInfo) found = static_cast<ISupportErrorInfo*>(this);
+    return references_.Answer(found, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
   ULONG STDMETHODCALLTYPE Release() override { return references_.Release(this); }
