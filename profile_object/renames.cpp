@@ -13,6 +13,7 @@
 // section only once the new one is confirmed: no key and no part of a value is lost.
 // What a write would store otherwise (a look-alike in a file marked FE FF or EF BB BF,
 // see profile_service/ansi_text.h) is not moved at all.
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -33,12 +34,11 @@ namespace service = profile_service;
 
 namespace {
 
-// Fills a new text array from the texts that `textAt(i)` gives for i = 0..count-1.
-template <typename TextAt>
-UniqueSafeArray TextArrayOf(LONG count, TextAt textAt) {
-  UniqueSafeArray array = NewTextArray(count);
+// A new text array of one field of the entries: their keys, or their values.
+UniqueSafeArray TextArrayOf(const std::vector<Entry>& entries, std::wstring_view Entry::*field) {
+  UniqueSafeArray array = NewTextArray(static_cast<LONG>(entries.size()));
   com_types::SafeArrayData<BSTR> elements(array.Get());
-  for (LONG i = 0; i < count; ++i) elements[i] = BstrOf(textAt(i)).Release();
+  for (size_t i = 0; i < entries.size(); ++i) elements[i] = BstrOf(entries[i].*field).Release();
   return array;
 }
 
@@ -52,12 +52,6 @@ bool StoredOtherwise(std::wstring_view text, service::TextRole role, service::Pr
 }
 
 }  // namespace
-
-struct Tolvane::MovableEntries {
-  std::vector<Entry> entries;  // views into the section's entry list
-  UniqueSafeArray keys;
-  UniqueSafeArray values;
-};
 
 // Moves the key with its whole value as the file holds it (read from the section's
 // entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
@@ -136,9 +130,9 @@ void Tolvane::RenameSectionIn(ProfileFile& file, const ServiceText& current, con
     RenameEmptySection(current, target, file);
     return;
   }
-  const std::optional<MovableEntries> movable = ReadMovableEntries(list);
+  const std::optional<std::vector<Entry>> movable = ReadMovableEntries(list);
   if (!movable) return;
-  for (const Entry& entry : movable->entries) {
+  for (const Entry& entry : *movable) {
     if (StoredOtherwise(entry.key, service::TextRole::Key, file) ||
         StoredOtherwise(entry.value, service::TextRole::Value, file)) {
       SetLastErrorText(
@@ -177,38 +171,31 @@ void Tolvane::RenameEmptySection(const ServiceText& current, const ServiceText& 
   if (added) ThrowIfFailed(self_.DeleteSection(current.Bstr().Get()));
 }
 
-std::optional<Tolvane::MovableEntries> Tolvane::ReadMovableEntries(std::wstring_view list) {
-  MovableEntries movable;
-  bool onlyKeys = true;
-  ForEachItem(list, [&](std::wstring_view line) {
-    movable.entries.push_back(SplitEntry(line));
-    onlyKeys = onlyKeys && movable.entries.back().hasEquals;
-  });
-  if (!onlyKeys) {
+std::optional<std::vector<Entry>> Tolvane::ReadMovableEntries(std::wstring_view list) {
+  std::vector<Entry> entries;
+  ForEachItem(list, [&](std::wstring_view line) { entries.push_back(SplitEntry(line)); });
+  if (!std::all_of(entries.begin(), entries.end(), [](const Entry& entry) { return entry.hasEquals; })) {
     SetLastErrorText(
         L"RenameSection: the section holds lines without \"=\", which cannot be moved; the section was kept");
     return std::nullopt;
   }
-  const std::vector<Entry>& entries = movable.entries;
   for (const Entry& entry : entries) {
     const ServiceText key(entry.key, service::TextRole::Key), value(entry.value, service::TextRole::Value);
     if (Refused(RefusalForEntry(key, value))) return std::nullopt;
   }
-  const LONG count = static_cast<LONG>(entries.size());
-  movable.keys = TextArrayOf(count, [&](LONG i) { return entries[i].key; });
-  movable.values = TextArrayOf(count, [&](LONG i) { return entries[i].value; });
-  return movable;
+  return entries;
 }
 
 // Into a new section the keys go in one whole-section write, confirmed by reading the
 // section back. A write that failed has said why in LastErrorA, and that stays: its
 // result, the last index, does not tell, but its message is a new text (every message
 // is), and nothing else in the write sets one (the rules were met before it).
-bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, const ServiceText& target, std::wstring_view list,
+bool Tolvane::CopyIntoNewSection(const std::vector<Entry>& entries, const ServiceText& target, std::wstring_view list,
                                  ProfileFile& file) {
   UniqueBstr targetArgument = target.Bstr();
-  SAFEARRAY* keySlot = movable.keys.Get();
-  SAFEARRAY* valueSlot = movable.values.Get();
+  const UniqueSafeArray keys = TextArrayOf(entries, &Entry::key), values = TextArrayOf(entries, &Entry::value);
+  SAFEARRAY* keySlot = keys.Get();
+  SAFEARRAY* valueSlot = values.Get();
   LONG lastIndex = 0;
   const BSTR messageBefore = lastErrorText_.Get();
   ThrowIfFailed(self_.SectionWriteAtOnce(targetArgument.InOut(), &keySlot, &valueSlot, &lastIndex));
@@ -224,14 +211,12 @@ bool Tolvane::CopyIntoNewSection(const MovableEntries& movable, const ServiceTex
 // Into an existing section key by key, so that its own keys stay and copied keys replace
 // those of the same name. Of several lines with one key name, readers only ever see the
 // first, so only the first is copied.
-bool Tolvane::MergeIntoExistingSection(const MovableEntries& movable, const ServiceText& target) {
+bool Tolvane::MergeIntoExistingSection(const std::vector<Entry>& entries, const ServiceText& target) {
   UniqueBstr targetArgument = target.Bstr();
   std::unordered_set<std::wstring> copiedKeys;
-  com_types::SafeArrayData<BSTR> keyElements(movable.keys.Get()), valueElements(movable.values.Get());
-  for (size_t i = 0; i < movable.entries.size(); ++i) {
-    if (!copiedKeys.insert(ProfileNameKey(movable.entries[i].key)).second) continue;
-    UniqueBstr key = UniqueBstr::Copy(keyElements[i]);
-    UniqueBstr value = UniqueBstr::Copy(valueElements[i]);
+  for (const Entry& entry : entries) {
+    if (!copiedKeys.insert(ProfileNameKey(entry.key)).second) continue;
+    UniqueBstr key = BstrOf(entry.key), value = BstrOf(entry.value);
     VARIANT_BOOL written = VARIANT_FALSE;
     ThrowIfFailed(self_.WriteValue(targetArgument.InOut(), key.InOut(), value.InOut(), &written));
     if (!written) return false;

@@ -32,6 +32,7 @@
 
 #include "com_types/owners.h"
 #include "com_types/tolvane_interface.h"
+#include "profile_object/profile_lists.h"
 #include "profile_service/profile_service.h"
 
 namespace profile_object {
@@ -115,15 +116,14 @@ class Tolvane {
   void RenameKeyIn(ProfileFile& file, const ServiceText& section, const ServiceText& current,
                    const ServiceText& renamed);
   void RenameSectionIn(ProfileFile& file, const ServiceText& current, const ServiceText& target);
-  struct MovableEntries;
   void RenameEmptySection(const ServiceText& current, const ServiceText& target, ProfileFile& file);
-  // The section's entries, or nullopt (with the reason in LastErrorA) when one of them
-  // cannot be moved.
-  std::optional<MovableEntries> ReadMovableEntries(std::wstring_view list);
+  // The section's entries (views into `list`), or nullopt (with the reason in LastErrorA)
+  // when one of them cannot be moved.
+  std::optional<std::vector<Entry>> ReadMovableEntries(std::wstring_view list);
   // Each true once every entry is in the target section.
-  bool CopyIntoNewSection(const MovableEntries& movable, const ServiceText& target, std::wstring_view list,
+  bool CopyIntoNewSection(const std::vector<Entry>& entries, const ServiceText& target, std::wstring_view list,
                           ProfileFile& file);
-  bool MergeIntoExistingSection(const MovableEntries& movable, const ServiceText& target);
+  bool MergeIntoExistingSection(const std::vector<Entry>& entries, const ServiceText& target);
 
   static com_types::UniqueBstr TextOrEmpty(BSTR text) {
     return text ? com_types::UniqueBstr::Copy(text) : com_types::UniqueBstr::Copy(L"", 0);
