@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include <string>
-#include <type_traits>
+#include <tuple>
 
 namespace profile_service {
 
@@ -27,13 +27,9 @@ struct Functions {
   ProfileFunctions<char> ansi;
   ProfileFunctions<wchar_t> wide;
 
-  template <typename Char>
+  template <typename Char>  // ansi for char, wide for wchar_t
   const ProfileFunctions<Char>& Of() const {
-    if constexpr (std::is_same_v<Char, char>) {
-      return ansi;
-    } else {
-      return wide;
-    }
+    return std::get<const ProfileFunctions<Char>&>(std::tie(ansi, wide));
   }
 };
 const Functions& PlatformFunctions();
