@@ -68,9 +68,10 @@ std::optional<std::wstring> ExistingLongPath(const std::wstring& path) {
   return GrowingAnswer([&](wchar_t* buffer, DWORD size) { return GetLongPathNameW(path.c_str(), buffer, size); });
 }
 
-// Only what exists can be expanded: the file, or else the folder that will hold it.
+// Only what exists can be expanded: the file, or else the folder that will hold it. Short
+// 8.3 names always hold a "~".
 std::wstring LongForm(const std::wstring& path) {
-  if (!MayHoldShortNames(path)) return path;
+  if (path.find(L'~') == std::wstring::npos) return path;
   if (std::optional<std::wstring> expanded = ExistingLongPath(path)) return *expanded;
   const size_t leaf = path.find_last_of(L"\\/");
   if (leaf == std::wstring::npos) return path;

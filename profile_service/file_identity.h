@@ -55,10 +55,6 @@ struct FileNames {
   std::wstring lockKey;   // lockPath folded: one key for one lock
 };
 
-// Short 8.3 names always hold a "~". A path without one names its file by its text
-// alone; what a path with one names changes as files come and go.
-inline bool MayHoldShortNames(std::wstring_view path) { return path.find(L'~') != std::wstring_view::npos; }
-
 // Whether writes to the file at `path` (a long path) go to the registry instead: the
 // platform maps some file names of the Windows folder there. Such a file gets no lock
 // file and no journal.

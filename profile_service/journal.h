@@ -66,8 +66,6 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
   ~Journal() { RollBack(); }  // a journal neither committed nor rolled back is rolled back
 
-  // The file's bytes as saved.
-  const std::optional<std::string>& Saved() const { return saved_; }
   // The change is complete: flushes the file (through `file` when it is open for writing),
   // then empties the journal.
   void Commit(HANDLE file);
