@@ -72,19 +72,6 @@ class Meaning {
   size_t lastNonBlank_ = 0;
 };
 
-}  // namespace
-
-bool IsAscii(std::wstring_view text) {
-  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
-}
-
-std::optional<std::wstring> AnsiText::Widened() const {
-  if (!text_) return std::nullopt;
-  return WideOf(*text_);
-}
-
-namespace {
-
 // Converts text outside ASCII one character at a time (a surrogate pair as one), so that
 // each look-alike is seen with its place in the text, and turns those that would carry
 // meaning into "?". Returns the characters, `lookAlike` left set on those turned.
@@ -110,6 +97,15 @@ std::vector<Converted> ConvertGuarded(std::wstring_view source, TextRole role, s
 }
 
 }  // namespace
+
+bool IsAscii(std::wstring_view text) {
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
+}
+
+std::optional<std::wstring> AnsiText::Widened() const {
+  if (!text_) return std::nullopt;
+  return WideOf(*text_);
+}
 
 // ASCII converts to itself.
 void AppendAnsi(std::string& target, std::wstring_view source, TextRole role) {

@@ -8,6 +8,7 @@
 #include "profile_service/platform_functions.h"
 
 namespace profile_service {
+
 struct ProfileFile::Use {
   Use(const AnsiText& name, LockMode mode) : names(name) {
     if (!names.refusal) lock = std::make_unique<FileLock>(names, mode);
@@ -67,13 +68,13 @@ struct ProfileFile::Use {
   com_types::UniqueHandle written;  // the file as the check opened it
   bool changesRefused = false;      // a write left the file cut: it was put back
   int changesInProgress = 0;
-  Use* outer = nullptr;  // the use further up this thread's call, which owns it
+  Use* outer = nullptr;  // the use further up this thread's call
 };
 
 namespace {
 
-// The innermost use of a file on this thread, which each use owns until it ends; each
-// names the one further up.
+// The innermost use of a file on this thread, each naming the one further up. The chain
+// owns them: a use is freed as it ends.
 thread_local ProfileFile::Use* innermostUse = nullptr;
 
 // Ends the innermost use: its journal committed (put back when a write was cut short),
