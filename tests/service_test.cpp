@@ -33,6 +33,30 @@ TEST(ProfileService, BindsTheProfileFunctionsOnceAcrossThreads) {
             reinterpret_cast<void*>(GetProcAddress(kernel32, "GetPrivateProfileSectionNamesW")));
 }
 
+// The owner template on the kernel's handles: what it holds is closed once, by the owner
+// it was last moved to; neither null nor INVALID_HANDLE_VALUE is held; Release hands on.
+TEST(Owners, CloseAHandleOnceAndHoldNeitherKindOfNone) {
+  const auto open = [](HANDLE handle) {
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) != FALSE;
+  };
+  const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  {
+    com_types::UniqueHandle first(event);
+    const com_types::UniqueHandle second(std::move(first));
+    EXPECT_FALSE(first.Valid());
+    first.Reset();
+    EXPECT_TRUE(open(event));
+  }
+  EXPECT_FALSE(open(event));
+  EXPECT_FALSE(com_types::UniqueHandle(INVALID_HANDLE_VALUE).Valid());
+  EXPECT_FALSE(com_types::UniqueHandle().Valid());
+  com_types::UniqueHandle kept(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  const HANDLE handedOn = kept.Release();
+  EXPECT_TRUE(open(handedOn));
+  CloseHandle(handedOn);
+}
+
 TEST(ProfileService, RefusesAnEmptyOrAbsentFileNameWithoutTouchingTheWindowsFolder) {
   for (const AnsiText& name : {AnsiText(), Ansi("")}) {
     service::ProfileFile file(name);
