@@ -152,10 +152,15 @@ FileNames::FileNames(const AnsiText& name) : given(name), forAnsiCalls(name) {
     forAnsiCalls = ExactAnsiOf(resolved);
   }
   if (TooLong(wide, resolved)) refusal = ERROR_FILENAME_EXCED_RANGE;
-  if (resolved.empty()) return;
-  longPath = LongForm(WithoutAliases(resolved));
-  lockPath = longPath + kLockFileSuffix;
-  lockKey = FoldedPath(lockPath);
+}
+
+const FileNames::LockNames& FileNames::Lock() const {
+  if (!lock_) {
+    const std::wstring longPath = resolved.empty() ? L"" : LongForm(WithoutAliases(resolved));
+    const std::wstring lockPath = longPath.empty() ? L"" : longPath + kLockFileSuffix;
+    lock_ = LockNames{longPath, lockPath, FoldedPath(lockPath)};
+  }
+  return *lock_;
 }
 
 bool MappedToRegistry(const std::wstring& path) {

@@ -21,8 +21,8 @@ namespace profile_service {
 // The lock file of a file is named after its long path with this suffix.
 inline constexpr wchar_t kLockFileSuffix[] = L"-lock";
 
-// The names of the file that a member uses, worked out once, when it begins, from the
-// name its caller gave: every layer takes the form it needs from here.
+// The names of the file that a member uses, worked out once, from the name its caller
+// gave: every layer takes the form it needs from here. Those of the lock, at first use.
 struct FileNames {
   explicit FileNames(const AnsiText& name);
 
@@ -50,9 +50,16 @@ struct FileNames {
   // beside it made from this one (the lock file) are the same files whatever spelling a
   // caller used, also through another drive letter, a share or a linked folder, which
   // reach the same folder.
-  std::wstring longPath;
-  std::wstring lockPath;  // longPath and kLockFileSuffix
-  std::wstring lockKey;   // lockPath folded: one key for one lock
+  const std::wstring& LongPath() const { return Lock().longPath; }
+  const std::wstring& LockPath() const { return Lock().lockPath; }  // the long path and kLockFileSuffix
+  const std::wstring& LockKey() const { return Lock().lockKey; }    // the lock path folded: one key a lock
+
+ private:
+  struct LockNames {
+    std::wstring longPath, lockPath, lockKey;
+  };
+  const LockNames& Lock() const;
+  mutable std::optional<LockNames> lock_;  // once asked (a copy holds what was asked before)
 };
 
 // Whether writes to the file at `path` (a long path) go to the registry instead: the

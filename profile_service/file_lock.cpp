@@ -215,7 +215,7 @@ Entry ComeIn(HANDLE file, LockMode mode, ULONGLONG deadline) {
 // that it comes in only after them. (Those that come later find the lock file.)
 DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode, ULONGLONG deadline) {
   LockHandle throughFile(handle.names);
-  if (!OpenForLocking(throughFile, handle.names.longPath, OPEN_EXISTING, LockMode::Write)) return 0;
+  if (!OpenForLocking(throughFile, handle.names.LongPath(), OPEN_EXISTING, LockMode::Write)) return 0;
   const HANDLE file = throughFile.file.Get();
   {
     Exclusive guarded(handle.guard);  // where the keeper finds it, should this thread end waiting
@@ -244,7 +244,7 @@ void NarrowToReading(LockHandle& handle) {
 bool Settle(LockHandle& handle, Held held) {
   Exclusive guarded(handle.guard);
   handle.held = held;
-  if (handle.throughFile && FileThere(handle.names.lockPath)) {
+  if (handle.throughFile && FileThere(handle.names.LockPath())) {
     LetGoHeld(handle);
     return false;
   }
@@ -298,7 +298,7 @@ void FileLock::Take() {
     failure_ = entry.failure;
     if (failure_ != 0) break;
     if (!Settle(handle, entry.held)) continue;
-    if (!handle.throughFile && JournalWaiting(handle.file.Get(), handle.names.lockPath)) {
+    if (!handle.throughFile && JournalWaiting(handle.file.Get(), handle.names.LockPath())) {
       if (taking == LockMode::Read) {  // a reader takes the write lock for the member
         Exclusive guarded(handle.guard);
         LetGoHeld(handle);
@@ -306,7 +306,7 @@ void FileLock::Take() {
         continue;
       }
       failure_ =
-          handle.writable ? PutBackWaitingJournal(handle.file.Get(), handle.names.longPath) : ERROR_ACCESS_DENIED;
+          handle.writable ? PutBackWaitingJournal(handle.file.Get(), handle.names.LongPath()) : ERROR_ACCESS_DENIED;
       journalWaits_ = failure_ != 0;
       if (journalWaits_) break;
     }
@@ -315,7 +315,7 @@ void FileLock::Take() {
     if (taking == LockMode::Write) WakeKeeper();
     return;
   }
-  if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.names.lockKey);
+  if (failure_ == ERROR_TIMEOUT) heldWithinThisProcess_ = HeldByAnotherThread(handle.names.LockKey());
   {
     Exclusive guarded(handle.guard);
     handle.inUse = false;
@@ -362,7 +362,7 @@ Visit Tend(LockHandle& handle, ULONGLONG now) {
     handle.nextLook = now + (open ? kOwnerLookInterval : 10 * kOwnerLookInterval);
     if (WaitForSingleObject(handle.owner.Get(), 0) == WAIT_OBJECT_0) {  // the thread ended
       if (Writing(handle) && !handle.throughFile && handle.writable) {
-        PutBackWaitingJournal(handle.file.Get(), handle.names.longPath);
+        PutBackWaitingJournal(handle.file.Get(), handle.names.LongPath());
       }
       LetGoHeld(handle);
       handle.inUse = false;
@@ -377,7 +377,7 @@ void SetFileLockWaitForTesting(DWORD milliseconds) { lockWait.store(milliseconds
 
 bool FileLockHasWaitersForTesting(const std::wstring& path) {
   LockHandle looking{FileNames(AnsiText::Of(path, TextRole::FileName))};
-  return OpenForLocking(looking, looking.names.lockPath, OPEN_EXISTING, LockMode::Read) &&
+  return OpenForLocking(looking, looking.names.LockPath(), OPEN_EXISTING, LockMode::Read) &&
          SomeoneWaits(looking.file.Get());
 }
 

@@ -45,7 +45,7 @@ class AccessOfFile {
 // file may not, while its lock is held. A reader locks the INI file through a handle for
 // reading, which keeps no other program from writing it.
 bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition, LockMode mode) {
-  const bool lockFile = path == handle.names.lockPath;
+  const bool lockFile = path == handle.names.LockPath();
   const DWORD share = lockFile ? kShareReadWrite : kShareReadWrite | FILE_SHARE_DELETE;
   const bool readOnly = mode == LockMode::Read && !lockFile;
   for (const DWORD access : {readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
@@ -62,18 +62,18 @@ bool FileThere(const std::wstring& path) {
 }
 
 Opened OpenLockFile(LockHandle& handle, LockMode mode) {
-  if (OpenForLocking(handle, handle.names.lockPath, OPEN_EXISTING, mode)) return Opened::LockFile;
+  if (OpenForLocking(handle, handle.names.LockPath(), OPEN_EXISTING, mode)) return Opened::LockFile;
   if (GetLastError() == ERROR_FILE_NOT_FOUND) {
     // Reads, and changes that find no file to change, never make a lock file; nor do names
     // whose writes go to the registry. A folder the platform neither reads nor writes.
-    const DWORD fileAttributes = GetFileAttributesW(handle.names.longPath.c_str());
+    const DWORD fileAttributes = GetFileAttributesW(handle.names.LongPath().c_str());
     if (IsFolder(fileAttributes) || (fileAttributes == INVALID_FILE_ATTRIBUTES && mode != LockMode::Write)) {
       return Opened::NoFile;
     }
-    if (mode != LockMode::Read && !MappedToRegistry(handle.names.longPath)) {
-      AccessOfFile access(handle.names.longPath);
+    if (mode != LockMode::Read && !MappedToRegistry(handle.names.LongPath())) {
+      AccessOfFile access(handle.names.LongPath());
       handle.file =
-          UniqueHandle(CreateFileW(handle.names.lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
+          UniqueHandle(CreateFileW(handle.names.LockPath().c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite,
                                    access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       handle.writable = true;
       if (handle.file.Valid()) return Opened::MadeLockFile;
@@ -81,10 +81,10 @@ Opened OpenLockFile(LockHandle& handle, LockMode mode) {
   }
   // A lock file made meanwhile by another is opened as it would have been found; one
   // that cannot be opened refuses the member: one lock must serve all who use the file.
-  if (FileThere(handle.names.lockPath)) {
-    return OpenForLocking(handle, handle.names.lockPath, OPEN_EXISTING, mode) ? Opened::LockFile : Opened::Refused;
+  if (FileThere(handle.names.LockPath())) {
+    return OpenForLocking(handle, handle.names.LockPath(), OPEN_EXISTING, mode) ? Opened::LockFile : Opened::Refused;
   }
-  if (!OpenForLocking(handle, handle.names.longPath, OPEN_EXISTING, mode)) return Opened::NoFile;
+  if (!OpenForLocking(handle, handle.names.LongPath(), OPEN_EXISTING, mode)) return Opened::NoFile;
   handle.throughFile = true;
   return Opened::ThroughFile;
 }

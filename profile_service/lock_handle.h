@@ -29,11 +29,13 @@ struct LockHandle {
     WritingInSteps,  // pending, then shared, exclusive, taken one after the other
   };
 
-  explicit LockHandle(const FileNames& names) : names(names) {}
+  // The lock's names worked out first, so that the keeper's thread only reads them.
+  explicit LockHandle(const FileNames& names) : names((names.LockKey(), names)) {}
   LockHandle(const LockHandle&) = delete;
   LockHandle& operator=(const LockHandle&) = delete;
 
   const FileNames names;  // of the file as a member first found it: its lock file, its key
+  std::wstring foundAs;   // the resolved path by which a member of the thread last found it
   UniqueHandle owner;     // the thread whose handle this is, to see whether it ended
   DWORD ownerId = 0;
   SRWLOCK guard = SRWLOCK_INIT;    // what follows, between that thread and the keeper

@@ -105,10 +105,20 @@ void StartKeeper(Registry& registry) {
 }  // namespace
 
 LockHandle& HandleOfThisThread(const FileNames& names) {
+  // Found again by the path a member found it by, which costs no look at the long name;
+  // what a path that may hold short names ("~") names changes as files come and go.
+  const bool byPath = names.resolved.find(L'~') == std::wstring::npos;
   for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
-    if (handle->names.lockKey == names.lockKey) return *handle;
+    if (byPath && handle->foundAs == names.resolved) return *handle;
+  }
+  for (LockHandle* handle = threadHandles; handle; handle = handle->nextOfThread) {
+    if (handle->names.LockKey() == names.LockKey()) {
+      handle->foundAs = names.resolved;
+      return *handle;
+    }
   }
   auto handle = std::make_unique<LockHandle>(names);
+  handle->foundAs = names.resolved;
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), handle->owner.Put(), SYNCHRONIZE, FALSE,
                   0);
   handle->ownerId = GetCurrentThreadId();
@@ -135,7 +145,7 @@ void WakeKeeper() {
 bool HeldByAnotherThread(const std::wstring& lockKey) {
   Exclusive registered(Handles().guard);
   for (const auto& handle : Handles().handles) {
-    if (handle->names.lockKey != lockKey || handle->ownerId == GetCurrentThreadId()) continue;
+    if (handle->names.LockKey() != lockKey || handle->ownerId == GetCurrentThreadId()) continue;
     Exclusive guarded(handle->guard);
     if (handle->held != LockHandle::Held::Nothing && handle->held != LockHandle::Held::Opened) return true;
   }

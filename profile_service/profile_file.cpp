@@ -14,12 +14,12 @@ struct ProfileFile::Use {
     if (!names.refusal) lock = std::make_unique<FileLock>(names, mode);
   }
 
-  bool Journaled() const { return lock->JournalFile() && !MappedToRegistry(names.longPath); }
+  bool Journaled() const { return lock->JournalFile() && !MappedToRegistry(names.LongPath()); }
 
   // The file as the write lock found it, read once in the use, for its journal: a writer
   // that keeps one tells the file's encoding from these bytes too.
   const std::optional<FileAsFound>& AsFound() {
-    if (!asFoundRead) asFound = ReadFileAsFound(names.longPath), asFoundRead = true;
+    if (!asFoundRead) asFound = ReadFileAsFound(names.LongPath()), asFoundRead = true;
     return asFound;
   }
 
@@ -30,8 +30,8 @@ struct ProfileFile::Use {
     if (Journaled()) {
       if (!AsFound()) return false;
       if (!lock->KnownEncoding()) lock->KnownEncoding() = EncodingOfBytes(asFound->bytes.value_or(""));
-      if (WriteJournal(lock->JournalFile(), names.longPath, *asFound)) {
-        journal.emplace(lock->JournalFile(), names.longPath, asFound->bytes);
+      if (WriteJournal(lock->JournalFile(), names.LongPath(), *asFound)) {
+        journal.emplace(lock->JournalFile(), names.LongPath(), asFound->bytes);
         lastWritten = asFound->bytes.value_or("");
       } else if (const DWORD failure = GetLastError();
                  failure != ERROR_ALREADY_EXISTS &&
@@ -48,7 +48,7 @@ struct ProfileFile::Use {
   // handle; it is never held open while the platform writes.
   bool LeftWhole(const WriteShape& shape) {
     for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
-      written = OpenShared(names.longPath, access);
+      written = OpenShared(names.LongPath(), access);
       if (written.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
     }
     std::optional<std::string> after = written.Valid() ? ReadWhole(written.Get(), lastWritten.size()) : std::nullopt;
@@ -122,7 +122,7 @@ Encoding ProfileFile::TextEncoding() {
     known = EncodingOfBytes(use_->asFound->bytes.value_or(""));
     empty = use_->asFound->bytes && use_->asFound->bytes->empty();
   } else {
-    const com_types::UniqueHandle file = OpenShared(use_->names.longPath, GENERIC_READ);
+    const com_types::UniqueHandle file = OpenShared(use_->names.LongPath(), GENERIC_READ);
     known = file.Valid() ? EncodingOfFile(file.Get(), &empty) : Encoding::Ansi;
   }
   // An empty file is ANSI, also to a platform that read it as Unicode before it was emptied.

@@ -20,7 +20,7 @@ service::AnsiText Name(const std::wstring& path) {
   return service::AnsiText::FromBstr(test_support::Bstr(path).Get(), service::TextRole::FileName);
 }
 
-std::wstring LockNameOf(const std::wstring& path) { return service::FileNames(Name(path)).lockKey; }
+std::wstring LockNameOf(const std::wstring& path) { return service::FileNames(Name(path)).LockKey(); }
 
 std::wstring Upper(std::wstring text) {
   CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
