@@ -6,14 +6,12 @@
 //   no-file value ("False", False, -1, 0) and LastErrorA becomes "Missing IniFilename";
 //   when the service fails they return the absent text, False or 0 and LastErrorA holds
 //   the system's message. A success never clears LastErrorA.
-// - Every member that reaches the file uses it through one profile_service::ProfileFile
-//   from its first service call to its last: the file's cross-process lock, and a
-//   journal that makes its changes all or nothing. When the lock cannot be had within
-//   its wait, the member fails as when the service fails, with LastErrorA naming the
-//   lock.
-// - A member copies what it reads of the caller's arguments before it takes the lock, and
-//   gives by-reference arguments back only after giving the lock back: no fault in the
-//   caller's memory can happen while the file is locked.
+// - Every member that reaches the file does so in WithFile, through one
+//   profile_service::ProfileFile (the file's lock and journal) from its first service
+//   call to its last; a lock not had within its wait fails the member as the service
+//   fails, with LastErrorA naming the lock. It copies the caller's arguments before, and
+//   gives by-reference ones back after: no fault in the caller's memory can happen while
+//   the file is locked.
 // - Faults (profile_object/fault.h) abort a call as an exception; work already done
 //   stays done.
 // - By-reference texts come back as the file saw them: converted through the ANSI code

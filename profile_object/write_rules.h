@@ -5,11 +5,8 @@
 // header early for other readers. What the service merely normalises (blanks around
 // names and values, one pair of outer quotes) is the file syntax and passes.
 //
-// The rules look at the caller's characters. In an ANSI file those cross to the code page
-// as profile_service/ansi_text.h says, which turns every look-alike that would carry
-// meaning into "?", and so do the texts a write stores in a file marked FE FF or
-// EF BB BF; in a file marked FF FE they cross as they are. Either way the file reads what
-// the rules looked at, or "?" in place of a look-alike.
+// The rules look at the caller's characters: the file reads what they looked at, or "?"
+// in place of a look-alike that would carry meaning (profile_service/ansi_text.h).
 #pragma once
 
 #include "profile_service/profile_service.h"

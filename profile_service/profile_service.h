@@ -1,13 +1,10 @@
 // The one layer through which every file access goes: the private-profile functions of
 // kernel32, bound by name at first use, plus the error lookup.
 //
-// A file in the ANSI code page is read and written through the ANSI functions, its texts
-// converted to that code page (profile_service/ansi_text.h) and back; a Unicode file
-// (one that begins with a byte-order mark: UTF-16LE, UTF-16BE or UTF-8) through the
-// wide-character functions, its texts passed as they are, but for what a write puts in
-// a file marked FE FF or EF BB BF: there each look-alike that would carry meaning
-// crosses as "?", as to an ANSI file (Windows' functions write such a file through the
-// code page; see Encoding::UnicodeOtherMark). Texts cross here in UTF-16 either way.
+// Texts cross here in UTF-16. An ANSI file is read and written through the ANSI
+// functions, its texts converted to the code page (ansi_text.h) and back; a Unicode file
+// (file_encoding.h) through the wide-character functions, its texts as they are, but for
+// the look-alikes that a write puts in a file marked FE FF or EF BB BF.
 //
 // Every call returns what the platform returns: a count or a BOOL, 0 meaning failure
 // (or, for reads, nothing found). After a 0, LastError() tells why.
