@@ -2,9 +2,16 @@
 
 namespace profile_service {
 
-com_types::UniqueHandle OpenShared(const std::wstring& path, DWORD access, DWORD disposition) {
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  return com_types::UniqueHandle(CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, 0, nullptr));
+com_types::UniqueHandle OpenShared(const std::wstring& path, DWORD access, DWORD disposition, DWORD share) {
+  return com_types::UniqueHandle(CreateFileW(path.c_str(), access, share, nullptr, disposition, 0, nullptr));
+}
+
+com_types::UniqueHandle OpenWritableElseReadable(const std::wstring& path, bool* writable, DWORD disposition,
+                                                 DWORD share) {
+  com_types::UniqueHandle file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, disposition, share);
+  if (writable) *writable = file.Valid();
+  if (!file.Valid() && GetLastError() == ERROR_ACCESS_DENIED) file = OpenShared(path, GENERIC_READ, disposition, share);
+  return file;
 }
 
 bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {

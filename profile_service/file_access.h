@@ -11,8 +11,16 @@
 
 namespace profile_service {
 
-// Opens `path` shared with every other opener, for reading, writing and removal alike.
-com_types::UniqueHandle OpenShared(const std::wstring& path, DWORD access, DWORD disposition = OPEN_EXISTING);
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens `path` shared with others as `share` says (by default for reading, writing and
+// removal alike).
+com_types::UniqueHandle OpenShared(const std::wstring& path, DWORD access, DWORD disposition = OPEN_EXISTING,
+                                   DWORD share = kShareAll);
+// The same for reading and writing, or, where writing is denied, for reading only;
+// `writable`, when given, says which.
+com_types::UniqueHandle OpenWritableElseReadable(const std::wstring& path, bool* writable = nullptr,
+                                                 DWORD disposition = OPEN_EXISTING, DWORD share = kShareAll);
 
 // Whether the system's `code` says there is no file at a path (nor perhaps its folder).
 inline bool IsMissingFile(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }

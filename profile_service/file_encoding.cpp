@@ -3,10 +3,8 @@
 namespace profile_service {
 
 Encoding EncodingOfBytes(std::string_view firstBytes) {
-  if (firstBytes.starts_with("\xFF\xFE")) return Encoding::Unicode;
-  for (std::string_view mark : {"\xFE\xFF", "\xEF\xBB\xBF"}) {
-    if (firstBytes.starts_with(mark)) return Encoding::UnicodeOtherMark;
-  }
+  if (firstBytes.starts_with(kUtf16LeMark)) return Encoding::Unicode;
+  if (firstBytes.starts_with(kUtf16BeMark) || firstBytes.starts_with(kUtf8Mark)) return Encoding::UnicodeOtherMark;
   return Encoding::Ansi;
 }
 

@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "profile_service/file_access.h"
 #include "profile_service/file_identity.h"
 
 namespace profile_service {
@@ -46,13 +47,11 @@ class AccessOfFile {
 // reading, which keeps no other program from writing it.
 bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition, LockMode mode) {
   const bool lockFile = path == handle.names.LockPath();
-  const DWORD share = lockFile ? kShareReadWrite : kShareReadWrite | FILE_SHARE_DELETE;
+  const DWORD share = lockFile ? kShareReadWrite : kShareAll;
   const bool readOnly = mode == LockMode::Read && !lockFile;
-  for (const DWORD access : {readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
-    handle.file = UniqueHandle(CreateFileW(path.c_str(), access, share, nullptr, disposition, 0, nullptr));
-    handle.writable = access & GENERIC_WRITE;
-    if (handle.file.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
-  }
+  handle.writable = false;
+  handle.file = readOnly ? OpenShared(path, GENERIC_READ, disposition, share)
+                         : OpenWritableElseReadable(path, &handle.writable, disposition, share);
   return handle.file.Valid();
 }
 

@@ -47,10 +47,7 @@ struct ProfileFile::Use {
   // open until the next write, or the journal's commit, which flushes it through this
   // handle; it is never held open while the platform writes.
   bool LeftWhole(const WriteShape& shape) {
-    for (const DWORD access : {GENERIC_READ | GENERIC_WRITE, GENERIC_READ}) {
-      written = OpenShared(names.LongPath(), access);
-      if (written.Valid() || GetLastError() != ERROR_ACCESS_DENIED) break;
-    }
+    written = OpenWritableElseReadable(names.LongPath());
     std::optional<std::string> after = written.Valid() ? ReadWhole(written.Get(), lastWritten.size()) : std::nullopt;
     if (!written.Valid() && IsMissingFile(GetLastError())) after.emplace();  // the write made no file
     if (!after || !profile_service::LeftWhole(lastWritten, *after, shape)) return false;

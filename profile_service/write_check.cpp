@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "profile_service/ansi_text.h"
+#include "profile_service/file_encoding.h"
 #include "profile_service/file_identity.h"
 #include "profile_service/profile_syntax.h"
 
@@ -17,8 +18,8 @@ namespace {
 // code page.
 std::wstring TextOf(std::string_view bytes) {
   std::wstring text;
-  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
-    const bool bigEndian = bytes[0] == '\xFE';
+  if (bytes.starts_with(kUtf16LeMark) || bytes.starts_with(kUtf16BeMark)) {
+    const bool bigEndian = bytes.starts_with(kUtf16BeMark);
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
       const auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
       text += static_cast<wchar_t>(bigEndian ? first << 8 | second : second << 8 | first);
@@ -29,8 +30,8 @@ std::wstring TextOf(std::string_view bytes) {
   if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
     return std::wstring(bytes.begin(), bytes.end());  // ASCII reads alike in every code page
   }
-  const bool utf8 = bytes.starts_with("\xEF\xBB\xBF");
-  if (utf8) bytes.remove_prefix(3);
+  const bool utf8 = bytes.starts_with(kUtf8Mark);
+  if (utf8) bytes.remove_prefix(kUtf8Mark.size());
   return WideOf(bytes, utf8 ? CP_UTF8 : CP_ACP);
 }
 
