@@ -6,12 +6,10 @@
 //   no-file value ("False", False, -1, 0) and LastErrorA becomes "Missing IniFilename";
 //   when the service fails they return the absent text, False or 0 and LastErrorA holds
 //   the system's message. A success never clears LastErrorA.
-// - Every member that reaches the file does so in WithFile, through one
-//   profile_service::ProfileFile (the file's lock and journal) from its first service
-//   call to its last; a lock not had within its wait fails the member as the service
-//   fails, with LastErrorA naming the lock. It copies the caller's arguments before, and
-//   gives by-reference ones back after: no fault in the caller's memory can happen while
-//   the file is locked.
+// - Every member that reaches the file does so in WithFile (below), with the file locked
+//   from its first service call to its last; a lock not had fails the member as the
+//   service fails, LastErrorA naming the lock. Arguments are copied before and given back
+//   after, so that no fault in the caller's memory can happen while the file is locked.
 // - Faults (profile_object/fault.h) abort a call as an exception; work already done
 //   stays done.
 // - By-reference texts come back as the file saw them: converted through the ANSI code
@@ -73,12 +71,11 @@ class Tolvane {
   profile_service::AnsiText FileName() const;
   // The caller's by-reference texts that a member gives back, each as the file saw it.
   using GiveBacks = std::vector<std::pair<BSTR*, std::optional<std::wstring>>>;
-  // The bracket of every member that uses the file. Opens it in `mode`; when it cannot be
-  // used (its lock could not be had), LastErrorA says why and the result is nullopt.
-  // Otherwise calls `work(file, giveBacks)`, which returns the member's result, or nullopt
-  // for a refusal that ends the member at once. After a result the use ends (the journal
-  // committed, the lock given back), the file name is stored as the service saw it, and
-  // last the by-reference texts are given back.
+  // The bracket of every member that uses the file, opened in `mode`: nullopt when it
+  // cannot be used (LastErrorA says why). Otherwise `work(file, giveBacks)` returns the
+  // result, or nullopt for a refusal that ends the member at once. After a result the use
+  // ends (journal committed, lock given back), the file name is stored as the service saw
+  // it, and the by-reference texts are given back last.
   template <typename Work>
   auto WithFile(profile_service::LockMode mode, Work work) {
     GiveBacks giveBacks;
@@ -132,8 +129,6 @@ class Tolvane {
   com_types::UniqueBstr fileName_;
   LONG lastErrorCode_ = 0;
   com_types::UniqueBstr lastErrorText_;
-  // That is the whole state. No member here looks up key names with a default text, so
-  // the default text that nothing ever assigns needs no field.
 };
 
 }  // namespace profile_object

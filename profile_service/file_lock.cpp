@@ -40,15 +40,11 @@
 //   (a debugger, a sleeping machine) holds everyone up until the wait runs out.
 // - The system frees a handle's ranges when the handle is closed or its process dies: a
 //   holder or waiter that dies blocks no one.
-// - The deadline: a member waits kFileLockWaitMilliseconds in all, from its first try,
-//   however often it comes in again (a lock file made meanwhile, a reader that must put
-//   back a journal) and however long the maker of a lock file waits for others.
-// - The hot-journal rule (profile_service/journal.h): whoever comes in, reader or writer,
-//   first looks in the lock file. A journal there is put back under the write lock (a
-//   reader takes it for the member), into the file it names, when and only when the file
-//   there is the same file, by its volume and index; any other file is left alone, and
-//   the journal emptied. A journal that cannot be put back now fails the member, which
-//   then changes nothing. Bytes that are no journal are left alone.
+// - A member waits kFileLockWaitMilliseconds in all from its first try, however often it
+//   comes in again (a lock file made meanwhile, a reader that must put back a journal).
+// - Whoever comes in, reader or writer, first looks in the lock file: a journal there is
+//   put back under the write lock (a reader takes it for the member) by the hot-journal
+//   rule (journal.h, 3 and 4).
 #include "profile_service/file_lock.h"
 
 #include <algorithm>
@@ -101,9 +97,8 @@ void Unlock(HANDLE file, Held held) {
   if (held == Held::WritingInSteps) Unlock(file, kPending);
 }
 
-// Lets go of what the handle holds, and closes its files: a lock file is open only while
-// its thread holds or waits for some of the lock, so that nothing keeps it, or its folder,
-// from being removed once the lock is let go (its guard held, or its thread's alone).
+// Lets go of what the handle holds, and closes its files, so that nothing keeps the lock
+// file or its folder from being removed (its guard held, or its thread's alone).
 void LetGoHeld(LockHandle& handle) {
   Unlock(handle.file.Get(), handle.held);
   handle.held = Held::Nothing;
@@ -115,11 +110,7 @@ void LetGoHeld(LockHandle& handle) {
 
 // ---- Waiting -----------------------------------------------------------------------
 
-// The tries of one wait: until the member's deadline, every kPollMilliseconds, marked as
-// waiting from the first try that failed, and watched by the keeper from then on. A writer
-// that comes while others wait gives way first, for two intervals, so that each of them
-// tries before it does: the lock goes to those that waited when it was given back, not to
-// one that calls again at once.
+// The tries of one wait, until the member's deadline, as the chart's first note says.
 class Wait {
  public:
   Wait(HANDLE file, ULONGLONG deadline) : file_(file), deadline_(deadline) {}

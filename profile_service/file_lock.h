@@ -1,11 +1,8 @@
-// The lock of one INI file, which a member holds from its first service call to its last,
-// so that members never interleave on a file: in any process, session or machine, under
-// every name of the file. The profile functions guard a file within one process only: each
-// write empties the file and writes it out whole, so without this lock concurrent writers
-// lose each other's keys and readers see the file cut short. file_lock.cpp states the
-// protocol, on the byte-range locks that the system (or the file server) keeps and frees
-// when their holder dies. Readers share the lock and keep it for a moment after they
-// return (a read window), so that a loop of reads costs one lock call in many.
+// The lock of one INI file, held by a member from its first service call to its last, so
+// that members never interleave on a file (and lose each other's keys), in any process,
+// session or machine, under every name of the file; the platform guards only within one.
+// file_lock.cpp states the protocol. Readers share the lock and keep it for a moment after
+// they return (a read window), so that a loop of reads costs one lock call in many.
 #pragma once
 
 #include <windows.h>
@@ -36,8 +33,8 @@ struct LockHandle;
 
 class FileLock {
  public:
-  // Waits for the lock of the file `names` name, up to the wait above; a writer's lock
-  // once the file's journal, if one waits, is put back, and a reader's too then.
+  // Waits for the lock of the file `names` name, up to the wait above (a waiting journal
+  // put back first).
   FileLock(const FileNames& names, LockMode mode);
   ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
@@ -45,8 +42,7 @@ class FileLock {
 
   bool Held() const { return failure_ == 0; }
   // Why the lock could not be had: ERROR_TIMEOUT when the wait ran out, otherwise the
-  // system's code for the call that failed (or for why a waiting journal could not be put
-  // back: the member must then change nothing).
+  // system's code for the call that failed, or for why a waiting journal stays.
   DWORD Failure() const { return failure_; }
   // After a timeout: whether a thread of this process held the file.
   bool HeldWithinThisProcess() const { return heldWithinThisProcess_; }

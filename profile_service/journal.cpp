@@ -10,8 +10,7 @@
 namespace profile_service {
 namespace {
 
-// The mark's last byte is the layout's version. A journal of the previous layout, which
-// records no identity, is put back by the name it records, as that release did.
+// The mark's last byte is the layout's version (the previous layout: journal.h, 3).
 constexpr char kMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '4'};
 constexpr char kPreviousMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '3'};
 constexpr size_t kFamilyBytes = 7;
@@ -165,8 +164,7 @@ void Journal::Commit(HANDLE file) {
   EmptyJournal(lockFile_);
 }
 
-// The member's own file, which its lock has kept from everyone else since the journal
-// was written: put back by name.
+// The member's own file, kept from everyone else by its lock: put back by name.
 bool Journal::RollBack() {
   if (!std::exchange(open_, false)) return true;
   bool putBack = false;

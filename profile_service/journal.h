@@ -1,10 +1,7 @@
 // The rollback journal of an INI file: the file's bytes as they were before a change,
-// kept in the file's lock file (profile_service/file_lock.h) until the change is on disk,
-// so that a writer stopped in the middle of the change (killed, its thread terminated, or
-// a power cut) never leaves the file cut short. The lock file is empty between changes.
-//
-// The platform rewrites the whole file in place for every write: it empties the file,
-// then writes it out. What keeps that safe:
+// kept in its lock file (file_lock.h), empty between changes, until the change is on disk,
+// so that a writer stopped in the middle of the platform's rewrite of the file (killed,
+// its thread terminated, a power cut) never leaves the file cut short. What keeps it safe:
 //   1. The journal is written whole and flushed to disk before the file is first changed.
 //      It records the file's identity (volume serial number and file index) and its name.
 //   2. The file is flushed to disk before the journal is emptied, and the journal is
@@ -26,12 +23,11 @@
 //      be: no change is made while a journal of the file waits.
 //   5. Bytes in the lock file that are not a journal are never overwritten, emptied or put
 //      back: a change then goes ahead without a journal. So does a change that only removes
-//      (a key or a section) when the disk has no room for the journal: it cannot fail for
-//      want of room, and is never refused for it.
-// Clocks and name comparisons decide nothing. A program that changes the file in place
-// without this component while a journal waits is outside the lock's reach: its change
-// may be undone. The file keeps its identity: it is never replaced by another file, only
-// written in place, so hard links, access lists, attributes and open handles stay.
+//      when the disk has no room for the journal: it is never refused for want of room.
+// Clocks and name comparisons decide nothing. A program that changes the file without
+// this component while a journal waits is outside the lock's reach: its change may be
+// undone. The file is only ever written in place, so hard links, access lists, attributes
+// and open handles stay.
 #pragma once
 
 #include <windows.h>

@@ -51,25 +51,20 @@ class ServiceText {
   // A copy as a BSTR (null for the absent text), to hand on to another member.
   com_types::UniqueBstr Bstr() const;
   bool IsAscii() const;
-  // The text as `file` holds it: converted to the code page and back in an ANSI file, as
-  // it is in a Unicode one (ASCII text is the same in both, and needs no look at the
-  // file). What a by-reference argument is given back, and the form in which names are
-  // compared with the file's.
+  // The text as `file` holds it: through the code page and back in an ANSI file, as it
+  // is in a Unicode one. What a by-reference argument is given back, and the form in which
+  // names are compared with the file's.
   std::optional<std::wstring> Seen(ProfileFile& file) const;
-  // The same for a text that a write puts in the file (a key and value written, the
-  // section they go to, and everything a whole-section write with entries is given):
-  // in a file marked FE FF or EF BB BF, GuardLookAlikes' form. Texts that only name what
-  // a deletion removes cross as Seen says.
+  // The same for a text that a write puts in the file: GuardLookAlikes' form in a file
+  // marked FE FF or EF BB BF. (What only names what a deletion removes is as Seen says.)
   std::optional<std::wstring> Stored(ProfileFile& file) const;
   // GuardLookAlikes' form (empty for the absent text), converted at first use.
   const std::wstring& Guarded() const;
-  // The text in its Stored form, with the same role: what a member made of several calls
-  // gives each of them for a name it writes, so that its reads and deletions reach what
-  // its writes made.
+  // The text in its Stored form: what a member of several calls gives each of them for a
+  // name it writes, so that its reads and deletions reach what its writes made.
   ServiceText StoredIn(ProfileFile& file) const;
-  // The ANSI form converted back to UTF-16 (the absent text stays absent), converted at
-  // first use: what the wide-character functions are given for an ANSI file whose path
-  // does not cross to the code page.
+  // The ANSI form back in UTF-16, converted at first use: what the wide-character
+  // functions are given for an ANSI file whose path does not cross to the code page.
   const std::optional<std::wstring>& AnsiWidened() const;
 
  private:

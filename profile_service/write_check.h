@@ -1,15 +1,11 @@
-// Whether a platform write that reported success left the file whole.
-//
-// The platform rewrites the whole file for every write: it empties the file, then writes
-// it out section by section, and does not report a write that failed on the way (seen
-// under Wine on a full disk: the call returned TRUE with the file cut after any byte). A
-// forecast of free room cannot guard that: another writer may take the room in between,
-// a quota or a link onto another volume may apply. So the file is looked at afterwards.
-//
-// A write touches one section. Every other section keeps its lines, in order (the
-// platform only drops blank lines and blanks around names, which the comparison ignores),
-// and the file ends with a whole line; the written section holds exactly the keys the
-// write leaves there. A file cut anywhere breaks one of these.
+// Whether a platform write that reported success left the file whole. The platform
+// empties the file and writes it out again for every write, and does not report a write
+// that failed on the way (under Wine on a full disk: TRUE, the file cut after any byte).
+// No forecast of free room can guard that (another writer may take the room, a quota may
+// apply), so the file is looked at afterwards. A write touches one section: every other
+// section keeps its lines in order (blank lines and blanks around names, which the
+// platform drops, aside), the written one holds exactly the keys the write leaves there,
+// and the file ends with a whole line. A file cut anywhere breaks one of these.
 #pragma once
 
 #include <string>
