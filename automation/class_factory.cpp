@@ -9,8 +9,7 @@
 namespace automation {
 namespace {
 
-// Hands out `created` (a new object with one reference, or nullptr when memory ran out) as
-// interface `iid`: the caller's interface, if any, then holds the only reference.
+// Hands out `created` (null when memory ran out) as `iid`, dropping the creator's reference.
 HRESULT HandOut(IUnknown* created, REFIID iid, void** object) {
   if (!created) return E_OUTOFMEMORY;
   const HRESULT status = created->QueryInterface(iid, object);

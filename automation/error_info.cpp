@@ -11,9 +11,9 @@ using com_types::ComPtr;
 using com_types::kInterfaceId;
 using com_types::kProgId;
 
-void SetErrorInformation(HRESULT, const wchar_t* description) {
+HRESULT SetErrorInformation(HRESULT code, const wchar_t* description) {
   ComPtr<ICreateErrorInfo> created;
-  if (FAILED(CreateErrorInfo(created.Put()))) return;
+  if (FAILED(CreateErrorInfo(created.Put()))) return code;
   created->SetGUID(kInterfaceId);
   created->SetSource(const_cast<LPOLESTR>(kProgId));
   created->SetDescription(const_cast<LPOLESTR>(description));
@@ -21,6 +21,7 @@ void SetErrorInformation(HRESULT, const wchar_t* description) {
   if (SUCCEEDED(created->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put())))) {
     ::SetErrorInfo(0, info.Get());
   }
+  return code;
 }
 
 }  // namespace automation

@@ -1,8 +1,7 @@
-// The interface boundary: the one place where faults become HRESULTs. Every member
-// runs its work through CallBoundary, which catches what the work throws and sets the
-// platform's error information, so that late-bound and script callers see a readable
-// description through EXCEPINFO. A structured exception that passes the boundary ends
-// the member's use of its file on the way (automation/unwind_guard.h).
+// The interface boundary, the one place where faults become HRESULTs: CallBoundary runs a
+// member's work, catches what it throws and sets the platform's error information, the
+// description late-bound and script callers see through EXCEPINFO. A structured exception
+// that passes it ends the member's use of its file on the way (unwind_guard.h).
 #pragma once
 
 #include <windows.h>
@@ -14,8 +13,8 @@
 
 namespace automation {
 
-// Sets the thread's error information (source, description, interface) for `code`.
-void SetErrorInformation(HRESULT code, const wchar_t* description);
+// Sets the thread's error information (source, description, interface); returns `code`.
+HRESULT SetErrorInformation(HRESULT code, const wchar_t* description);
 
 template <typename Work>
 HRESULT CallBoundary(Work&& work) noexcept {
@@ -27,18 +26,15 @@ HRESULT CallBoundary(Work&& work) noexcept {
       if (fault.description) SetErrorInformation(fault.code, fault.description);
       status = fault.code;
     } catch (const std::bad_alloc&) {
-      SetErrorInformation(E_OUTOFMEMORY, L"Out of memory");
-      status = E_OUTOFMEMORY;
+      status = SetErrorInformation(E_OUTOFMEMORY, L"Out of memory");
     } catch (...) {
-      SetErrorInformation(E_UNEXPECTED, L"Unexpected failure");
-      status = E_UNEXPECTED;
+      status = SetErrorInformation(E_UNEXPECTED, L"Unexpected failure");
     }
   };
   RunUnwindGuarded(guarded);
   return status;
 }
 
-// Throws the E_POINTER fault when any of the pointers is null.
 template <typename... Pointers>
 void RequirePointers(const Pointers*... pointers) {
   if (((pointers == nullptr) || ...)) throw profile_object::Fault{E_POINTER, L"Invalid pointer"};

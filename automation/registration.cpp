@@ -16,8 +16,7 @@ using com_types::UniqueRegistryKey;
 
 namespace {
 
-// Keys are named below the machine's classes root and reached from the hive by their full
-// path, so that a registry view flag applies to the whole path.
+// Keys are reached from the hive by their full path, so that a view flag applies to all of it.
 const HKEY kHive = HKEY_LOCAL_MACHINE;
 std::wstring ClassesPath(const std::wstring& key) { return L"Software\\Classes\\" + key; }
 
@@ -51,9 +50,7 @@ bool HasSubkeys(const std::wstring& key) {
          subkeys > 0;
 }
 
-// Class and interface keys live in a 32-bit and a 64-bit registry view, but ProgID keys
-// are shared by both: while the DLL of the other kind is registered for the machine,
-// its hosts still need the ProgID.
+// Whether the DLL of the other kind is registered for the machine (KeyPlace::kShared).
 bool RegisteredInOtherView(const std::wstring& classKey) {
   const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
   UniqueRegistryKey opened;

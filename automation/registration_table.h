@@ -1,9 +1,7 @@
-// The one table of what registration writes, worked from the registration record: the
-// class under its CLSID with a module as its in-process server (apartment model), the
-// ProgID both ways, the type library, and _Tolvane, marshalled from the type library.
-// Keys are named below a classes root (HKLM or HKCU\Software\Classes). The DLL writes it
-// (registration.cpp); at build time tools/client_files/write_registration_files.cpp turns the same table into
-// the per-user script's key list and the installer packages' Registry rows.
+// The one table of what registration writes, worked from the registration record, its
+// keys named below a classes root (HKLM or HKCU\Software\Classes). The DLL writes it
+// (registration.cpp); at build time tools/client_files/write_registration_files.cpp turns
+// it into the per-user script's key list and the installer packages' Registry rows.
 #pragma once
 
 #include <windows.h>
@@ -38,7 +36,6 @@ struct ClassKeys {
   std::wstring interfaceKey;  // Interface\{...} of the default interface; empty when none
 };
 
-// The type library's keys: the 32-bit and the 64-bit DLL share all but the platform key.
 struct LibraryKeys {
   std::wstring libraryId;    // {...}
   std::wstring version;      // major.minor

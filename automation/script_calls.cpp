@@ -33,7 +33,6 @@ struct WrongKind {
   size_t parameter;
 };
 
-// The typed forms of the by-reference parameters, which the standard dispatch takes.
 constexpr VARTYPE kTextByReference = VT_BYREF | VT_BSTR;
 constexpr VARTYPE kTextArrayByReference = VT_BYREF | VT_ARRAY | VT_BSTR;
 
@@ -78,7 +77,7 @@ ULONG ElementCount(SAFEARRAY* array) {
   return count;
 }
 
-// The same array with every text held in a VARIANT, which scripts can index.
+// The same array with every text held in a VARIANT.
 UniqueSafeArray VariantArrayOf(SAFEARRAY* texts) {
   UniqueSafeArray variants = CreateLike(texts, VT_VARIANT);
   SafeArrayData<BSTR> from(texts);
@@ -117,7 +116,6 @@ UniqueSafeArray TextArrayOfVariants(SAFEARRAY* variants, size_t parameter) {
   return texts;
 }
 
-// A property of a script object, read with a plain property get.
 bool ReadProperty(IDispatch* object, const std::wstring& name, VARIANT* value) {
   LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
   DISPID id = DISPID_UNKNOWN;
@@ -176,8 +174,7 @@ class TypedArgument {
   VARIANT& Typed() { return typed_; }
 
   // One script variable passed for two arrays is one array to the member, as one
-  // variable of a typed caller is (ReadSection refuses it: it would fill the variable
-  // twice, and the keys would be lost).
+  // variable of a typed caller is (which ReadSection refuses).
   void ShareArrayOfTheSameVariable(const TypedArgument& earlier) {
     if (variable_ && variable_ == earlier.variable_ && V_VT(&typed_) == kTextArrayByReference &&
         V_VT(&earlier.typed_) == V_VT(&typed_)) {
@@ -185,8 +182,7 @@ class TypedArgument {
     }
   }
 
-  // After the call: the member replaced the text or array it was given, so the caller's
-  // variable receives the new one.
+  // After the call: a text or array that the member replaced goes into the caller's variable.
   void WriteBack() {
     if (!variable_) return;
     if (V_VT(&typed_) == kTextByReference && text_.Get() != givenText_) {

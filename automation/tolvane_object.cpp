@@ -16,25 +16,12 @@ using com_types::kInterfaceId;
 
 namespace {
 
-void ResetResult(BSTR* result) { *result = nullptr; }
-void ResetResult(VARIANT_BOOL* result) { *result = VARIANT_FALSE; }
-void ResetResult(LONG* result) { *result = 0; }
-void ResetResult(VARIANT* result) { VariantInit(result); }
-
 VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
-
-// Typed callers must pass one-dimensional arrays of BSTR, and two different ones.
-void RequireTwoTextArrays(SAFEARRAY** keys, SAFEARRAY** values) {
-  profile_object::RequireTextArray(*keys);
-  profile_object::RequireTextArray(*values);
-  if (keys == values || (*keys && *keys == *values)) throw profile_object::Fault::InvalidArgument();
-}
 
 class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
  public:
   TolvaneObject() { Increment(Count::Objects); }
 
-  // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
     void* found = nullptr;
@@ -45,7 +32,6 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
   ULONG STDMETHODCALLTYPE Release() override { return references_.Release(this); }
 
-  // IDispatch
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
     *count = 1;
@@ -86,12 +72,10 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
     return status;
   }
 
-  // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
     return iid == kInterfaceId ? S_OK : S_FALSE;
   }
 
-  // _Tolvane
   HRESULT STDMETHODCALLTYPE get_IniFileName(BSTR* result) override {
     return Call(result, [&] { *result = logic_.IniFileName().Release(); });
   }
@@ -117,7 +101,10 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values, VARIANT* result) override {
     return Call(result, [&] {
       RequirePointers(section, keys, values);
-      RequireTwoTextArrays(keys, values);
+      profile_object::RequireTextArray(*keys);
+      profile_object::RequireTextArray(*values);
+      // Two different arrays: one filled twice would lose the keys.
+      if (keys == values || (*keys && *keys == *values)) throw profile_object::Fault::InvalidArgument();
       logic_.ReadSection(section, keys, values).MoveTo(result);
     });
   }
@@ -172,13 +159,13 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   ~TolvaneObject() { Decrement(Count::Objects); }
 
   // Every member follows one order: reject a null result pointer, reset the result to its
-  // type's empty value, hold a reference to the object, then run the work inside the call
-  // boundary (automation/error_info.h). A member that runs to its end returns S_OK whatever
-  // its result reports; a fault returns its failing HRESULT with error information.
+  // type's empty value (null text, False, 0, Empty), hold a reference to the object, then
+  // run the work inside the call boundary (error_info.h). Without a fault it returns S_OK,
+  // whatever its result reports.
   template <typename Result, typename Work>
   HRESULT Call(Result* result, Work&& work) {
     if (!result) return E_POINTER;
-    ResetResult(result);
+    *result = Result{};
     return Call(work);
   }
 

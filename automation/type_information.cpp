@@ -60,18 +60,14 @@ ITypeInfo* FunctionTableTypeInfo() {
   return info ? info->functionTable.Get() : nullptr;
 }
 
-HMODULE ThisModule() {
+std::wstring ThisModulePath() noexcept {
   HMODULE module = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-  return module;
-}
-
-std::wstring ThisModulePath() noexcept {
+                     reinterpret_cast<LPCWSTR>(&ThisModulePath), &module);
   try {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-      const DWORD length = GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
+      const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
       if (length == 0) return {};
       if (length < path.size()) return path.substr(0, length);
       path.resize(path.size() * 2);  // the path was cut short

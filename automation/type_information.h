@@ -14,9 +14,8 @@ ITypeInfo* DispatchTypeInfo();
 // _Tolvane's function-table view, which ITypeInfo::Invoke calls through.
 ITypeInfo* FunctionTableTypeInfo();
 
-// This module's file (the DLL, or the program that links the object in).
-HMODULE ThisModule();
-// Its full path; empty when it cannot be had, with the reason in GetLastError.
+// The full path of this module's file (the DLL, or the program that links the object in);
+// empty when it cannot be had, with the reason in GetLastError.
 std::wstring ThisModulePath() noexcept;
 
 }  // namespace automation

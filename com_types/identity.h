@@ -47,10 +47,9 @@ constexpr std::array<char, Size> NarrowName(const wchar_t (&name)[Length]) {
 }
 
 // The version of the assembly VoskTolvane.sxs, which registration-free clients name in
-// their manifests (embedded ones too). It belongs to the interface, not to the release:
-// it stays as long as the type library is 6.0 and changes only with the interface, so that
-// a new release of the DLL serves the manifests of clients built against an earlier one.
-// (It is the DLL's file version of the release that first shipped the manifests.)
+// their manifests (embedded ones too): the DLL's file version of the first release that
+// shipped them, changed only with the interface (the type library's version), so that a
+// new release of the DLL serves the manifests of clients built against an earlier one.
 inline constexpr char kAssemblyVersion[] = "1.5.0.0";
 inline constexpr WORD kLibraryMajorVersion = 6;
 inline constexpr WORD kLibraryMinorVersion = 0;

@@ -1,7 +1,6 @@
-// The members of _Tolvane, in function-table order (slot 7 onwards): the one
-// description of names, dispatch identifiers, invoke kinds, parameters and results.
-// The type library is built from it, the script calling forms are served from it, and
-// the tests check the interface against it.
+// The members of _Tolvane in function-table order: the one description of names, dispatch
+// identifiers, invoke kinds, parameters and results, from which the type library and the
+// public header are built, the script calling forms served and the interface tested.
 #pragma once
 
 #include <windows.h>

@@ -155,7 +155,6 @@ class ComPtr {
     ComPtr().Swap(*this);
     return &value_;
   }
-  Interface* Detach() { return std::exchange(value_, nullptr); }
   void Swap(ComPtr& other) noexcept { std::swap(value_, other.value_); }
 
  private:
