@@ -12,7 +12,8 @@
 // Both move what they move exactly as the file holds it, and remove the old key or
 // section only once the new one is confirmed: no key and no part of a value is lost.
 // What a write would store otherwise (a look-alike in a file marked FE FF or EF BB BF,
-// see profile_service/ansi_text.h) is not moved at all.
+// see profile_service/ansi_text.h) is not moved at all. The names go to every part
+// without the blanks around them (see NameText).
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -53,12 +54,10 @@ bool StoredOtherwise(std::wstring_view text, service::TextRole role, service::Pr
 
 }  // namespace
 
-// Moves the key with its whole value as the file holds it (read from the section's
-// entry list, so neither cut at 254 characters nor stripped of quotes), and deletes the
-// current key only once the new one is written. A missing key, or a new name that the
-// service takes for the same key, changes nothing. LastErrorA ends as the read, write
-// and delete this rename stands for would leave it. The names go to every part without
-// the blanks around them (see NameText).
+// The value comes from the section's entry list, so neither cut at 254 characters nor
+// stripped of quotes. A missing key, or a new name that the service takes for the same
+// key, changes nothing. LastErrorA ends as the read, write and delete this rename stands
+// for would leave it.
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (!CheckFileName()) return;
   const ServiceText sectionGiven = NameText(section, service::TextRole::Section),
@@ -105,12 +104,10 @@ void Tolvane::RenameKeyIn(ProfileFile& file, const ServiceText& sectionGiven, co
   ThrowIfFailed(self_.DeleteKey(sectionText.Bstr().Get(), current.Bstr().Get()));
 }
 
-// Moves every key with its whole value, as the file holds it, and deletes the current
-// section only once all of them are confirmed in the new one. A missing section, or a
-// new name that the service takes for the same section, changes nothing; an empty
-// section is renamed as an empty section. Nothing is written when something could not
-// be moved: a line without "=" (no key can carry it), or a stored key that the write
-// rules refuse. The names go to every part without the blanks around them (see NameText).
+// A missing section, or a new name that the service takes for the same section, changes
+// nothing; an empty section is renamed as an empty section. Nothing is written when
+// something could not be moved: a line without "=" (no key can carry it), or a stored key
+// that the write rules refuse.
 void Tolvane::RenameSection(BSTR currentSectionName, BSTR newSectionName) {
   const ServiceText current = NameText(currentSectionName, service::TextRole::Section),
                     targetGiven = NameText(newSectionName, service::TextRole::Section);
