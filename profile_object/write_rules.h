@@ -3,10 +3,8 @@
 // a key name can never be read back, a key beginning with ";" becomes a comment and one
 // beginning with "[" a section header, and "]" inside the name of a new section ends its
 // header early for other readers. What the service merely normalises (blanks around
-// names and values, one pair of outer quotes) is the file syntax and passes.
-//
-// The rules look at the caller's characters: the file reads what they looked at, or "?"
-// in place of a look-alike that would carry meaning (profile_service/ansi_text.h).
+// names and values, one pair of outer quotes) passes. The rules look at the caller's
+// characters: the file holds those, or "?" for a look-alike (profile_service/ansi_text.h).
 #pragma once
 
 #include "profile_service/profile_service.h"

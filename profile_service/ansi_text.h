@@ -35,13 +35,10 @@ class AnsiText {
   std::optional<std::string> text_;
 };
 
-// Appends UTF-16 text, converted, to an ANSI text.
-//
-// Characters outside the code page cross as the platform's ordinary conversion takes
-// them, as their nearest match ("\u0141\u00f3d\u017a" as "L\u00f3dz"), so the keys, sections
-// and files that other programs wrote through that conversion are found. A nearest
-// match crosses as "?" only where the character it resembles would carry meaning in the
-// role the text plays:
+// Appends UTF-16 text, converted, to an ANSI text. Characters outside the code page cross
+// as the platform's ordinary conversion takes them, as their nearest match ("\u0141\u00f3d\u017a"
+// as "L\u00f3dz"), so that what other programs wrote through it is found; a nearest match
+// crosses as "?" only where the character it resembles would carry meaning in its role:
 // - anywhere: NUL, CR and LF, which end a line;
 // - a file name: the blanks, quotes and what a file name may not hold, the separators,
 //   the drive colon and the dot of "..", which would lead elsewhere than the named file;

@@ -1,10 +1,7 @@
-// One member's use of one INI file, from its first service call to its last: the file's
-// names (file_identity.h), its lock (file_lock.h, which puts back a journal a writer left),
-// its encoding, read once under the lock, the journal that makes the member's changes all
-// or nothing (journal.h), and a look at the file after each write that reported success
-// (write_check.h). The inner calls of a composite member, made on its thread through the
-// object's own interface with the same file name, join the member's use: one set of
-// names, one lock, one journal around them all.
+// One member's use of one INI file, from its first service call to its last: its names
+// (file_identity.h), lock (file_lock.h), encoding (read once under the lock), journal
+// (journal.h) and the look after each write (write_check.h). The inner calls of a
+// composite member, made on its thread with the same file name, join the member's use.
 #pragma once
 
 #include <windows.h>
@@ -33,21 +30,18 @@ class ProfileFile {
   bool Usable() const;
   const FileLock* Lock() const;  // none for a name that the service refuses
 
-  // The file's names (profile_service/file_identity.h), worked out when the use began.
-  const FileNames& Names() const;
+  const FileNames& Names() const;  // worked out when the use began
 
-  // The file's encoding (profile_service/file_encoding.h), from the file itself, the same
-  // for the whole member (for a read: for the lock's read window).
+  // The file's encoding, from the file itself, the same for the whole member (for a read:
+  // for the lock's read window).
   Encoding TextEncoding();
   bool EncodingKnown() const;
 
-  // The service's side of a change, around each platform write. BeforeChange: false,
-  // with the last error set, when the write must not be made (the first one of the use
-  // saves the file in its journal, and fails when it cannot). ChangeEnded: what the write
-  // returned, or FALSE with ERROR_DISK_FULL when it reported success but left the file
-  // other than `shape` says (the file is then put back, and the use makes no more
-  // changes). A use that ends in the middle of a write (a fault in the platform) puts the
-  // file back instead of keeping what was half written.
+  // The service's side of each platform write. BeforeChange: false, last error set, when
+  // the write must not be made (the use's first saves the file in its journal, or fails).
+  // ChangeEnded: what the write returned, or FALSE with ERROR_DISK_FULL when it reported
+  // success but left the file other than `shape` says (the file is then put back, and the
+  // use changes nothing more). A use that ends in the middle of a write puts the file back.
   bool BeforeChange(WriteShape::Kind kind);
   void ChangeStarts();
   BOOL ChangeEnded(BOOL written, const WriteShape& shape);
