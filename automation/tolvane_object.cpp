@@ -18,6 +18,13 @@ namespace {
 
 VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
+// Typed callers must pass the section and two one-dimensional arrays of BSTR.
+void RequireSectionAndTextArrays(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values) {
+  RequirePointers(section, keys, values);
+  profile_object::RequireTextArray(*keys);
+  profile_object::RequireTextArray(*values);
+}
+
 class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
  public:
   TolvaneObject() { Increment(Count::Objects); }
@@ -100,9 +107,7 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
 
   HRESULT STDMETHODCALLTYPE ReadSection(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values, VARIANT* result) override {
     return Call(result, [&] {
-      RequirePointers(section, keys, values);
-      profile_object::RequireTextArray(*keys);
-      profile_object::RequireTextArray(*values);
+      RequireSectionAndTextArrays(section, keys, values);
       // Two different arrays: one filled twice would lose the keys.
       if (keys == values || (*keys && *keys == *values)) throw profile_object::Fault::InvalidArgument();
       logic_.ReadSection(section, keys, values).MoveTo(result);
@@ -131,9 +136,7 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE SectionWriteAtOnce(BSTR* section, SAFEARRAY** keys, SAFEARRAY** values,
                                                LONG* result) override {
     return Call(result, [&] {
-      RequirePointers(section, keys, values);
-      profile_object::RequireTextArray(*keys);
-      profile_object::RequireTextArray(*values);
+      RequireSectionAndTextArrays(section, keys, values);
       *result = logic_.SectionWriteAtOnce(section, *keys, *values);
     });
   }
