@@ -12,10 +12,9 @@
 
 namespace profile_object {
 
-// Walks the items of a name or entry list filled by the service. `count` is the count
-// the service returned: the walk stops at the first NUL beyond it, so two NULs in a row
-// inside the count give an empty item. Items are counted in 16 bits, as callers of this
-// component have always seen them. Returns the number of items.
+// Walks the items of a list the service filled and returns their number, counted in 16
+// bits as callers have always seen it. The walk stops at the first NUL past `count`, the
+// service's count, so two NULs in a row inside it give an empty item.
 template <typename ProcessItem>
 SHORT ForEachListItem(std::wstring_view buffer, DWORD count, ProcessItem process) {
   SHORT items = 0;

@@ -1,19 +1,15 @@
 // RenameKey and RenameSection: the members made of other members. They reach their parts
 // (ReadValue, WriteValue, SectionWriteAtOnce, SectionAdd and the deletes) through the
 // object's own interface, as a client would, so that a part's failing call status ends
-// the rename with that status.
-//
-// Each rename is one unit on the file: the parts join the rename's use of the file
-// (profile_service/profile_file.h), so the file stays locked from the rename's first
-// read to its last write, and one journal covers them all. A rename stopped half way by
-// a kill or a power cut leaves the file as it was before the rename; one stopped by a
+// the rename with that status. The parts join the rename's use of the file
+// (profile_service/profile_file.h): one lock and one journal around them all, so a rename
+// stopped half way by a kill or a power cut leaves the file as it was; one stopped by a
 // fault of a part keeps what was done, as every fault does.
 //
 // Both move what they move exactly as the file holds it, and remove the old key or
 // section only once the new one is confirmed: no key and no part of a value is lost.
-// What a write would store otherwise (a look-alike in a file marked FE FF or EF BB BF,
-// see profile_service/ansi_text.h) is not moved at all. The names go to every part
-// without the blanks around them (see NameText).
+// What a write would store otherwise (StoredOtherwise) is not moved at all. The names go
+// to every part without the blanks around them (see NameText).
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -46,8 +42,7 @@ UniqueSafeArray TextArrayOf(const std::vector<Entry>& entries, std::wstring_view
 std::wstring SeenIn(const ServiceText& text, service::ProfileFile& file) { return text.Seen(file).value_or(L""); }
 
 // Whether a text that the file holds would be stored otherwise if written back: in a file
-// marked FE FF or EF BB BF, a look-alike that carries meaning where it stands crosses as
-// "?" (profile_service/ansi_text.h). Such a text is not moved.
+// marked FE FF or EF BB BF, as "?" for a look-alike (profile_service/ansi_text.h).
 bool StoredOtherwise(std::wstring_view text, service::TextRole role, service::ProfileFile& file) {
   return ServiceText(text, role).Stored(file) != std::optional<std::wstring>(text);
 }

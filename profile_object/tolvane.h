@@ -1,19 +1,16 @@
-// Tolvane: one INI file's operations, each passed straight to the profile service.
-// The object keeps only its file name and a description of its last failure.
-//
-// Return conventions, the same for every member:
-// - Outcomes are results. Without a file name the guarded members return their
-//   no-file value ("False", False, -1, 0) and LastErrorA becomes "Missing IniFilename";
-//   when the service fails they return the absent text, False or 0 and LastErrorA holds
-//   the system's message. A success never clears LastErrorA.
+// Tolvane: one INI file's operations, each passed straight to the profile service. The
+// object keeps only its file name and a description of its last failure. For every member:
+// - Outcomes are results. Without a file name the guarded members return their no-file
+//   value ("False", False, -1, 0) and LastErrorA becomes "Missing IniFilename"; when the
+//   service fails they return the absent text, False or 0, and LastErrorA holds the
+//   system's message. A success never clears LastErrorA.
 // - Every member that reaches the file does so in WithFile (below), with the file locked
 //   from its first service call to its last; a lock not had fails the member as the
 //   service fails, LastErrorA naming the lock. Arguments are copied before and given back
 //   after, so that no fault in the caller's memory can happen while the file is locked.
-// - Faults (profile_object/fault.h) abort a call as an exception; work already done
-//   stays done.
-// - By-reference texts come back as the file saw them: converted through the ANSI code
-//   page for an ANSI file, unchanged for a Unicode one. By-value texts are never changed.
+// - Faults (fault.h) abort a call as an exception; work already done stays done.
+// - By-reference texts come back as the file saw them (ServiceText::Seen, or Stored for
+//   what a write stores); by-value texts are never changed.
 #pragma once
 
 #include <windows.h>

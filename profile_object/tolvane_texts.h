@@ -22,10 +22,9 @@ inline profile_service::ServiceText ValueText(BSTR value) {
 }
 
 // A section or key name as the members made of several service calls hand it on: without
-// the blanks around it. The service's key lookup and its writes into an existing section
-// skip them, but its section reads and deletions compare names as given, and the name of
-// a new section or key keeps trailing ones; passed on as given, one name would reach
-// different sections or keys from one call to the next.
+// the blanks around it. The service's key lookups skip them, but its section reads and
+// deletions compare names as given, and a new name keeps trailing ones: as given, one
+// name would reach different sections or keys from one call to the next.
 inline profile_service::ServiceText NameText(BSTR name, profile_service::TextRole role) {
   if (!name) return profile_service::ServiceText(nullptr, role);
   return profile_service::ServiceText(profile_service::WithoutBlanks(std::wstring_view(name, SysStringLen(name))),

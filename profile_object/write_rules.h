@@ -23,14 +23,13 @@ const wchar_t* RefusalForEntry(const ServiceText& key, const ServiceText& value)
 // service reads such a header back whole, and an existing section gets no new header.
 const wchar_t* RefusalForNewSection(const ServiceText& section);
 
-// SectionAdd needs a name: the empty one (and one of blanks only, which the service trims
-// away) stands for the keys above every header, where no section can be added. An absent
-// name passes, as in every write, to the service, which refuses it.
+// SectionAdd needs a name: the empty one (or blanks only, trimmed away) stands for the
+// keys above every header. An absent name passes, to the service, which refuses it.
 const wchar_t* RefusalForSectionAdd(const ServiceText& section);
 
-// A rename needs names the service can find again: an empty one (or blanks only, which
-// the service trims away) would write a key or section without a name, and an absent
-// key name would stand for the whole section. Absent texts are refused here too.
+// A rename needs names the service can find again, and present ones: an empty name (or
+// blanks only) would write a key or section without a name, an absent key name stand for
+// the whole section.
 const wchar_t* RefusalForKeyRename(const ServiceText& currentKeyName, const ServiceText& newKeyName);
 const wchar_t* RefusalForSectionRename(const ServiceText& newSectionName);
 

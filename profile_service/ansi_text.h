@@ -51,10 +51,9 @@ class AnsiText {
 // crosses as "3.5", as other programs write it.
 void AppendAnsi(std::string& target, std::wstring_view text, TextRole role);
 
-// The text with each look-alike that AppendAnsi would turn into "?" as "?", every other
-// character as it is: how a write's text crosses to a file that Wine's wide-character
-// functions read as Unicode but Windows' write through the code page (a file marked
-// FE FF or EF BB BF), so that it can never arrive there as the character it resembles.
+// The text with each look-alike that AppendAnsi turns into "?" as "?", all else as it is:
+// how a write's text crosses to a file marked FE FF or EF BB BF, which Wine's wide-character
+// functions read as Unicode and Windows' write through the code page.
 std::wstring GuardLookAlikes(std::wstring_view text, TextRole role);
 
 bool IsAscii(std::wstring_view text);

@@ -38,12 +38,10 @@ void ReplaceFunctionsForTesting(const Functions* replacement);
 // The functions in use: the platform's, or the tests' replacement.
 const Functions& ActiveFunctions();
 
-// Makes the platform forget the copy of `file` that it keeps between calls, and with it
-// the encoding it read the file in (WritePrivateProfileStringW with no section, key or
-// value, which flushes the cache and returns FALSE); the last error is kept. For a file
-// found empty: Wine would write it in the encoding of its copy, mark and all, where an
-// empty file is ANSI (seen when another program emptied a Unicode file that the process
-// had read).
+// Makes the platform forget its copy of `file`, and the encoding it read the file in
+// (WritePrivateProfileStringW with nothing named: it flushes the cache, returns FALSE; the
+// last error is kept). For a file found empty, which is ANSI, but which Wine would write
+// in its copy's encoding, mark and all (seen when another program emptied a Unicode file).
 void ForgetPlatformCopy(const std::wstring& file);
 
 }  // namespace profile_service

@@ -59,10 +59,9 @@ struct GuardedWideCalls : WideCalls {
 template <typename Calls>
 using Buffer = std::basic_string<typename Calls::Char>;
 
-// The platform passes each section, key and value through a counted UTF-16 string of at
-// most 32766 characters: a longer text arrives empty or as stray memory, and a text with
-// an embedded NUL arrives cut at it. Either would read or write another section or key
-// than the one named.
+// The platform passes each text through a counted UTF-16 string of at most 32766
+// characters: a longer text arrives empty or as stray memory, one with a NUL cut at it,
+// and either would reach another section or key than the one named.
 constexpr size_t kLongestText = 32766;
 
 template <typename Calls>
@@ -84,9 +83,8 @@ bool RefusedWrite(const ProfileFile& file, const ServiceText& section,
   return Refused<Calls>(file, texts) || (section.IsAbsent() && Refuse(ERROR_INVALID_PARAMETER));
 }
 
-// A list as the platform filled `buffer`, `count` characters of it: in UTF-16, with the
-// character after them (the NUL that ends the list, or the one after a list cut short).
-// Returns the list's count in UTF-16 characters.
+// The list in `buffer`'s first `count` characters, in UTF-16, then a NUL; returns its
+// count in UTF-16 characters.
 template <typename Calls>
 DWORD ListOf(const Buffer<Calls>& buffer, DWORD count, std::wstring& list) {
   list = Calls::Wide(std::basic_string_view<typename Calls::Char>(buffer).substr(0, count));
@@ -165,10 +163,9 @@ bool SingleByteCodePage() {
 }
 
 // A read. Asked in ASCII, an ANSI file and a Unicode file answer alike through the
-// wide-character call (an ANSI file's text converted from its code page), so the file's
-// encoding, which costs a look at the file, is needed only for an answer outside ASCII,
-// and then only where the code page has characters of two bytes, whose ANSI call cuts
-// what does not fit by bytes. `read` fills `answer` and returns the platform's count.
+// wide-character call, so the file's encoding (a look at the file) is needed only for an
+// answer outside ASCII under a code page of two-byte characters, whose ANSI call cuts by
+// bytes. `read` fills `answer` and returns the platform's count.
 template <typename Read>
 DWORD ReadIn(ProfileFile& file, std::initializer_list<const ServiceText*> asked, const std::wstring& answer,
              Read read) {

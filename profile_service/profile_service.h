@@ -1,19 +1,14 @@
-// The one layer through which every file access goes: the private-profile functions of
-// kernel32, bound by name at first use, plus the error lookup.
+// The one layer through which every file access goes: kernel32's private-profile
+// functions (platform_functions.h), plus the error lookup. Texts cross in UTF-16: an ANSI
+// file's through the ANSI functions, converted to the code page (ansi_text.h) and back; a
+// Unicode file's (file_encoding.h) through the wide-character ones as they are, but for
+// the look-alikes a write puts in a file marked FE FF or EF BB BF.
 //
-// Texts cross here in UTF-16. An ANSI file is read and written through the ANSI
-// functions, its texts converted to the code page (ansi_text.h) and back; a Unicode file
-// (file_encoding.h) through the wide-character functions, its texts as they are, but for
-// the look-alikes that a write puts in a file marked FE FF or EF BB BF.
-//
-// Every call returns what the platform returns: a count or a BOOL, 0 meaning failure
-// (or, for reads, nothing found). After a 0, LastError() tells why.
-//
-// Arguments the platform would take for others never reach it; the call fails as the
-// platform fails, with a zero result and the last error set:
-// - a file name that FileNames::refusal holds;
-// - a section, key or value longer than 32766 characters or holding a NUL, or a write
-//   without a section: ERROR_INVALID_PARAMETER.
+// Every call returns what the platform returns, a count or a BOOL, 0 meaning failure (or,
+// for reads, nothing found), after which LastError() tells why. Arguments the platform
+// would take for others never reach it, and the call fails as the platform fails: a file
+// name that FileNames::refusal holds; a section, key or value longer than 32766 characters
+// or holding a NUL, or a write without a section (ERROR_INVALID_PARAMETER).
 #pragma once
 
 #include <windows.h>
@@ -85,10 +80,9 @@ struct EntryText {
 };
 
 // Reads return UTF-16 text; a list ("name\0...name\0", without the closing NUL) holds the
-// count's characters, each item followed by its NUL, so that a double-byte name of an
-// ANSI file is one item. The value of a fixed-size read is cut by the platform as ever:
-// 254 characters (bytes of an ANSI file), 32766 for a list; a value that the cut would
-// end in half a surrogate pair ends before the pair.
+// count's characters, each item (a double-byte name of an ANSI file too) followed by its
+// NUL. A fixed-size read is cut by the platform as ever: 254 characters (bytes of an ANSI
+// file), 32766 for a list; a value the cut would end in half a surrogate pair ends before it.
 DWORD ReadString(ProfileFile& file, const ServiceText& section, const ServiceText& key, std::wstring& value);
 DWORD ReadSection(ProfileFile& file, const ServiceText& section, std::wstring& list);
 DWORD ReadSectionNames(ProfileFile& file, std::wstring& list);
