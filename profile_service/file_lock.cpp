@@ -1,12 +1,11 @@
 // The protocol of the file lock.
 //
-// A file's lock is a set of byte-range locks in its lock file, "<file>-lock" beside it
-// (named after the file's long name, so every name of the file reaches the same lock
-// file), which writers make. The ranges lie far past any data, because locking on Windows
-// is mandatory: a locked range cannot be read or written by other handles. Where there is
-// no lock file, readers lock the same ranges in the INI file itself, and so do writers
-// where none can be made (a folder the caller may not create files in); whoever makes the
-// lock file first waits for those (profile_service/lock_file.h opens and makes it).
+// A file's lock is a set of byte-range locks in its lock file, "<file>-lock" beside it,
+// named after the file's long name so every name of the file reaches it; writers make it
+// (lock_file.h). The ranges lie far past any data, as Windows locks are mandatory: a
+// locked range cannot be read or written through other handles. Without a lock file,
+// readers lock the ranges in the INI file itself, as do writers where none can be made (a
+// folder the caller may not create files in); the lock file's maker waits for those.
 //
 //   WAITING  kBase+0  shared by every thread that waits for the lock
 //   PENDING  kBase+1  a writer's, alone, from when it waits for readers to leave until it
@@ -31,20 +30,18 @@
 //              journal in the lock file is put back by the hot-journal
 //              rule first): the file closed, so every range is freed----->  NOTHING
 //
-// - A thread that cannot come in at once marks WAITING while it tries again, every 2 ms,
-//   and has the keeper watch it. A writer that finds WAITING marked gives way to those
-//   waiting for two of their tries before it tries itself: a thread that calls again at
-//   once cannot starve the others.
-// - A writer that holds PENDING keeps new readers out, and waits for those in their
-//   windows to leave (at most kReadWindowMilliseconds). A holder that is suspended
-//   (a debugger, a sleeping machine) holds everyone up until the wait runs out.
+// - A thread that cannot come in at once marks WAITING and retries every 2 ms, the keeper
+//   watching it. A writer that finds WAITING marked first gives way for two of the
+//   waiters' tries, so that a thread calling again at once cannot starve the others.
+// - A writer holding PENDING keeps new readers out and waits for those in their windows
+//   to leave (at most kReadWindowMilliseconds). A suspended holder (a debugger, a
+//   sleeping machine) holds everyone up until the wait runs out.
 // - The system frees a handle's ranges when the handle is closed or its process dies: a
 //   holder or waiter that dies blocks no one.
 // - A member waits kFileLockWaitMilliseconds in all from its first try, however often it
 //   comes in again (a lock file made meanwhile, a reader that must put back a journal).
-// - Whoever comes in, reader or writer, first looks in the lock file: a journal there is
-//   put back under the write lock (a reader takes it for the member) by the hot-journal
-//   rule (journal.h, 3 and 4).
+// - Whoever comes in applies the hot-journal rule (journal.h, 3 and 4) to the lock file
+//   first, under the write lock, which a reader takes for the member.
 #include "profile_service/file_lock.h"
 
 #include <algorithm>
@@ -159,7 +156,6 @@ struct Entry {
   Held held;
 };
 
-// Comes in as a reader: PENDING+SHARED, shared, which the keeper narrows to SHARED.
 Entry ComeInToRead(HANDLE file, ULONGLONG deadline) {
   Wait wait(file, deadline);
   Try outcome;
@@ -176,8 +172,7 @@ bool SomeoneWaits(HANDLE file) {
   return false;
 }
 
-// Comes in as a writer: at once when nobody waits and nobody holds the file, otherwise
-// in line: PENDING first, which keeps new readers out, then SHARED once they left.
+// Comes in as a writer: at once if none waits or holds, else PENDING, then SHARED.
 Entry ComeInToWrite(HANDLE file, ULONGLONG deadline) {
   const bool othersWait = SomeoneWaits(file);
   if (!othersWait && TryLock(file, kPendingAndShared, true) == Try::Taken) return {0, Held::Writing};
@@ -201,9 +196,8 @@ Entry ComeIn(HANDLE file, LockMode mode, ULONGLONG deadline) {
 
 // ---- The lock file made -----------------------------------------------------------
 
-// Members that locked through the INI file itself, before its lock file was made, hold
-// the ranges there: the maker of the lock file takes them once, in its member's mode, so
-// that it comes in only after them. (Those that come later find the lock file.)
+// The lock file's maker takes the ranges in the INI file once, in its member's mode, to
+// come in after those that locked through it (later ones find the lock file).
 DWORD WaitForThoseLockingThroughTheFile(LockHandle& handle, LockMode mode, ULONGLONG deadline) {
   LockHandle throughFile(handle.names);
   if (!OpenForLocking(throughFile, handle.names.LongPath(), OPEN_EXISTING, LockMode::Write)) return 0;
@@ -229,9 +223,8 @@ void NarrowToReading(LockHandle& handle) {
   handle.held = Held::Reading;
 }
 
-// Records what the thread came in with. False when it came in through the INI file itself
-// and a lock file was made meanwhile: its maker waited for it, and those that come after
-// use the lock file, so the thread lets go and comes in there.
+// Records what the thread came in with. False when it came in through the INI file and a
+// lock file was made meanwhile, which those after it use: it lets go to come in there.
 bool Settle(LockHandle& handle, Held held) {
   Exclusive guarded(handle.guard);
   handle.held = held;
@@ -253,8 +246,7 @@ FileLock::FileLock(const FileNames& names, LockMode mode)
   Take();
 }
 
-// Takes the lock: from the thread's read window while that is open, otherwise anew, until
-// the deadline. Whoever comes in anew applies the hot-journal rule first.
+// Takes the lock: from the thread's read window while open, else anew until the deadline.
 void FileLock::Take() {
   LockHandle& handle = *handle_;
   {

@@ -1,8 +1,8 @@
-// The lock of one INI file, held by a member from its first service call to its last, so
-// that members never interleave on a file (and lose each other's keys), in any process,
-// session or machine, under every name of the file; the platform guards only within one.
-// file_lock.cpp states the protocol. Readers share the lock and keep it for a moment after
-// they return (a read window), so that a loop of reads costs one lock call in many.
+// The lock of one INI file, held by a member from its first service call to its last so
+// that members never interleave on a file (losing each other's keys) in any process,
+// session or machine, under any of its names; the platform guards only within one.
+// Readers share it and keep it a moment after returning (a read window), so that a loop
+// of reads costs one lock call in many. file_lock.cpp states the protocol.
 #pragma once
 
 #include <windows.h>
@@ -15,15 +15,13 @@
 
 namespace profile_service {
 
-// Read: the member only reads. Write: it changes the file, or makes it. WriteExisting: it
-// changes the file only where it exists (deletes, renames): a missing file is left
-// without a lock file.
+// Read: the member only reads. Write: it changes or makes the file. WriteExisting: it
+// changes only an existing file (deletes, renames); a missing one gets no lock file.
 enum class LockMode { Read, Write, WriteExisting };
 
-// How long a member waits for others to let go of the file, in all (its retries, and the
-// recovery of a journal, included): room for several of the slowest members (a rename of
-// 1,000 keys into an existing section takes seconds) to finish ahead of it, and short
-// enough that a stuck holder fails the waiting call instead of hanging it.
+// How long a member waits for the file's lock, in all: room for several of the slowest
+// members (a rename of 1,000 keys into an existing section takes seconds) to finish
+// first, yet short enough that a call waiting on a stuck holder fails rather than hangs.
 inline constexpr DWORD kFileLockWaitMilliseconds = 30000;
 
 // How long a thread keeps a read lock after the member that took it returned.
@@ -33,8 +31,7 @@ struct LockHandle;
 
 class FileLock {
  public:
-  // Waits for the lock of the file `names` name, up to the wait above (a waiting journal
-  // put back first).
+  // Waits for the file's lock (a waiting journal put back first), up to the wait above.
   FileLock(const FileNames& names, LockMode mode);
   ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
@@ -50,16 +47,14 @@ class FileLock {
   bool JournalWaits() const { return journalWaits_; }
   LockMode Mode() const { return mode_; }
 
-  // The lock file, open for reading and writing, in which the file's journal is kept;
-  // null when there is none to write (the lock is taken through the INI file itself, or
-  // its lock file could only be opened for reading).
+  // The lock file, read-write, which keeps the journal; null when there is none to write
+  // (locked through the INI file itself, or the lock file only readable).
   HANDLE JournalFile() const;
   // What the holder has learned of the file's encoding, forgotten when the lock is let go
   // (for a read lock: when its window ends).
   std::optional<Encoding>& KnownEncoding();
 
-  // Gives the lock back before the end of its life (once): a write lock at once, a read
-  // lock when its window ends.
+  // Gives the lock back early (once): a write lock now, a read one when its window ends.
   void Release();
 
  private:

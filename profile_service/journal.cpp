@@ -56,7 +56,6 @@ std::uint64_t ChecksumOf(Layout header, std::wstring_view name, std::string_view
 
 std::wstring_view LeafOf(std::wstring_view path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
-// Writes `bytes` over the file from its start and cuts it there, then flushes it.
 bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
   return WriteAt(file, 0, bytes.data(), static_cast<DWORD>(bytes.size())) && CutAt(file, bytes.size()) &&
          FlushFileBuffers(file);

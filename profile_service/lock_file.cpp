@@ -14,10 +14,9 @@ bool IsFolder(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The INI file's access list, applied to its lock file, so that everyone who may read or
-// write the INI file may read or write the lock file, whoever made it (a service, an
-// elevated process, another user). Without an INI file, the lock file takes the folder's,
-// as the INI file will.
+// The INI file's access list, given to its lock file so that all who may read or write
+// the INI file may also use the lock file, whoever made it (a service, an elevated
+// process, another user). With no INI file it takes the folder's, as the INI file will.
 class AccessOfFile {
  public:
   explicit AccessOfFile(const std::wstring& path) {
@@ -78,8 +77,7 @@ Opened OpenLockFile(LockHandle& handle, LockMode mode) {
       if (handle.file.Valid()) return Opened::MadeLockFile;
     }
   }
-  // A lock file made meanwhile by another is opened as it would have been found; one
-  // that cannot be opened refuses the member: one lock must serve all who use the file.
+  // A lock file made meanwhile by another is opened as if found (else Opened::Refused).
   if (FileThere(handle.names.LockPath())) {
     return OpenForLocking(handle, handle.names.LockPath(), OPEN_EXISTING, mode) ? Opened::LockFile : Opened::Refused;
   }

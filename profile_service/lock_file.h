@@ -1,6 +1,5 @@
-// Where a file's lock lives (profile_service/file_lock.cpp states the lock): its lock
-// file, opened, or made by a writer, with the INI file's access list; or, for a reader
-// that finds none, and where none can be made, the INI file itself.
+// Where a file's lock lives (file_lock.cpp states the lock): its lock file, made by a
+// writer with the INI file's access list, or else the INI file itself.
 #pragma once
 
 #include <windows.h>
@@ -14,10 +13,8 @@ namespace profile_service {
 
 enum class Opened {
   LockFile,      // the lock file, open in handle.file
-  MadeLockFile,  // a lock file this thread just made: those that locked through the INI
-                 // file itself until then must be waited for
-  ThroughFile,   // the INI file itself (handle.throughFile): a reader's where there is no
-                 // lock file, a writer's where none can be made
+  MadeLockFile,  // just made by this thread: wait for those locking through the INI file
+  ThroughFile,   // the INI file itself (handle.throughFile); file_lock.cpp says when
   NoFile,        // neither: there is nothing to read or change, nor a file to keep whole,
                  // or the platform writes the registry instead
   Refused,       // the lock file is there but this caller may not open it (last error set):

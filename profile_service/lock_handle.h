@@ -1,8 +1,6 @@
-// One thread's handle on one file's lock (profile_service/file_lock.cpp states the lock):
-// while the thread holds some of the lock, the lock file as it opened it (or the INI file
-// itself, for the length of a member, where no lock file can be had), and what it holds
-// through it. The thread's members use it; the keeper (profile_service/lock_keeper.h) ends
-// what they left held: a read window that is over, or a write lock whose thread ended.
+// One thread's handle on one file's lock (file_lock.cpp states the lock): the lock file
+// as the thread opened it, or for one member the INI file where no lock file can be had,
+// and what it holds through it. The keeper (lock_keeper.h) ends what members left held.
 #pragma once
 
 #include <windows.h>
@@ -40,8 +38,7 @@ struct LockHandle {
   DWORD ownerId = 0;
   SRWLOCK guard = SRWLOCK_INIT;    // what follows, between that thread and the keeper
   UniqueHandle file;               // open only while something is held or waited for
-  UniqueHandle madeLockFileAfter;  // the INI file, while this thread, which made the lock
-                                   // file, waits for those that locked through it
+  UniqueHandle madeLockFileAfter;  // the INI file, while its lockers are waited for
   bool throughFile = false;        // `file` is the INI file itself, open for one member
   bool writable = false;           // `file` is open for writing too
   Held held = Held::Nothing;
@@ -71,9 +68,7 @@ struct Visit {
   bool done;       // its thread ended and it holds nothing: it can be closed
 };
 
-// The keeper's visit to `handle` at `now` (GetTickCount64): moves a reader that came in
-// to its window, ends a window that is over, puts back and lets go of what a thread that
-// ended held. (file_lock.cpp)
+// The keeper's visit to `handle` at `now` (GetTickCount64), as file_lock.cpp charts it.
 Visit Tend(LockHandle& handle, ULONGLONG now);
 
 }  // namespace profile_service

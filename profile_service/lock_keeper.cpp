@@ -9,8 +9,7 @@
 namespace profile_service {
 namespace {
 
-// How long the keeper stays once nothing is held, so that a call that comes a second
-// later does not start it again.
+// How long the keeper stays idle, so that a call a second later does not start it again.
 constexpr ULONGLONG kKeeperIdleMilliseconds = 10000;
 // How long a member waits for a keeper it started to begin running.
 constexpr DWORD kKeeperStartWaitMilliseconds = 500;
@@ -84,11 +83,10 @@ DWORD WINAPI Keep(void* module) {
   FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
 }
 
-// Starts the keeper, holding a reference to the module that holds its code for as long as
-// it runs (registry guard held), and returns once it runs: under Wine, a process that ends
-// while one of its threads is still starting may die of a segmentation fault (a few exits
-// in a hundred when the member that started the keeper was the last call). The wait is
-// bounded for a caller that holds the loader lock, which a starting thread needs.
+// Starts the keeper (registry guard held), which keeps its module loaded while it runs,
+// and waits until it runs: under Wine a process ending as one of its threads starts may
+// die of a segmentation fault (a few exits in a hundred when the starter was the last
+// call). The wait is bounded: the caller may hold the loader lock threads need to start.
 void StartKeeper(Registry& registry) {
   com_types::UniqueModule module;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Keep), module.Put())) {

@@ -1,8 +1,6 @@
-// The handles of this process's threads on the locks of files, and the keeper: a thread
-// of the process that tends them while any of them holds something, so that read windows
-// end when no member comes back to end them, and a write lock whose thread ended (the
-// thread was terminated in the middle of a change) is put back and let go. It runs only
-// while there is something to tend, and a little after.
+// This process's threads' handles on the locks of files, and the keeper: a thread that,
+// while any holds something and a little after, ends read windows no member returned to
+// end, and puts back and lets go a write lock whose thread was terminated mid-change.
 #pragma once
 
 #include <string>

@@ -23,9 +23,7 @@ struct ProfileFile::Use {
     return asFound;
   }
 
-  // The first change of the use saves the file in its journal, where it has one. Only
-  // bytes in the lock file that are no journal, or a disk without room for the journal
-  // when the change only removes, let it go ahead without one.
+  // Saves the file in its journal at the use's first change; journal.h, 5 says when not.
   bool BeginJournal(bool removes) {
     if (Journaled()) {
       if (!AsFound()) return false;
@@ -74,8 +72,6 @@ namespace {
 // owns them: a use is freed as it ends.
 thread_local ProfileFile::Use* innermostUse = nullptr;
 
-// Ends the innermost use: its journal committed (put back when a write was cut short),
-// its lock given back.
 void EndInnermostUse() {
   const std::unique_ptr<ProfileFile::Use> use(std::exchange(innermostUse, innermostUse->outer));
   if (use->journal) {

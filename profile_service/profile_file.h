@@ -25,15 +25,13 @@ class ProfileFile {
   ProfileFile(const ProfileFile&) = delete;
   ProfileFile& operator=(const ProfileFile&) = delete;
 
-  // False when the file's lock could not be had: the member must then not touch the file
-  // and fails, with the lock saying why.
+  // False when the lock could not be had (see Lock()): the member fails, file untouched.
   bool Usable() const;
   const FileLock* Lock() const;  // none for a name that the service refuses
 
   const FileNames& Names() const;  // worked out when the use began
 
-  // The file's encoding, from the file itself, the same for the whole member (for a read:
-  // for the lock's read window).
+  // The file's encoding, read from the file once for as long as the lock is held.
   Encoding TextEncoding();
   bool EncodingKnown() const;
 
@@ -46,9 +44,8 @@ class ProfileFile {
   void ChangeStarts();
   BOOL ChangeEnded(BOOL written, const WriteShape& shape);
 
-  // Ends the member's use: the use that took the lock commits its journal (the file is
-  // flushed, then the journal emptied) and gives the lock back. Once; the destructor does
-  // it when the member has not.
+  // Ends the member's use, once (else the destructor does): the use that took the lock
+  // commits its journal (journal.h, 2) and gives the lock back.
   void Close();
 
   struct Use;
@@ -58,9 +55,8 @@ class ProfileFile {
   bool took_ = false;  // this one began the use, rather than joining one further up
 };
 
-// Ends every use of a file on this thread, in the way Close does (a change in progress is
-// put back): for a fault that leaves a member without running its destructors (a
-// structured exception).
+// Ends every use of a file on this thread as Close does, for a fault that skips a
+// member's destructors (a structured exception).
 void EndProfileFilesOfThisThread();
 
 }  // namespace profile_service
