@@ -11,8 +11,7 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
   // Unloaded by FreeLibrary (not at process exit): the threads' handles on file locks are
-  // freed. (The lock keeper holds the module while it runs, so it has stopped, and with it
-  // every lock.)
+  // freed (the lock keeper, which holds the module while it runs, has stopped).
   if (reason == DLL_PROCESS_DETACH && !reserved) profile_service::CloseLockHandles();
   return TRUE;
 }

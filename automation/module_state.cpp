@@ -13,9 +13,8 @@ std::atomic<long>& Of(Count count) { return counts[static_cast<int>(count)]; }
 
 void Increment(Count count) { ++Of(count); }
 void Decrement(Count count) {
-  // A client may call LockServer(FALSE) without holding a lock. Below zero, the count
-  // would keep the DLL loaded with nothing alive, then cancel out the next real lock and
-  // let the DLL unload while that lock is held.
+  // A client may call LockServer(FALSE) without a lock: below zero, the count would cancel
+  // out the next real lock and let the DLL unload while that lock is held.
   std::atomic<long>& value = Of(count);
   long current = value.load();
   while (current > 0 && !value.compare_exchange_weak(current, current - 1)) {

@@ -1,10 +1,9 @@
-// Late-bound calls in the forms script engines use. The platform's standard dispatch
-// refuses them with a type mismatch: VBScript passes every variable as a by-reference
-// VARIANT (never a BSTR* or an array of BSTR), its arrays hold VARIANTs, JScript passes
-// everything by value and its arrays are script objects. For the members that take text
-// or arrays by reference, this turns such arguments into the typed forms, calls the
-// standard dispatch with them, writes converted text and new arrays back into the
-// caller's variables, and hands arrays back as arrays of VARIANT, which scripts can index.
+// Late-bound calls in the forms script engines use, which the standard dispatch refuses
+// with a type mismatch: VBScript passes every variable as a by-reference VARIANT and its
+// arrays hold VARIANTs; JScript passes everything by value, its arrays script objects.
+// For the members taking text or arrays by reference, this types such arguments, calls
+// the standard dispatch, writes converted text and new arrays back into the caller's
+// variables, and hands arrays back as arrays of VARIANT, which scripts can index.
 #pragma once
 
 #include <windows.h>

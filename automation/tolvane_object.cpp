@@ -161,10 +161,9 @@ class TolvaneObject final : public _Tolvane, public ISupportErrorInfo {
   friend class automation::ReferenceCount;
   ~TolvaneObject() { Decrement(Count::Objects); }
 
-  // Every member follows one order: reject a null result pointer, reset the result to its
-  // type's empty value (null text, False, 0, Empty), hold a reference to the object, then
-  // run the work inside the call boundary (error_info.h). Without a fault it returns S_OK,
-  // whatever its result reports.
+  // Every member: rejects a null result pointer, resets the result (null text, False, 0,
+  // Empty), holds a reference to the object, runs the work inside the call boundary
+  // (error_info.h), and returns S_OK without a fault, whatever its result reports.
   template <typename Result, typename Work>
   HRESULT Call(Result* result, Work&& work) {
     if (!result) return E_POINTER;

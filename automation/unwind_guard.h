@@ -1,11 +1,10 @@
-// What a structured exception (an access violation in a member, say) must not leave
-// behind when a caller further up catches it and goes on: the member's use of a file (its
-// lock and, in the middle of a change, its journal). Such an exception unwinds the stack
-// past the member without running its destructors: on 32-bit Windows, frames are unwound
-// by the handlers on the thread's chain, and on 64-bit Windows by the handlers its tables
-// name, where GCC's run only for C++ exceptions. So RunUnwindGuarded runs the member in a
-// frame with a handler of its own, which, when the stack is unwound past it, ends the
-// thread's uses of files (profile_service::EndProfileFilesOfThisThread).
+// A structured exception (an access violation in a member, say) that a caller further up
+// catches unwinds the stack past the member without running its destructors (GCC's
+// handlers, on the 32-bit chain or in 64-bit tables, run only for C++ exceptions), which
+// would leave the member's use of a file behind: its lock, and mid-change its journal. So
+// RunUnwindGuarded runs the member in a frame with a handler of its own, which ends the
+// thread's uses of files (profile_service::EndProfileFilesOfThisThread) as the stack is
+// unwound past it.
 #pragma once
 
 #include <windows.h>

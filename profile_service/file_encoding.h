@@ -16,10 +16,9 @@ enum class Encoding {
   Ansi,
   // FF FE (UTF-16LE): Unicode to the profile functions of every platform.
   Unicode,
-  // FE FF (UTF-16BE) or EF BB BF (UTF-8): Unicode here, but not to Windows' profile
-  // functions, which take only FF FE for Unicode and write text into any other file
-  // through the ANSI code page, by nearest match. What is written to such a file meets
-  // the look-alike rule of an ANSI file (see GuardLookAlikes in profile_service/ansi_text.h).
+  // FE FF (UTF-16BE) or EF BB BF (UTF-8): Unicode here, but Windows' profile functions
+  // write into it through the ANSI code page, by nearest match, so what is written to it
+  // meets an ANSI file's look-alike rule (GuardLookAlikes in profile_service/ansi_text.h).
   UnicodeOtherMark,
 };
 

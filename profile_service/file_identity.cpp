@@ -38,10 +38,9 @@ bool DependsOnCurrentFolder(std::wstring_view name) {
   return !name.empty() && !absolute && !ResolvesIntoWindowsFolder(name);
 }
 
-// Calls `fill(buffer, size)` with a buffer that grows until the answer fits: a path of
-// MAX_PATH at first, then the size the call asks for, which may be too small by the time
-// of the next call (another thread makes the current folder's path longer meanwhile).
-// Empty when the call fails.
+// Calls `fill(buffer, size)` with a buffer of MAX_PATH, then of the size the call asks for,
+// until the answer fits (another thread may lengthen the current folder meanwhile); empty
+// when the call fails.
 template <typename Fill>
 std::optional<std::wstring> GrowingAnswer(Fill fill) {
   DWORD size = MAX_PATH;
