@@ -1,7 +1,7 @@
-// The one table of what registration writes, worked from the registration record, its
-// keys named below a classes root (HKLM or HKCU\Software\Classes). The DLL writes it
-// (registration.cpp); at build time tools/client_files/write_registration_files.cpp turns
-// it into the per-user script's key list and the installer packages' Registry rows.
+// The one table of what registration writes, from the registration record, its keys
+// below a classes root (HKLM or HKCU\Software\Classes): the DLL writes it (registration.cpp),
+// tools/client_files/write_registration_files.cpp makes the per-user script's key list and
+// the installer packages' Registry rows of it.
 #pragma once
 
 #include <windows.h>

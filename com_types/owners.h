@@ -14,9 +14,8 @@
 
 namespace com_types {
 
-// The owner of one resource that `Close` releases: released when the owner goes, or when
-// it is given another. Besides null, `kAlsoNone` holds nothing (INVALID_HANDLE_VALUE, for
-// the kernel's handles).
+// The owner of one resource, which `Close` releases when the owner goes or takes another.
+// Besides null, `kAlsoNone` counts as none (INVALID_HANDLE_VALUE, for kernel handles).
 template <typename Value, auto Close, std::intptr_t kAlsoNone = 0>
 class UniqueOwner {
  public:

@@ -49,10 +49,9 @@ bool StoredOtherwise(std::wstring_view text, service::TextRole role, service::Pr
 
 }  // namespace
 
-// The value comes from the section's entry list, so neither cut at 254 characters nor
-// stripped of quotes. A missing key, or a new name that the service takes for the same
-// key, changes nothing. LastErrorA ends as the read, write and delete this rename stands
-// for would leave it.
+// The value comes from the section's entry list: neither cut at 254 characters nor
+// stripped of quotes. A missing key, or a new name the service takes for the same key,
+// changes nothing. LastErrorA ends as the read, write and delete it stands for leave it.
 void Tolvane::RenameKey(BSTR section, BSTR currentKeyName, BSTR newKeyName) {
   if (!CheckFileName()) return;
   const ServiceText sectionGiven = NameText(section, service::TextRole::Section),
@@ -179,9 +178,8 @@ std::optional<std::vector<Entry>> Tolvane::ReadMovableEntries(std::wstring_view 
 }
 
 // Into a new section the keys go in one whole-section write, confirmed by reading the
-// section back. A write that failed has said why in LastErrorA, and that stays: its
-// result, the last index, does not tell, but its message is a new text (every message
-// is), and nothing else in the write sets one (the rules were met before it).
+// section back. A failed write is told by its LastErrorA text, which stays: a new text
+// (every message is one, and nothing else in the write sets one); its result tells nothing.
 bool Tolvane::CopyIntoNewSection(const std::vector<Entry>& entries, const ServiceText& target, std::wstring_view list,
                                  ProfileFile& file) {
   UniqueBstr targetArgument = target.Bstr();

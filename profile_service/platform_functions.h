@@ -1,6 +1,5 @@
-// The platform's profile functions of kernel32, bound by name at first use: the floor
-// under the file's use and the service calls, which reach the platform only through
-// ActiveFunctions().
+// kernel32's profile functions, bound by name at first use: the floor under the file's
+// use and the service calls, which reach the platform only through ActiveFunctions().
 #pragma once
 
 #include <windows.h>
