@@ -1,6 +1,5 @@
-// Module-wide counts that decide whether the DLL may be unloaded: live Tolvane objects,
-// live class factories and LockServer locks. Apartments share them, so every change is
-// atomic.
+// The counts, atomic as apartments share them, that decide whether the DLL may be
+// unloaded: live Tolvane objects, live class factories and LockServer locks.
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,5 @@
-// Registration for the machine (DllRegisterServer, DllUnregisterServer): the values of the
-// registration table (registration_table.h) under HKLM\Software\Classes, in this module's
-// registry view (32-bit or 64-bit).
+// Registration for the machine (DllRegisterServer, DllUnregisterServer): the registration
+// table (registration_table.h) under HKLM\Software\Classes, in this module's registry view.
 #pragma once
 
 #include <windows.h>

@@ -1,7 +1,6 @@
-// The module's registration record: the description of the type library and of the
-// creatable classes that DllRegisterServer and DllUnregisterServer work from. Its
-// layout is fixed byte for byte (little-endian; offsets count from the record's start;
-// texts are NUL-terminated single-byte strings).
+// The registration record: the type library and the creatable classes that registration
+// works from, laid out byte for byte (little-endian; offsets count from the record's
+// start; texts are NUL-terminated single-byte strings).
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,5 @@
-// Faults abort a call: they travel as a C++ exception to the interface boundary,
-// which turns them into a failing HRESULT with error information. Ordinary failures
-// are not faults: they are result values plus a message in LastErrorA.
+// Faults abort a call, as a C++ exception, to the interface boundary, which makes them a
+// failing HRESULT with error information. Ordinary failures are results and LastErrorA.
 #pragma once
 
 #include <windows.h>

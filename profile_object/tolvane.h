@@ -69,10 +69,9 @@ class Tolvane {
   // The caller's by-reference texts that a member gives back, each as the file saw it.
   using GiveBacks = std::vector<std::pair<BSTR*, std::optional<std::wstring>>>;
   // The bracket of every member that uses the file, opened in `mode`: nullopt when it
-  // cannot be used (LastErrorA says why). Otherwise `work(file, giveBacks)` returns the
-  // result, or nullopt for a refusal that ends the member at once. After a result the use
-  // ends (journal committed, lock given back), the file name is stored as the service saw
-  // it, and the by-reference texts are given back last.
+  // cannot be used (LastErrorA says why), else `work(file, giveBacks)`'s result, nullopt
+  // for a refusal. After a result the use ends (journal committed, lock given back), the
+  // file name is stored as the service saw it, and the by-reference texts given back last.
   template <typename Work>
   auto WithFile(profile_service::LockMode mode, Work work) {
     GiveBacks giveBacks;

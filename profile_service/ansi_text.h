@@ -42,11 +42,10 @@ class AnsiText {
 // - anywhere: NUL, CR and LF, which end a line;
 // - a file name: the blanks, quotes and what a file name may not hold, the separators,
 //   the drive colon and the dot of "..", which would lead elsewhere than the named file;
-// - a key: "=" anywhere, ";" or "[" as its first character past the blanks (a comment, a
-//   header), blanks at its ends (trimmed away);
-// - a section: "]" anywhere, blanks at its ends;
-// - a value: blanks at its ends, and a quote as its first or last character past them
-//   (one pair of outer quotes is stripped when it is read).
+// - a key: "=" anywhere, ";" or "[" first past the blanks (a comment, a header), blanks
+//   at its ends (trimmed away); a section: "]" anywhere, blanks at its ends;
+// - a value: blanks at its ends, a quote first or last past them (outer quotes are
+//   stripped when it is read).
 // So a fullwidth "=" cannot slip past the write rules as "=", while "3\uff0e5" in a value
 // crosses as "3.5", as other programs write it.
 void AppendAnsi(std::string& target, std::wstring_view text, TextRole role);

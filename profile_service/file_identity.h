@@ -39,11 +39,10 @@ struct FileNames {
   // page: the calls then take the wide-character functions, texts as the code page has them.
   std::wstring forWideCalls;
   std::optional<AnsiText> forAnsiCalls;
-  // The file under its long name, without what only spells it differently to the system:
-  // "/" for "\", the device-path prefixes "\\?\" and "\\.\" ("\\?\UNC\" for "\\"), the
-  // "::$DATA" stream suffix, short 8.3 names of the file and folders that exist. The lock
-  // file beside it is then one file for every spelling, drive letter, share or linked
-  // folder that reaches the same folder.
+  // The file under its long name, without what only spells it differently to the system
+  // ("/" for "\", the prefixes "\\?\" and "\\.\", "\\?\UNC\" for "\\", a "::$DATA" suffix, short
+  // names of what exists), so that the lock file beside it is one for every spelling,
+  // drive letter, share or linked folder that reaches the same folder.
   const std::wstring& LongPath() const { return Lock().longPath; }
   const std::wstring& LockPath() const { return Lock().lockPath; }  // the long path and kLockFileSuffix
   const std::wstring& LockKey() const { return Lock().lockKey; }    // the lock path folded: one key a lock
@@ -56,9 +55,8 @@ struct FileNames {
   mutable std::optional<LockNames> lock_;  // once asked (a copy holds what was asked before)
 };
 
-// Whether writes to the file at `path` (a long path) go to the registry instead: the
-// platform maps some file names of the Windows folder there. Such a file gets no lock
-// file and no journal.
+// Whether writes to the file at `path` (a long path) go to the registry instead, as the
+// platform maps some names in the Windows folder: such a file gets no lock file or journal.
 bool MappedToRegistry(const std::wstring& path);
 
 // Which file a handle reaches, as the system keeps it.
