@@ -1,7 +1,6 @@
-// The interface boundary, the one place where faults become HRESULTs: CallBoundary runs a
-// member's work, catches what it throws and sets the platform's error information, the
-// description late-bound and script callers see through EXCEPINFO. A structured exception
-// that passes it ends the member's use of its file on the way (unwind_guard.h).
+// The one place where faults become HRESULTs: CallBoundary runs a member's work, catches
+// what it throws and sets the error information late-bound and script callers read through
+// EXCEPINFO. A structured exception ends the member's use of its file (unwind_guard.h).
 #pragma once
 
 #include <windows.h>

@@ -46,10 +46,9 @@ constexpr std::array<char, Size> NarrowName(const wchar_t (&name)[Length]) {
   return narrow;
 }
 
-// The version of the assembly VoskTolvane.sxs, which registration-free clients name in
-// their manifests (embedded ones too): the DLL's file version of the first release that
-// shipped them, changed only with the interface (the type library's version), so that a
-// new release of the DLL serves the manifests of clients built against an earlier one.
+// The version of the assembly VoskTolvane.sxs that registration-free clients' manifests
+// name: the file version of the first release that shipped them, changed only with the
+// interface (the type library's version), so a new DLL serves clients built against an old one.
 inline constexpr char kAssemblyVersion[] = "1.5.0.0";
 inline constexpr WORD kLibraryMajorVersion = 6;
 inline constexpr WORD kLibraryMinorVersion = 0;

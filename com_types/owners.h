@@ -1,7 +1,6 @@
-// Owners: of the automation values that cross the interface (BSTR, VARIANT, SAFEARRAY and
+// Owners of the automation values that cross the interface (BSTR, VARIANT, SAFEARRAY and
 // its data lock, interface pointers) and of the system's handles, registry keys, local
-// memory and modules. Each frees what it holds, so no code path can leak one, and
-// Release() hands ownership on to a caller.
+// memory and modules: each frees what it holds; Release() hands it on to a caller.
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,5 @@
-// _Tolvane, the dual interface of the Tolvane class, declared once: in the public header
-// VoskTolvane.h, which the build writes from the member table (tools/client_files/) and
-// ships to clients. The component implements and calls it exactly as clients declare it.
+// _Tolvane, the Tolvane class's dual interface, declared once, as clients declare it: in
+// the public header VoskTolvane.h, written by the build from the member table and shipped.
 #pragma once
 
 #include <VoskTolvane.h>

@@ -162,9 +162,8 @@ std::vector<Entry> EntriesToFirstLineWithoutEquals(std::wstring_view list, DWORD
   return entries;
 }
 
-// Re-creates both arrays (a fixed or locked one faults here), sized once, and stores the
-// entries' keys and values; a line without "=" stays an empty element, and then ends the
-// read with the invalid-argument fault.
+// Re-creates both arrays (a fixed or locked one faults here), sized once, with the
+// entries' keys and values; a line without "=" stays empty, then faults as invalid.
 void FillKeysAndValues(const std::vector<Entry>& entries, SAFEARRAY** keys, SAFEARRAY** values) {
   ReplaceTextArray(keys, NewTextArray(1));
   ReplaceTextArray(values, NewTextArray(1));
@@ -219,9 +218,8 @@ bool Tolvane::CreateEmptySection(const ServiceText& section, ProfileFile& file) 
   return false;
 }
 
-// An existing section, keys and all, is left as it is. The name goes to every call
-// without the blanks around it, and in the form the write stores it, so that the
-// placeholder's deletion reaches the section that its write started.
+// An existing section is left as it is. The name goes to every call without its blanks
+// and as the write stores it, so the placeholder's deletion reaches the section it started.
 bool Tolvane::SectionAdd(BSTR section) {
   if (!CheckFileName()) return false;
   const ServiceText sectionGiven = NameText(section, service::TextRole::Section);

@@ -2,9 +2,9 @@
 // or NUL anywhere would start new lines (or sections) of the caller's choosing, "=" in
 // a key name can never be read back, a key beginning with ";" becomes a comment and one
 // beginning with "[" a section header, and "]" inside the name of a new section ends its
-// header early for other readers. What the service merely normalises (blanks around
-// names and values, one pair of outer quotes) passes. The rules look at the caller's
-// characters: the file holds those, or "?" for a look-alike (profile_service/ansi_text.h).
+// header early for other readers. What the service merely normalises (blanks, one pair
+// of outer quotes) passes. The rules look at the caller's characters, as the file holds
+// them, or "?" for a look-alike (profile_service/ansi_text.h).
 #pragma once
 
 #include "profile_service/profile_service.h"

@@ -72,9 +72,8 @@ class Meaning {
   size_t lastNonBlank_ = 0;
 };
 
-// Converts text outside ASCII one character at a time (a surrogate pair as one), so that
-// each look-alike is seen with its place in the text, and turns those that would carry
-// meaning into "?". Returns the characters, `lookAlike` left set on those turned.
+// Converts text one character (or surrogate pair) at a time, so that each look-alike is
+// seen in its place; those that would carry meaning become "?", and only they keep `lookAlike`.
 std::vector<Converted> ConvertGuarded(std::wstring_view source, TextRole role, std::string& converted) {
   std::vector<Converted> characters;
   for (size_t i = 0; i < source.size();) {

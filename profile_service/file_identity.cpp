@@ -29,9 +29,8 @@ bool ResolvesIntoWindowsFolder(std::wstring_view name) {
   return name.find_first_of(L"\\/:") == std::wstring_view::npos;
 }
 
-// A name that depends on the current folder: neither resolved into the Windows folder nor
-// absolute (from a drive's root, a share or a device path, which resolve alike from any
-// folder and never longer than written).
+// A name that depends on the current folder: neither in the Windows folder nor absolute
+// (from a drive's root, a share or a device path: alike from any folder, never longer).
 bool DependsOnCurrentFolder(std::wstring_view name) {
   const bool absolute = (name.size() >= 3 && name[1] == L':' && (name[2] == L'\\' || name[2] == L'/')) ||
                         name.starts_with(L"\\\\") || name.starts_with(L"//");

@@ -29,14 +29,12 @@ struct FileNames {
   // ERROR_FILENAME_EXCED_RANGE for a full path past MAX_PATH (the platform's buffer for
   // it: a longer path reaches some other file, or none while reporting success).
   DWORD refusal = 0;
-  // The full path of the file the profile functions open ("." and ".." resolved; a name
-  // without a folder, a drive or a separator in the Windows folder, any other relative
-  // name from the current folder); empty when the name reaches no file.
+  // The full path of the file the profile functions open (a name without a folder, drive
+  // or separator in the Windows folder); empty when the name reaches no file.
   std::wstring resolved;
-  // What each service call is given: a name that depends on the current folder as the
-  // full path it had when the member began (another thread may change the folder
-  // meanwhile). The ANSI functions' is absent where that path does not cross to the code
-  // page: the calls then take the wide-character functions, texts as the code page has them.
+  // What each call is given: a name that depends on the current folder as the full path it
+  // had when the member began (another thread may change the folder). The ANSI functions'
+  // is absent where that path does not cross to the code page (see WidenedAnsiCalls).
   std::wstring forWideCalls;
   std::optional<AnsiText> forAnsiCalls;
   // The file under its long name, without what only spells it differently to the system

@@ -20,8 +20,8 @@ namespace profile_service {
 enum class LockMode { Read, Write, WriteExisting };
 
 // How long a member waits for the file's lock, in all: room for several of the slowest
-// members (a rename of 1,000 keys into an existing section takes seconds) to finish
-// first, yet short enough that a call waiting on a stuck holder fails rather than hangs.
+// members (a rename of 1,000 keys into an existing section takes seconds) to end first,
+// and a call waiting on a stuck holder fails rather than hangs.
 inline constexpr DWORD kFileLockWaitMilliseconds = 30000;
 
 // How long a thread keeps a read lock after the member that took it returned.

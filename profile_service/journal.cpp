@@ -16,9 +16,9 @@ constexpr char kPreviousMark[8] = {'T', 'o', 'l', 'v', 'J', 'r', 'n', '3'};
 constexpr size_t kFamilyBytes = 7;
 constexpr std::uint32_t kFileExisted = 1;
 
-// What leads a journal, in the order it is stored; the file's name (without its folder,
-// which other spellings reach by other paths) and its bytes follow. Every field lies at a
-// multiple of its size, so the layout is the same in 32-bit and 64-bit processes.
+// What leads a journal; the file's name (without its folder, which other spellings reach
+// by other paths) and bytes follow. Each field lies at a multiple of its size, so the
+// layout is the same in 32-bit and 64-bit processes.
 struct Header {
   char mark[8];
   std::uint32_t flags;

@@ -14,9 +14,9 @@ bool IsFolder(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The INI file's access list, given to its lock file so that all who may read or write
-// the INI file may also use the lock file, whoever made it (a service, an elevated
-// process, another user). With no INI file it takes the folder's, as the INI file will.
+// The INI file's access list, given to its lock file so that all who may use the one may
+// use the other, whoever made it (a service, an elevated process, another user); without
+// an INI file, the folder's, as the INI file will have.
 class AccessOfFile {
  public:
   explicit AccessOfFile(const std::wstring& path) {
@@ -42,8 +42,8 @@ class AccessOfFile {
 }  // namespace
 
 // The INI file, held for a member, may still be removed or replaced by others; its lock
-// file may not, while its lock is held. A reader locks the INI file through a handle for
-// reading, which keeps no other program from writing it.
+// file, while held, may not. A reader locks the INI file through a read handle, which
+// keeps no other program from writing it.
 bool OpenForLocking(LockHandle& handle, const std::wstring& path, DWORD disposition, LockMode mode) {
   const bool lockFile = path == handle.names.LockPath();
   const DWORD share = lockFile ? kShareReadWrite : kShareAll;

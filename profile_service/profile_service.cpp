@@ -37,8 +37,7 @@ struct WideCalls : PlatformCalls<wchar_t> {
 };
 
 // The calls in an ANSI file whose full path does not cross to the code page: the
-// wide-character functions, which reach the file by that path, given the texts as the
-// code page has them (as the ANSI functions would convert them).
+// wide-character functions, given the texts as the ANSI functions would convert them.
 struct WidenedAnsiCalls : WideCalls {
   static const wchar_t* Argument(const ServiceText& text) {
     return text.IsAbsent() ? nullptr : text.AnsiWidened()->c_str();
@@ -120,9 +119,8 @@ DWORD GetSectionNamesInto(ProfileFile& file, Buffer<Calls>& buffer) {
   return Calls::Platform().getSectionNames(buffer.data(), static_cast<DWORD>(buffer.size()), Calls::Name(file));
 }
 
-// Every platform write goes through here: the first one saves the file's journal, each
-// is marked as under way while it runs, and one that reports success is checked
-// afterwards (see ProfileFile::BeforeChange).
+// Every platform write goes through here, around it the file's side of a change (see
+// ProfileFile::BeforeChange).
 template <typename Calls, typename Write>
 BOOL Change(ProfileFile& file, WriteShape::Kind kind, const ServiceText& section, const ServiceText* key,
             size_t entries, Write write) {

@@ -46,9 +46,8 @@ class ServiceText {
   // A copy as a BSTR (null for the absent text), to hand on to another member.
   com_types::UniqueBstr Bstr() const;
   bool IsAscii() const;
-  // The text as `file` holds it: through the code page and back in an ANSI file, as it
-  // is in a Unicode one. What a by-reference argument is given back, and the form in which
-  // names are compared with the file's.
+  // The text as `file` holds it (through the code page and back in an ANSI file): what a
+  // by-reference argument is given back, and the form names are compared in.
   std::optional<std::wstring> Seen(ProfileFile& file) const;
   // The same for a text that a write puts in the file: GuardLookAlikes' form in a file
   // marked FE FF or EF BB BF. (What only names what a deletion removes is as Seen says.)

@@ -6,9 +6,8 @@
 namespace profile_service {
 
 // Tab, line feed, vertical tab, form feed, carriage return, 0x1A (the old end-of-file
-// mark) and space, also skipped when a section or key is looked for. No-break space, the
-// other control characters and Unicode's wide spaces are part of a name (as Wine's
-// profile code, and a probe of written files and of lookups, agree).
+// mark) and space, also skipped in lookups; no-break space, other control characters and
+// Unicode's wide spaces are part of a name (Wine's code and a probe of files agree).
 constexpr bool IsProfileBlank(unsigned c) { return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20; }
 
 // A name or value as the profile functions take it: without the blanks around it.
