@@ -1,7 +1,6 @@
-// The one table of what registration writes, from the registration record, its keys
-// below a classes root (HKLM or HKCU\Software\Classes): the DLL writes it (registration.cpp),
-// tools/client_files/write_registration_files.cpp makes the per-user script's key list and
-// the installer packages' Registry rows of it.
+// The one table of what registration writes, keys below a classes root (HKLM or
+// HKCU\Software\Classes): the DLL writes it (registration.cpp), and write_registration_files
+// makes the per-user script's key list and the installer packages' Registry rows of it.
 #pragma once
 
 #include <windows.h>

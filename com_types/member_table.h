@@ -1,6 +1,5 @@
-// The members of _Tolvane in function-table order: the one description of names, dispatch
-// identifiers, invoke kinds, parameters and results, from which the type library and the
-// public header are built, the script calling forms served and the interface tested.
+// The members of _Tolvane in function-table order: the one description of names, ids,
+// kinds, parameters and results, that the type library, the header and the script forms use.
 #pragma once
 
 #include <windows.h>

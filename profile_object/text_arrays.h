@@ -1,6 +1,5 @@
-// The one-dimensional text arrays (SAFEARRAY of BSTR) that ReadSection fills and
-// SectionWriteAtOnce reads, and the two-row pair array. Misuse raises the faults a
-// caller of such arrays expects: subscript out of range, fixed or locked.
+// The text arrays (SAFEARRAY of BSTR, one dimension) that ReadSection fills and
+// SectionWriteAtOnce reads, and the pair array; misuse raises the faults callers expect.
 #pragma once
 
 #include <windows.h>

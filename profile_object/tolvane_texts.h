@@ -21,10 +21,9 @@ inline profile_service::ServiceText ValueText(BSTR value) {
   return profile_service::ServiceText(value, profile_service::TextRole::Value);
 }
 
-// A section or key name as the members made of several service calls hand it on: without
-// the blanks around it. The service's key lookups skip them, but its section reads and
-// deletions compare names as given, and a new name keeps trailing ones: as given, one
-// name would reach different sections or keys from one call to the next.
+// A name as the members of several service calls hand it on: without its blanks, which
+// key lookups skip, but section reads and deletions compare and a new name keeps: as
+// given, one name would reach different sections or keys from one call to the next.
 inline profile_service::ServiceText NameText(BSTR name, profile_service::TextRole role) {
   if (!name) return profile_service::ServiceText(nullptr, role);
   return profile_service::ServiceText(profile_service::WithoutBlanks(std::wstring_view(name, SysStringLen(name))),

@@ -7,9 +7,8 @@
 
 namespace profile_service {
 
-// A file that begins with one of these byte-order marks is Unicode to the wide-character
-// profile functions here (Wine's decode UTF-16LE, UTF-16BE and UTF-8 and write each back
-// as they found it); any other file, also an empty one or none, is ANSI.
+// A file beginning with one of these marks is Unicode to the wide-character profile
+// functions here (Wine's decode and write back all three); any other, or none, is ANSI.
 inline constexpr std::string_view kUtf16LeMark = "\xFF\xFE", kUtf16BeMark = "\xFE\xFF", kUtf8Mark = "\xEF\xBB\xBF";
 
 enum class Encoding {

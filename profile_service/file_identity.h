@@ -24,10 +24,9 @@ struct FileNames {
   explicit FileNames(const AnsiText& name);
 
   AnsiText given;
-  // 0, or why the service refuses the name without asking the platform: ERROR_INVALID_NAME
-  // for an empty name or one holding a NUL (else it would reach the Windows folder),
-  // ERROR_FILENAME_EXCED_RANGE for a full path past MAX_PATH (the platform's buffer for
-  // it: a longer path reaches some other file, or none while reporting success).
+  // 0, or why the service refuses the name unasked: ERROR_INVALID_NAME for an empty name or
+  // one holding a NUL (else it would reach the Windows folder), ERROR_FILENAME_EXCED_RANGE
+  // past the platform's MAX_PATH buffer (else another file, or none while reporting success).
   DWORD refusal = 0;
   // The full path of the file the profile functions open (a name without a folder, drive
   // or separator in the Windows folder); empty when the name reaches no file.
@@ -65,9 +64,9 @@ struct FileIdentity {
 };
 
 // The identity of the file open as `file`, at `path`. The volume's serial number (0 where
-// the system cannot tell, as for some shares under Wine) costs most of a millisecond under
-// Wine, the index a few microseconds: it is kept per path and index when `remembered` (a
-// writer's own file), asked afresh otherwise (what recovery judges by).
+// the system cannot tell, as on some shares under Wine) costs most of a millisecond under
+// Wine: it is kept per path and index when `remembered` (a writer's own file), else asked
+// afresh (what recovery judges by).
 std::optional<FileIdentity> IdentityOf(HANDLE file, const std::wstring& path, bool remembered);
 
 // Paths compare without regard to case.

@@ -35,11 +35,10 @@ class ProfileFile {
   Encoding TextEncoding();
   bool EncodingKnown() const;
 
-  // The service's side of each platform write. BeforeChange: false, last error set, when
-  // the write must not be made (the use's first saves the file in its journal, or fails).
-  // ChangeEnded: what the write returned, or FALSE with ERROR_DISK_FULL when it reported
-  // success but left the file other than `shape` says (the file is then put back, and the
-  // use changes nothing more). A use that ends in the middle of a write puts the file back.
+  // Around each platform write. BeforeChange: false, last error set, when the write must
+  // not be made (the use's first saves the file in its journal, or fails). ChangeEnded:
+  // what the write returned, or FALSE with ERROR_DISK_FULL when it left the file other than
+  // `shape` says (put back; the use changes nothing more). A use ended mid-write puts it back.
   bool BeforeChange(WriteShape::Kind kind);
   void ChangeStarts();
   BOOL ChangeEnded(BOOL written, const WriteShape& shape);

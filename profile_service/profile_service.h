@@ -31,9 +31,9 @@ inline constexpr DWORD kValueBufferSize = 255;
 inline constexpr DWORD kListBufferSize = 32767;
 inline constexpr DWORD kMessageBufferSize = 255;
 
-// A text as a member hands it to the service: the caller's characters, copied when the
-// member begins (before the file is locked, so that no fault in reading them can happen
-// while the lock is held), and the role that decides their ANSI form.
+// A text as a member hands it to the service: the caller's characters, copied before the
+// file is locked (no fault in reading them can then happen while the lock is held), and
+// the role that decides their ANSI form.
 class ServiceText {
  public:
   ServiceText(BSTR text, TextRole role);  // a null BSTR is the absent text
