@@ -131,7 +131,7 @@ LockHandle& HandleOfThisThread(const FileNames& names) {
 
 void WakeKeeper() {
   Registry& registry = Handles();
-  Exclusive registered(Handles().guard);
+  Exclusive registered(registry.guard);
   registry.woken = true;
   if (registry.keeperRunning) {
     WakeConditionVariable(&registry.wake);
